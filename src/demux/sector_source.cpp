@@ -1,0 +1,57 @@
+#include "demux/sector_source.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "demux/demux_common.hpp"
+
+namespace packrift {
+
+namespace {
+
+// Room for one sector more than a batch fills.
+constexpr std::size_t BLOCK_SIZE = (READ_BATCH_SECTORS + 1) * SECTOR_SIZE;
+
+struct SectorSource {
+    unsigned char* block = nullptr;
+    std::size_t fill = 0;
+    std::size_t position = 0;
+};
+
+SectorSource source;
+
+void release_source() {
+    release_block(source.block);
+    source = SectorSource{};
+}
+
+// Refills the block; false when no whole sector can be had any more.
+bool refill() {
+    if (input_file.failed) {
+        return false;
+    }
+    if (source.block == nullptr) {
+        source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
+        if (source.block == nullptr) {
+            report_io_error(input_file, ENOMEM);
+            return false;
+        }
+    }
+    source.fill = read_items(input_file, source.block, SECTOR_SIZE, READ_BATCH_SECTORS) * SECTOR_SIZE;
+    source.position = 0;
+    return source.fill > 0;
+}
+
+}  // namespace
+
+std::size_t next_sector(unsigned char* sector) {
+    if (source.position >= source.fill && !refill()) {
+        release_source();
+        return 0;
+    }
+    std::memcpy(sector, source.block + source.position, SECTOR_SIZE);
+    source.position += SECTOR_SIZE;
+    return SECTOR_SIZE;
+}
+
+}  // namespace packrift

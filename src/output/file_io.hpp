@@ -1,0 +1,52 @@
+#pragma once
+// The file layer: named binary files, the one message shape for I/O failures,
+// and the seam through which tests inject faults.
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace packrift {
+
+// An open buffered binary file with the name it was opened under, or none
+// (stream is null) when it was not requested or could not be opened.
+// failed is set at its first I/O failure, which is reported once.
+struct NamedFile {
+    std::FILE* stream = nullptr;
+    std::string name;
+    bool failed = false;
+};
+
+// The calls every read, write, close and block allocation goes through.
+// Tests replace them to inject faults; the defaults are the C library's.
+struct IoHooks {
+    std::size_t (*read)(void* data, std::size_t size, std::size_t count, std::FILE* stream);
+    std::size_t (*write)(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
+    int (*close)(std::FILE* stream);
+    void* (*allocate)(std::size_t size);
+};
+
+IoHooks& io_hooks();
+void restore_io_hooks();
+
+// Prints "name: system message" on standard error, the first time only.
+void report_io_error(NamedFile& file, int error_number);
+
+bool open_for_reading(NamedFile& file, const std::string& name);
+bool open_for_writing(NamedFile& file, const std::string& name);
+
+// Reads up to count items of size bytes; returns the number of whole items.
+// A read error, unlike the end of the input, is reported and marks the file failed.
+std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count);
+
+// Writes length bytes as one block. Once a file has failed nothing more is
+// written to it: what follows a lost block would no longer be a valid stream.
+void write_block(NamedFile& file, const void* data, std::size_t length);
+
+// Closes the file if it is open; a failing close is reported like a failing write.
+void close_file(NamedFile& file);
+
+void* allocate_block(std::size_t size);
+void release_block(void* block);
+
+}  // namespace packrift

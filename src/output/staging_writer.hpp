@@ -1,0 +1,32 @@
+#pragma once
+// Collects each stream's payloads in a large stage and writes it to the
+// stream's file in blocks of about 2 MB.
+
+#include <cstddef>
+
+#include "demux/demux_common.hpp"
+#include "output/file_io.hpp"
+
+namespace packrift {
+
+inline constexpr std::size_t STAGE_CAPACITY = 2048000;
+// An append starts only below this mark, so a whole sector's payload always fits.
+inline constexpr std::size_t STAGE_FLUSH_MARK = STAGE_CAPACITY - SECTOR_SIZE;
+
+struct StreamStage {
+    unsigned char* buffer = nullptr;
+    int fill = 0;
+};
+
+// The length of a video payload up to the first padding packet start code
+// (00 00 01 BE) that lies wholly inside it, or length when there is none.
+int trim_before_padding(const unsigned char* data, int length);
+
+// Stages a payload of length bytes for kind, whose output is file; returns the
+// bytes accepted, for video the length after the padding trim.
+int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length);
+
+// Writes what kind still holds to file and releases its stage.
+void flush_stream(StreamKind kind, NamedFile& file);
+
+}  // namespace packrift
