@@ -1,0 +1,177 @@
+#include "demux/pack_loop.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "demux/sector_source.hpp"
+#include "output/file_io.hpp"
+#include "support/demux_run.hpp"
+
+namespace {
+
+using packtest::ac3_pack;
+using packtest::Bytes;
+using packtest::concat;
+using packtest::pack;
+using packtest::pattern;
+using packtest::run_demux;
+using packtest::video_pack;
+
+TEST(PackLoop, RoutesVideoStream0AndTheChosenSubstreamOnly) {
+    const Bytes v1 = pattern(packtest::VIDEO_ROOM, 1);
+    const Bytes v2 = pattern(700, 2);
+    const Bytes a1 = pattern(packtest::AC3_ROOM, 3);
+    const Bytes a2 = pattern(1500, 4);
+    const Bytes input = concat({
+        pack(packtest::SYSTEM_HEADER, pattern(1000, 5)),
+        video_pack(v1),
+        ac3_pack(0x81, pattern(600, 6)),  // another audio substream
+        ac3_pack(0x80, a1),
+        ac3_pack(0x20, pattern(600, 7)),  // a subpicture substream
+        pack(0x1E1, pattern(600, 8)),     // video stream 1
+        pack(0x1C0, pattern(600, 9)),     // MPEG audio
+        pack(packtest::PRIVATE_2, pattern(600, 10)),
+        Bytes(packtest::SECTOR, 0),       // a sector of zeros
+        packtest::sector_of({0x00, 0x00, 0x01, 0xBB}),  // not a pack
+        video_pack(v2, 7),
+        ac3_pack(0x80, a2, 12),
+    });
+    const auto result = run_demux(input);
+    EXPECT_EQ(result.video, concat({v1, v2}));
+    EXPECT_EQ(result.audio, concat({a1, a2}));
+    EXPECT_EQ(result.packs_found, 10);
+    EXPECT_EQ(result.accepted, static_cast<long long>(v1.size() + v2.size() + a1.size() + a2.size()));
+    EXPECT_FALSE(result.input_failed || result.video_failed || result.audio_failed);
+}
+
+TEST(PackLoop, StagesNothingForAnOutputThatIsNotOpen) {
+    const Bytes input = concat({video_pack(pattern(100, 1)), ac3_pack(0x80, pattern(100, 2))});
+    const auto result = run_demux(input, {false, false, 0});
+    EXPECT_EQ(result.accepted, 0);
+    EXPECT_EQ(result.packs_found, 2);
+}
+
+TEST(PackLoop, AudioNumberSelectsSubstream0x80PlusN) {
+    const Bytes a = pattern(300, 1);
+    const Bytes input = concat({ac3_pack(0x88, a), ac3_pack(0x20, a), ac3_pack(0x80, a)});
+    EXPECT_EQ(run_demux(input, {false, true, 8}).audio, a);
+    EXPECT_EQ(run_demux(input, {false, true, -96}).audio, a);
+    for (int outside : {200, -129, INT_MAX, INT_MIN}) {
+        EXPECT_TRUE(run_demux(input, {false, true, outside}).audio.empty()) << outside;
+    }
+}
+
+TEST(PackLoop, APayloadEndsWithItsOwnPacket) {
+    // The padding packet after a short AC-3 or video payload stays out.
+    const Bytes a = pattern(900, 1);
+    const Bytes v = pattern(100, 2);
+    const auto result = run_demux(concat({ac3_pack(0x80, a), video_pack(v, 255)}));
+    EXPECT_EQ(result.audio, a);
+    EXPECT_EQ(result.video, v);
+}
+
+// Sets the 16-bit packet length field of a built pack.
+Bytes with_packet_length(Bytes sector, unsigned length) {
+    sector[18] = static_cast<unsigned char>(length >> 8);
+    sector[19] = static_cast<unsigned char>(length);
+    return sector;
+}
+
+TEST(PackLoop, APacketLengthOutsideTheSectorOrBeforeThePayloadRunsToTheSectorEnd) {
+    Bytes sector = video_pack(pattern(packtest::VIDEO_ROOM, 1));
+    const Bytes whole(sector.begin() + 23, sector.end());
+    EXPECT_EQ(run_demux(with_packet_length(sector, 0xFFFF)).video, whole);
+    EXPECT_EQ(run_demux(with_packet_length(sector, 2029)).video, whole);  // one byte past the sector
+    EXPECT_EQ(run_demux(with_packet_length(sector, 0)).video, whole);     // ends before the payload
+    EXPECT_EQ(run_demux(with_packet_length(sector, 3)).video, Bytes{});   // an empty payload
+    EXPECT_EQ(run_demux(with_packet_length(sector, 13)).video, Bytes(whole.begin(), whole.begin() + 10));
+
+    // An AC-3 packet that ends inside its substream header.
+    Bytes audio = ac3_pack(0x80, pattern(packtest::AC3_ROOM, 2));
+    const Bytes audio_whole(audio.begin() + 27, audio.end());
+    EXPECT_EQ(run_demux(with_packet_length(audio, 5)).audio, audio_whole);
+}
+
+TEST(PackLoop, VideoIsStillTrimmedAtAPaddingCodeInsideItsPacket) {
+    const Bytes v = concat({pattern(50, 1), {0x00, 0x00, 0x01, 0xBE}, pattern(50, 2)});
+    EXPECT_EQ(run_demux(video_pack(v)).video, pattern(50, 1));
+    // AC-3 data is never scanned for it.
+    EXPECT_EQ(run_demux(ac3_pack(0x80, v)).audio, v);
+}
+
+TEST(PackLoop, DeliversWholeSectorsAcrossBatchesAndNeverAPartialOne) {
+    // Three reads of 1000 sectors and a short one, then half a pack.
+    Bytes input;
+    Bytes expected;
+    for (int i = 0; i < 3001; ++i) {
+        const Bytes v = pattern(64, static_cast<unsigned>(i));
+        const Bytes sector = video_pack(v);
+        input.insert(input.end(), sector.begin(), sector.end());
+        expected.insert(expected.end(), v.begin(), v.end());
+    }
+    const Bytes partial = video_pack(pattern(64, 9999));
+    input.insert(input.end(), partial.begin(), partial.begin() + 1024);
+    const auto result = run_demux(input);
+    EXPECT_EQ(result.packs_found, 3001);
+    EXPECT_EQ(result.video, expected);
+    EXPECT_FALSE(result.input_failed);
+}
+
+TEST(PackLoop, AnEmptyInputStagesNothing) {
+    const auto result = run_demux({});
+    EXPECT_EQ(result.packs_found, 0);
+    EXPECT_TRUE(result.video.empty());
+    EXPECT_TRUE(result.audio.empty());
+    EXPECT_FALSE(result.input_failed);
+}
+
+// A read that delivers the first batch and then fails.
+int reads = 0;
+std::size_t fail_second_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+    if (++reads == 1) {
+        return std::fread(data, size, count, stream);
+    }
+    errno = EIO;
+    return 0;
+}
+
+void* no_memory(std::size_t) {
+    return nullptr;
+}
+
+class PackLoopFaults : public ::testing::Test {
+protected:
+    void TearDown() override { packrift::restore_io_hooks(); }
+};
+
+TEST_F(PackLoopFaults, AReadErrorEndsTheInputAfterTheSectorsAlreadyRead) {
+    Bytes input;
+    for (int i = 0; i < 1500; ++i) {
+        const Bytes sector = video_pack(pattern(10, 1));
+        input.insert(input.end(), sector.begin(), sector.end());
+    }
+    reads = 0;
+    packrift::io_hooks().read = &fail_second_read;
+    testing::internal::CaptureStderr();
+    const auto result = run_demux(input);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.packs_found, 1000);
+    EXPECT_EQ(result.video.size(), 10000u);
+    EXPECT_TRUE(result.input_failed);
+    EXPECT_NE(err.find("in.vob: " + std::string(std::strerror(EIO)) + "\n"), std::string::npos) << err;
+}
+
+TEST_F(PackLoopFaults, NoReadBlockMeansAFailedInputAndNoRead) {
+    packrift::io_hooks().allocate = &no_memory;
+    testing::internal::CaptureStderr();
+    const auto result = run_demux(video_pack(pattern(10, 1)));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.packs_found, 0);
+    EXPECT_TRUE(result.input_failed);
+    EXPECT_NE(err.find("in.vob: " + std::string(std::strerror(ENOMEM))), std::string::npos) << err;
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include "output/staging_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support/pack_builder.hpp"
+
+namespace {
+
+using packrift::NamedFile;
+using packrift::StreamKind;
+using packtest::Bytes;
+
+const Bytes PADDING_CODE = {0x00, 0x00, 0x01, 0xBE};
+
+int trimmed(const Bytes& payload) {
+    return packrift::trim_before_padding(payload.data(), static_cast<int>(payload.size()));
+}
+
+TEST(TrimBeforePadding, CutsAtTheFirstWholePaddingStartCode) {
+    EXPECT_EQ(trimmed(PADDING_CODE), 0);
+    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(100, 1), PADDING_CODE, packtest::pattern(50, 2)})), 100);
+    // The code in the last four bytes, and the first of two codes, count.
+    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(9, 3), PADDING_CODE})), 9);
+    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(5, 4), PADDING_CODE, PADDING_CODE})), 5);
+    // 00 00 00 01 BE: the code starts one byte later than the first zero.
+    EXPECT_EQ(trimmed(packtest::concat({{0x00}, PADDING_CODE})), 1);
+}
+
+TEST(TrimBeforePadding, LeavesPayloadsWithoutAWholeCodeAlone) {
+    EXPECT_EQ(trimmed({0x00, 0x01, 0xBE, 0x10, 0x20}), 5);  // needs four bytes of the payload
+    EXPECT_EQ(trimmed({0x00, 0x00, 0x01}), 3);
+    EXPECT_EQ(trimmed({}), 0);
+    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(20, 5), {0x00, 0x00, 0x01, 0xBF, 0xBE}})), 25);
+    const Bytes lone_ids(64, 0xBE);
+    EXPECT_EQ(trimmed(lone_ids), 64);
+}
+
+// A stage writing into a temporary file, read back after the flush.
+class StagingWriter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        file.stream = std::tmpfile();
+        file.name = "out.m2v";
+        ASSERT_NE(file.stream, nullptr);
+    }
+    void TearDown() override {
+        packrift::flush_stream(StreamKind::video, file);
+        packrift::flush_stream(StreamKind::ac3_audio, file);
+        packrift::restore_io_hooks();
+        if (file.stream != nullptr) {
+            std::fclose(file.stream);
+        }
+    }
+    long file_size() {
+        std::fflush(file.stream);
+        std::fseek(file.stream, 0, SEEK_END);
+        return std::ftell(file.stream);
+    }
+    Bytes contents() {
+        Bytes out(static_cast<std::size_t>(file_size()));
+        std::rewind(file.stream);
+        EXPECT_EQ(std::fread(out.data(), 1, out.size(), file.stream), out.size());
+        return out;
+    }
+    int stage(StreamKind kind, const Bytes& payload) {
+        return packrift::stage_payload(kind, file, payload.data(), static_cast<int>(payload.size()));
+    }
+    NamedFile file;
+};
+
+TEST_F(StagingWriter, VideoIsTrimmedAndAc3IsStagedWhole) {
+    const Bytes video = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
+    EXPECT_EQ(stage(StreamKind::video, video), 100);
+    EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(contents(), Bytes(video.begin(), video.begin() + 100));
+
+    NamedFile audio_file{std::tmpfile(), "out.ac3", false};
+    ASSERT_NE(audio_file.stream, nullptr);
+    EXPECT_EQ(packrift::stage_payload(StreamKind::ac3_audio, audio_file, video.data(), 134), 134);
+    packrift::flush_stream(StreamKind::ac3_audio, audio_file);
+    std::fseek(audio_file.stream, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(audio_file.stream), 134);
+    std::fclose(audio_file.stream);
+}
+
+TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
+    const Bytes payload = packtest::pattern(2025, 8);
+    Bytes expected;
+    std::size_t staged = 0;
+    // Fill to the mark: nothing is written however close it gets.
+    while (staged < packrift::STAGE_FLUSH_MARK) {
+        ASSERT_EQ(stage(StreamKind::video, payload), 2025);
+        staged += payload.size();
+        expected.insert(expected.end(), payload.begin(), payload.end());
+        ASSERT_EQ(file_size(), 0);
+    }
+    // The next payload first writes everything staged, in one block.
+    const Bytes last = packtest::pattern(10, 9);
+    ASSERT_EQ(stage(StreamKind::video, last), 10);
+    EXPECT_EQ(file_size(), static_cast<long>(staged));
+    packrift::flush_stream(StreamKind::video, file);
+    expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(contents(), expected);
+}
+
+std::size_t failing_write(const void*, std::size_t, std::size_t, std::FILE*) {
+    errno = ENOSPC;
+    return 0;
+}
+
+int write_calls = 0;
+std::size_t counting_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+    ++write_calls;
+    return std::fwrite(data, size, count, stream);
+}
+
+void* no_memory(std::size_t) {
+    return nullptr;
+}
+
+TEST_F(StagingWriter, WithoutAStageEveryPayloadStillReachesTheFile) {
+    packrift::io_hooks().allocate = &no_memory;
+    const Bytes one = packtest::pattern(2025, 10);
+    const Bytes two = packtest::pattern(7, 11);
+    EXPECT_EQ(stage(StreamKind::ac3_audio, one), 2025);
+    EXPECT_EQ(stage(StreamKind::ac3_audio, two), 7);
+    packrift::flush_stream(StreamKind::ac3_audio, file);
+    EXPECT_EQ(contents(), packtest::concat({one, two}));
+    EXPECT_FALSE(file.failed);
+}
+
+TEST_F(StagingWriter, AFailedWriteIsReportedOnceAndEndsWritingThatFile) {
+    packrift::io_hooks().write = &failing_write;
+    const Bytes payload = packtest::pattern(2025, 12);
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 2100; ++i) {  // two flushes' worth
+        stage(StreamKind::video, payload);
+    }
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "out.m2v: " + std::string(std::strerror(ENOSPC)) + "\n");
+    EXPECT_TRUE(file.failed);
+
+    packrift::io_hooks().write = &counting_write;
+    write_calls = 0;
+    stage(StreamKind::video, payload);
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(write_calls, 0);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// Runs the pack loop in process over an input built in memory and returns
+// what each output received.
+
+#include <filesystem>
+#include <string>
+
+#include "demux/pack_loop.hpp"
+#include "support/pack_builder.hpp"
+
+namespace packtest {
+
+struct DemuxResult {
+    Bytes video;
+    Bytes audio;
+    int packs_found = 0;  // progress points seen
+    long long accepted = 0;  // sum of the accepted lengths
+    bool input_failed = false;
+    bool video_failed = false;
+    bool audio_failed = false;
+};
+
+struct DemuxRequest {
+    bool video = true;
+    bool audio = true;
+    int audio_no = 0;
+};
+
+// Writes input to a scratch file, opens the requested outputs beside it, runs
+// demux_packs, flushes and closes everything and reads the outputs back.
+DemuxResult run_demux(const Bytes& input, const DemuxRequest& request = {});
+
+}  // namespace packtest

@@ -1,0 +1,27 @@
+#pragma once
+// Runs the built packrift in a scratch folder and captures what it did.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace packtest {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A new, empty folder for one test, below the system's temporary folder.
+std::filesystem::path scratch_dir(const std::string& name);
+
+// The path of the packrift executable under test.
+std::string packrift_path();
+
+// Runs packrift with args (the input first) with dir as the working folder.
+RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+std::string read_text(const std::filesystem::path& path);
+
+}  // namespace packtest
