@@ -51,7 +51,7 @@ DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     packrift::PackLoopHooks hooks;
     hooks.pack_found = &count_pack;
     hooks.payload_accepted = &add_accepted;
-    packrift::demux_packs(request.audio_no, hooks);
+    packrift::demux_packs(request.audio_no, request.hooks != nullptr ? *request.hooks : hooks);
 
     DemuxResult result;
     result.packs_found = packs_found;

@@ -24,6 +24,9 @@ struct DemuxRequest {
     bool video = true;
     bool audio = true;
     int audio_no = 0;
+    // Hooks to run the loop with instead of the counting ones (packs_found
+    // and accepted then stay 0).
+    const packrift::PackLoopHooks* hooks = nullptr;
 };
 
 // Writes input to a scratch file, opens the requested outputs beside it, runs
