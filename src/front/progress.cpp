@@ -29,6 +29,7 @@ char* put_two_digits(char* text, int value) {
 
 void on_run_begins() {
     start_time = progress_clock();
+    pack_count = 0;
     out_bytes = 0;
 }
 

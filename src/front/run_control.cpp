@@ -72,6 +72,10 @@ int run_packrift(int argc, char** argv) {
         print_usage(argc > 0 ? argv[0] : "packrift");
         return EXIT_FAILED;
     }
+    // Nothing of an earlier run in the same process (its failures) carries over.
+    input_file = NamedFile{};
+    video_output = NamedFile{};
+    audio_output = NamedFile{};
     if (!open_for_reading(input_file, argv[1])) {
         return EXIT_FAILED;
     }

@@ -1,0 +1,312 @@
+// Faults injected under a whole run (run_packrift in process, through the
+// file layer's hooks): what is reported, the exit status and what each
+// output holds afterwards.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "demux/demux_common.hpp"
+#include "front/run_control.hpp"
+#include "output/file_io.hpp"
+#include "output/staging_writer.hpp"
+#include "support/pack_builder.hpp"
+#include "support/run_binary.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using packtest::Bytes;
+using packtest::pattern;
+
+// Enough video for three blocks of the video stage, with an AC-3 pack of
+// substream 0x80 after every tenth video pack.
+constexpr int VIDEO_PACKS = 3200;
+constexpr int AUDIO_EVERY = 10;
+
+struct Movie {
+    Bytes file;
+    std::vector<Bytes> video;  // per sector, empty when it holds no video
+    std::vector<Bytes> audio;  // per sector, empty when it holds no AC-3 0x80
+};
+
+void add_sector(Movie& movie, const Bytes& sector, const Bytes& video, const Bytes& audio) {
+    movie.file.insert(movie.file.end(), sector.begin(), sector.end());
+    movie.video.push_back(video);
+    movie.audio.push_back(audio);
+}
+
+Movie make_movie() {
+    Movie movie;
+    for (int i = 0; i < VIDEO_PACKS; ++i) {
+        const Bytes video = pattern(packtest::VIDEO_ROOM, static_cast<unsigned>(i));
+        add_sector(movie, packtest::video_pack(video), video, {});
+        if (i % AUDIO_EVERY == 0) {
+            const Bytes audio = pattern(packtest::AC3_ROOM - 100, static_cast<unsigned>(i) + 100000);
+            add_sector(movie, packtest::ac3_pack(0x80, audio), {}, audio);
+        }
+    }
+    return movie;
+}
+
+const Movie& movie() {
+    static const Movie made = make_movie();
+    return made;
+}
+
+// What the first sectors of the movie give for one stream.
+Bytes first_sectors(const std::vector<Bytes>& payloads, std::size_t sectors) {
+    Bytes out;
+    for (std::size_t i = 0; i < sectors && i < payloads.size(); ++i) {
+        out.insert(out.end(), payloads[i].begin(), payloads[i].end());
+    }
+    return out;
+}
+
+const Bytes& whole_video() {
+    static const Bytes all = first_sectors(movie().video, movie().video.size());
+    return all;
+}
+
+const Bytes& whole_audio() {
+    static const Bytes all = first_sectors(movie().audio, movie().audio.size());
+    return all;
+}
+
+bool is_prefix(const Bytes& part, const Bytes& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+std::string perror_line(const fs::path& path, int error_number) {
+    return path.string() + ": " + std::strerror(error_number) + "\n";
+}
+
+struct InProcessRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+InProcessRun run_in_process(const std::vector<std::string>& args) {
+    std::vector<std::string> storage = {"packrift"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : storage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    InProcessRun run;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run.status = packrift::run_packrift(static_cast<int>(storage.size()), argv.data());
+    run.out = testing::internal::GetCapturedStdout();
+    run.err = testing::internal::GetCapturedStderr();
+    return run;
+}
+
+// The injected faults, keyed on the stream that the run's files hold.
+struct Faults {
+    int failing_write = 0;  // the video output's write that fails, counted from 1
+    bool short_write = false;  // it writes half its block before it fails
+    int errno_of_write = 0;  // 0: the failing write leaves errno untouched
+    int video_writes = 0;
+    std::size_t video_written = 0;  // bytes that reached the video output
+    bool audio_close_fails = false;
+    std::size_t sectors_readable = 0;  // the input read fails after these
+    bool read_limited = false;
+    int stage_allocations_failing = 0;  // -1: all of them
+    bool read_block_allocation_fails = false;
+};
+
+Faults faults;
+
+std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+    if (stream != packrift::video_output.stream) {
+        return std::fwrite(data, size, count, stream);
+    }
+    if (++faults.video_writes != faults.failing_write) {
+        const std::size_t items = std::fwrite(data, size, count, stream);
+        faults.video_written += items * size;
+        return items;
+    }
+    std::size_t items = 0;
+    if (faults.short_write) {
+        items = std::fwrite(data, size, count / 2, stream);
+        faults.video_written += items * size;
+    }
+    errno = faults.errno_of_write;
+    return items;
+}
+
+int faulty_close(std::FILE* stream) {
+    const bool fails = faults.audio_close_fails && stream == packrift::audio_output.stream;
+    const int result = std::fclose(stream);
+    if (fails) {
+        errno = EIO;
+        return EOF;
+    }
+    return result;
+}
+
+std::size_t faulty_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+    if (!faults.read_limited) {
+        return std::fread(data, size, count, stream);
+    }
+    const std::size_t items = std::fread(data, size, std::min(count, faults.sectors_readable), stream);
+    faults.sectors_readable -= items;
+    if (items < count) {
+        errno = EIO;
+    }
+    return items;
+}
+
+void* faulty_allocate(std::size_t size) {
+    if (size == packrift::STAGE_CAPACITY && faults.stage_allocations_failing != 0) {
+        if (faults.stage_allocations_failing > 0) {
+            --faults.stage_allocations_failing;
+        }
+        return nullptr;
+    }
+    if (size != packrift::STAGE_CAPACITY && faults.read_block_allocation_fails) {
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+class FaultInjection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = packtest::scratch_dir("faults");
+        input = dir / "movie.vob";
+        video = dir / "movie.m2v";
+        audio = dir / "movie-stream0.ac3";
+        packtest::write_file(input.string(), movie().file);
+        faults = Faults{};
+        packrift::io_hooks().write = &faulty_write;
+        packrift::io_hooks().close = &faulty_close;
+        packrift::io_hooks().read = &faulty_read;
+        packrift::io_hooks().allocate = &faulty_allocate;
+    }
+    void TearDown() override {
+        packrift::restore_io_hooks();
+        fs::remove_all(dir);
+    }
+    InProcessRun run_both() { return run_in_process({input.string(), "-video", "0", "-audio", "0"}); }
+    Bytes file(const fs::path& path) { return packtest::read_file(path.string()); }
+    fs::path dir;
+    fs::path input;
+    fs::path video;
+    fs::path audio;
+};
+
+TEST_F(FaultInjection, TheFirstWriteFailing) {
+    faults.failing_write = 1;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    // A short count with errno untouched still names an I/O error.
+    EXPECT_EQ(run.err, perror_line(video, EIO));
+    EXPECT_EQ(faults.video_writes, 1) << "nothing more is written after the failure";
+    EXPECT_EQ(file(video), Bytes{});
+    EXPECT_EQ(file(audio), whole_audio());
+}
+
+TEST_F(FaultInjection, TheNthWriteFailing) {
+    for (int n : {2, 3}) {
+        faults = Faults{};
+        faults.failing_write = n;
+        faults.errno_of_write = ENOSPC;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 1) << n;
+        EXPECT_EQ(run.err, perror_line(video, ENOSPC)) << n;
+        EXPECT_EQ(faults.video_writes, n);
+        // The blocks before the failing one are all there, and nothing else.
+        const Bytes held = file(video);
+        EXPECT_EQ(held.size(), faults.video_written);
+        EXPECT_GE(held.size(), static_cast<std::size_t>(n - 1) * packrift::STAGE_FLUSH_MARK) << n;
+        EXPECT_TRUE(is_prefix(held, whole_video())) << n;
+        EXPECT_EQ(file(audio), whole_audio()) << n;
+    }
+}
+
+TEST_F(FaultInjection, AShortWrite) {
+    faults.failing_write = 2;
+    faults.short_write = true;
+    faults.errno_of_write = ENOSPC;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, perror_line(video, ENOSPC));
+    // The first block and the half of the second that was written, in order.
+    const Bytes held = file(video);
+    EXPECT_EQ(held.size(), faults.video_written);
+    EXPECT_GT(held.size(), packrift::STAGE_FLUSH_MARK + packrift::STAGE_FLUSH_MARK / 2 - packtest::SECTOR);
+    EXPECT_TRUE(is_prefix(held, whole_video()));
+    EXPECT_EQ(file(audio), whole_audio());
+}
+
+TEST_F(FaultInjection, TheClosingOfAnOutputFailing) {
+    faults.audio_close_fails = true;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, perror_line(audio, EIO));
+    EXPECT_EQ(file(video), whole_video());
+    EXPECT_EQ(file(audio), whole_audio());
+}
+
+TEST_F(FaultInjection, AReadFailingAfterKSectors) {
+    // Within the first batch, at its end, and within the second.
+    for (std::size_t k : {std::size_t{0}, std::size_t{7}, std::size_t{1000}, std::size_t{1234}}) {
+        faults = Faults{};
+        faults.read_limited = true;
+        faults.sectors_readable = k;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 1) << k;
+        EXPECT_EQ(run.err, perror_line(input, EIO)) << k;
+        EXPECT_EQ(file(video), first_sectors(movie().video, k)) << k;
+        EXPECT_EQ(file(audio), first_sectors(movie().audio, k)) << k;
+    }
+}
+
+TEST_F(FaultInjection, AStageAllocationFailingLosesNothing) {
+    // Every stage allocation, then only the first of each kind.
+    for (int failing : {-1, 2}) {
+        faults = Faults{};
+        faults.stage_allocations_failing = failing;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 0) << failing;
+        EXPECT_EQ(run.err, "") << failing;
+        EXPECT_EQ(file(video), whole_video()) << failing;
+        EXPECT_EQ(file(audio), whole_audio()) << failing;
+    }
+}
+
+TEST_F(FaultInjection, TheReadBlockAllocationFailing) {
+    faults.read_block_allocation_fails = true;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, perror_line(input, ENOMEM));
+    EXPECT_EQ(file(video), Bytes{});
+    EXPECT_EQ(file(audio), Bytes{});
+}
+
+TEST_F(FaultInjection, AFailedRunLeavesNothingBehindForTheNextInTheSameProcess) {
+    faults.failing_write = 1;
+    ASSERT_EQ(run_both().status, 1);
+
+    faults = Faults{};
+    fs::remove(audio);
+    const auto run = run_in_process({input.string(), "-audio", "0"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    // The pack count starts again from 0.
+    EXPECT_EQ(run.out.rfind("opened " + audio.string() + " for writing\nLBA = 0 (", 0), 0u)
+        << run.out.substr(0, 200);
+    EXPECT_EQ(file(audio), whole_audio());
+}
+
+}  // namespace
