@@ -26,7 +26,12 @@ void* standard_allocate(std::size_t size) {
     return std::malloc(size);
 }
 
-constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, &standard_close, &standard_allocate};
+void standard_release(void* block) {
+    std::free(block);
+}
+
+constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, &standard_close, &standard_allocate,
+                                 &standard_release};
 
 IoHooks current_io = STANDARD_IO;
 
@@ -109,7 +114,7 @@ void* allocate_block(std::size_t size) {
 }
 
 void release_block(void* block) {
-    std::free(block);
+    current_io.release(block);
 }
 
 }  // namespace packrift

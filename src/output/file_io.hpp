@@ -17,13 +17,15 @@ struct NamedFile {
     bool failed = false;
 };
 
-// The calls every read, write, close and block allocation goes through.
-// Tests replace them to inject faults; the defaults are the C library's.
+// The calls every read, write, close and block allocation and release goes
+// through. Tests replace them to inject faults (and the fuzz target to reuse
+// its blocks); the defaults are the C library's.
 struct IoHooks {
     std::size_t (*read)(void* data, std::size_t size, std::size_t count, std::FILE* stream);
     std::size_t (*write)(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
     int (*close)(std::FILE* stream);
     void* (*allocate)(std::size_t size);
+    void (*release)(void* block);  // takes null as well
 };
 
 IoHooks& io_hooks();
