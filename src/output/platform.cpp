@@ -1,9 +1,105 @@
 #include "output/platform.hpp"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <share.h>
+#include <windows.h>
+#endif
+
 namespace packrift {
+
+#ifdef _WIN32
+
+namespace {
+
+// Paths of MAX_PATH characters or more open only when given whole in the
+// "\\?\" form (or "\\?\UNC\" for a share), which Windows takes unaltered.
+constexpr const wchar_t* LONG_PATH_PREFIX = L"\\\\?\\";
+constexpr const wchar_t* LONG_UNC_PREFIX = L"\\\\?\\UNC\\";
+constexpr const wchar_t* SHARE_PREFIX = L"\\\\";
+constexpr const wchar_t* DEVICE_PREFIX = L"\\\\.\\";
+constexpr std::size_t SHARE_PREFIX_SIZE = 2;
+
+UINT console_code_page = 0;
+
+bool starts_with(const std::wstring& text, const wchar_t* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::wstring wide_from_utf8(const char* text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (size <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), size);
+    wide.pop_back();  // the terminating zero
+    return wide;
+}
+
+// The name as Windows opens it: unchanged when its full path is short enough,
+// otherwise that full path in the long form.
+std::wstring openable_path(const std::wstring& name) {
+    const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (size <= MAX_PATH) {
+        return name;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return name;
+    }
+    full.resize(length);
+    if (starts_with(full, LONG_PATH_PREFIX) || starts_with(full, DEVICE_PREFIX)) {
+        return full;
+    }
+    if (starts_with(full, SHARE_PREFIX)) {
+        return LONG_UNC_PREFIX + full.substr(SHARE_PREFIX_SIZE);
+    }
+    return LONG_PATH_PREFIX + full;
+}
+
+}  // namespace
+
+std::FILE* open_binary_file(const char* name, const char* mode) {
+    const std::wstring path = openable_path(wide_from_utf8(name));
+    // Shared like fopen's files; sets errno on failure as fopen does.
+    return _wfsopen(path.c_str(), wide_from_utf8(mode).c_str(), _SH_DENYNO);
+}
+
+std::string utf8_from_wide(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return {};
+    }
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
+    utf8.pop_back();  // the terminating zero
+    return utf8;
+}
+
+void use_utf8_console() {
+    console_code_page = GetConsoleOutputCP();  // 0 without a console
+    if (console_code_page != 0 && console_code_page != CP_UTF8) {
+        SetConsoleOutputCP(CP_UTF8);
+    }
+}
+
+void restore_console() {
+    if (console_code_page != 0 && console_code_page != CP_UTF8) {
+        SetConsoleOutputCP(console_code_page);
+    }
+}
+
+#else
 
 std::FILE* open_binary_file(const char* name, const char* mode) {
     return std::fopen(name, mode);
 }
+
+#endif
 
 }  // namespace packrift
