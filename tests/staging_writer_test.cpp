@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "support/pack_builder.hpp"
+#include "support/run_binary.hpp"
 
 namespace {
 
@@ -39,11 +41,14 @@ TEST(TrimBeforePadding, LeavesPayloadsWithoutAWholeCodeAlone) {
     EXPECT_EQ(trimmed(lone_ids), 64);
 }
 
-// A stage writing into a temporary file, read back after the flush.
+// A stage writing into a scratch file, read back after the flush. Not
+// tmpfile: on Windows that creates its file in the root of the drive, which
+// only an administrator may do.
 class StagingWriter : public ::testing::Test {
 protected:
     void SetUp() override {
-        file.stream = std::tmpfile();
+        dir = packtest::scratch_dir("stage");
+        file.stream = scratch_stream("out.m2v");
         file.name = "out.m2v";
         ASSERT_NE(file.stream, nullptr);
     }
@@ -54,6 +59,10 @@ protected:
         if (file.stream != nullptr) {
             std::fclose(file.stream);
         }
+        std::filesystem::remove_all(dir);
+    }
+    std::FILE* scratch_stream(const std::string& name) {
+        return std::fopen((dir / name).string().c_str(), "w+b");
     }
     long file_size() {
         std::fflush(file.stream);
@@ -69,6 +78,7 @@ protected:
     int stage(StreamKind kind, const Bytes& payload) {
         return packrift::stage_payload(kind, file, payload.data(), static_cast<int>(payload.size()));
     }
+    std::filesystem::path dir;
     NamedFile file;
 };
 
@@ -79,7 +89,7 @@ TEST_F(StagingWriter, VideoIsTrimmedAndAc3IsStagedWhole) {
     packrift::flush_stream(StreamKind::video, file);
     EXPECT_EQ(contents(), Bytes(video.begin(), video.begin() + 100));
 
-    NamedFile audio_file{std::tmpfile(), "out.ac3", false};
+    NamedFile audio_file{scratch_stream("out.ac3"), "out.ac3", false};
     ASSERT_NE(audio_file.stream, nullptr);
     EXPECT_EQ(packrift::stage_payload(StreamKind::ac3_audio, audio_file, video.data(), 134), 134);
     packrift::flush_stream(StreamKind::ac3_audio, audio_file);

@@ -92,18 +92,18 @@ Bytes concat(const std::vector<Bytes>& parts) {
     return out;
 }
 
-void write_file(const std::string& path, const Bytes& bytes) {
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!file) {
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + path.string());
     }
 }
 
-Bytes read_file(const std::string& path) {
+Bytes read_file(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read " + path);
+        throw std::runtime_error("cannot read " + path.string());
     }
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ inline constexpr std::size_t VIDEO_ROOM = SECTOR - 23;
 inline constexpr std::size_t AC3_ROOM = SECTOR - 27;
 
 Bytes concat(const std::vector<Bytes>& parts);
-void write_file(const std::string& path, const Bytes& bytes);
-Bytes read_file(const std::string& path);
+void write_file(const std::filesystem::path& path, const Bytes& bytes);
+Bytes read_file(const std::filesystem::path& path);
 
 }  // namespace packtest

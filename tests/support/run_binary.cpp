@@ -14,27 +14,76 @@ namespace packtest {
 
 namespace {
 
-std::string quoted(const std::string& text) {
 #ifdef _WIN32
+// Run through cmd.exe: double quotes, NUL for no input, and cd /d so that
+// the drive changes too.
+constexpr const char* CHANGE_DIRECTORY = "cd /d ";
+constexpr const char* NO_INPUT = "NUL";
+
+std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
+}
+
+int exit_status(int system_result) {
+    return system_result;  // the status of the command cmd.exe ran last
+}
+
+// The command line goes to _wsystem in UTF-16: std::system would pass it
+// through the ANSI code page and lose every name outside it.
+int run_command(const std::string& command) {
+    return _wsystem(path_from_utf8(command).wstring().c_str());
+}
+
+// The C runtime writes text-mode line ends, CR LF, as a Windows console
+// program should. Each must be whole; the tests then see the plain LF.
+std::string plain_line_ends(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            throw std::runtime_error("a line end without its carriage return in: " + text);
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
 #else
+constexpr const char* CHANGE_DIRECTORY = "cd ";
+constexpr const char* NO_INPUT = "/dev/null";
+
+std::string quoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
-#endif
 }
 
 int exit_status(int system_result) {
-#ifdef _WIN32
-    return system_result;
-#else
     return WIFEXITED(system_result) ? WEXITSTATUS(system_result) : -1;
-#endif
 }
 
+int run_command(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+std::string plain_line_ends(const std::string& text) {
+    return text;
+}
+#endif
+
 }  // namespace
+
+std::filesystem::path path_from_utf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 std::filesystem::path scratch_dir(const std::string& name) {
     std::random_device random;
@@ -46,21 +95,23 @@ std::filesystem::path scratch_dir(const std::string& name) {
 }
 
 std::string packrift_path() {
-    return PACKRIFT_BINARY;
+    // Made absolute where the tests run: under Wine a Unix path is not yet
+    // one that cmd.exe can start.
+    return utf8_of(std::filesystem::absolute(PACKRIFT_BINARY));
 }
 
 RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args) {
     const auto out_path = dir / ".stdout";
     const auto err_path = dir / ".stderr";
-    std::string command = "cd " + quoted(dir.string()) + " && " + quoted(packrift_path());
+    std::string command = CHANGE_DIRECTORY + quoted(utf8_of(dir)) + " && " + quoted(packrift_path());
     for (const auto& arg : args) {
         command += " " + quoted(arg);
     }
-    command += " > " + quoted(out_path.string()) + " 2> " + quoted(err_path.string()) + " < /dev/null";
+    command += " > " + quoted(utf8_of(out_path)) + " 2> " + quoted(utf8_of(err_path)) + " < " + NO_INPUT;
     RunResult result;
-    result.status = exit_status(std::system(command.c_str()));
-    result.out = read_text(out_path);
-    result.err = read_text(err_path);
+    result.status = exit_status(run_command(command));
+    result.out = plain_line_ends(read_text(out_path));
+    result.err = plain_line_ends(read_text(err_path));
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return result;
@@ -69,7 +120,7 @@ RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::
 std::string read_text(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read " + path.string());
+        throw std::runtime_error("cannot read " + utf8_of(path));
     }
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }

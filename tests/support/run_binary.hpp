@@ -24,4 +24,9 @@ RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::
 
 std::string read_text(const std::filesystem::path& path);
 
+// Names travel as UTF-8 strings, as packrift takes and prints them; these
+// convert without the system's narrow code page in between.
+std::filesystem::path path_from_utf8(const std::string& text);
+std::string utf8_of(const std::filesystem::path& path);
+
 }  // namespace packtest
