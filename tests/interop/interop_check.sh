@@ -4,7 +4,8 @@
 # independent demuxers extract (ffmpeg's stream copy and mpegdemux), and that
 # ffmpeg decodes it without a complaint.
 #
-# Usage: interop_check.sh PACKRIFT WORK_DIR
+# Usage: interop_check.sh PACKRIFT WORK_DIR [EMULATOR...]
+# EMULATOR, when given, runs PACKRIFT (Wine for a cross-built Windows .exe).
 # Exits 0 when everything matches, 1 on any mismatch, 77 (skipped) when a
 # tool is missing. Generated VOBs are cached in WORK_DIR/vobs, keyed on the
 # ffmpeg version and the command line that made them.
@@ -18,12 +19,13 @@ readonly THREADS=2
 # Bytes shown on each side of the first difference.
 readonly DIFF_CONTEXT=16
 
-if [ $# -ne 2 ]; then
-  echo "usage: $0 PACKRIFT WORK_DIR" >&2
+if [ $# -lt 2 ]; then
+  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
   exit 2
 fi
 packrift=$1
 work_dir=$2
+emulator=("${@:3}")
 
 for tool in ffmpeg:ffmpeg ffprobe:ffmpeg mpegdemux:mpegdemux; do
   if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
@@ -176,7 +178,7 @@ check_decodes() {
 run_packrift() {
   local label=$1
   shift
-  "$packrift" "$@" >packrift.log 2>&1
+  "${emulator[@]}" "$packrift" "$@" >packrift.log 2>&1
   local status=$?
   if [ "$status" -ne 0 ]; then
     fail "$label: packrift $* exited with $status"

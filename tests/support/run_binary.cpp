@@ -1,5 +1,6 @@
 #include "support/run_binary.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -108,8 +109,21 @@ RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::
         command += " " + quoted(arg);
     }
     command += " > " + quoted(utf8_of(out_path)) + " 2> " + quoted(utf8_of(err_path)) + " < " + NO_INPUT;
+    // The shell makes the output file before it starts packrift. A shell that
+    // returns without having made it (seen once under Wine, not reproduced)
+    // says nothing about packrift: it is run again, once, and said so.
+    int system_result = run_command(command);
+    if (!std::filesystem::exists(out_path)) {
+        std::fprintf(stderr, "the shell returned %d without running the command; once more: %s\n",
+                     system_result, command.c_str());
+        system_result = run_command(command);
+    }
+    if (!std::filesystem::exists(out_path)) {
+        throw std::runtime_error("the shell returned " + std::to_string(system_result) +
+                                 " without running: " + command);
+    }
     RunResult result;
-    result.status = exit_status(run_command(command));
+    result.status = exit_status(system_result);
     result.out = plain_line_ends(read_text(out_path));
     result.err = plain_line_ends(read_text(err_path));
     std::filesystem::remove(out_path);
