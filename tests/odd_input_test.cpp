@@ -187,6 +187,11 @@ TEST_F(OddInput, AFifoIsReadToItsEndWithoutSeekingOrKnowingItsSize) {
     EXPECT_EQ(video(), v);
     EXPECT_EQ(audio(), a);
 }
+#else
+TEST_F(OddInput, AFifoIsReadToItsEndWithoutSeekingOrKnowingItsSize) {
+    GTEST_SKIP() << "Windows has no FIFO among its files; a named pipe would do, but the outputs, named "
+                    "after the input, would then have to be pipes too";
+}
 #endif
 
 }  // namespace
