@@ -2,17 +2,20 @@
 # Times packrift splitting a DVD-style VOB of about 1 GB against two baselines
 # measured in the same run: dd copying the input in 2,048,000-byte blocks (the
 # user-space copy floor) and ffmpeg's stream copy of the same two streams.
-# Runs alternate, outputs are removed (and dirty pages flushed) before each
-# run, and the medians, their ratios and packrift's peak resident memory are
-# printed. packrift's outputs are compared with ffmpeg's before anything is
-# reported.
+# An untimed pass first checks packrift's outputs against ffmpeg's (cmp).
+# Then the runs alternate, every output is removed (and dirty pages flushed)
+# before each run, and the medians, their ratios and packrift's peak resident
+# memory are printed.
 #
 # Usage: bench/split_bench.sh [RUNS]    (RUNS defaults to 5)
-# Environment: PACKRIFT=path skips the release build and times that binary;
-#              BENCH_DIR=dir keeps the input and the outputs there instead of
-#              bench/cache (they must share one filesystem).
-# Exit status: 0 when the outputs match and every target is met, 1 when the
-# outputs differ or a step fails, 2 when the outputs match but a target is missed.
+# Environment:
+#   PACKRIFT=path   time that binary instead of building the release preset
+#   BASELINE=path   also time another packrift build (say, of an earlier
+#                   commit) in the same rounds, and report the two side by side
+#   BENCH_DIR=dir   keep the input and every output there instead of
+#                   bench/cache (one filesystem for all of them)
+# Exit status: 0 when the outputs match and every target is met, 1 when an
+# output differs or a step fails, 2 when the outputs match but a target is missed.
 set -euo pipefail
 
 runs=${1:-5}
@@ -21,19 +24,19 @@ cache=${BENCH_DIR:-$root/bench/cache}
 input=$cache/bench.vob
 outdir=$cache/out
 
-# Targets of the issue: wall time against the copy floor and against ffmpeg,
-# and peak resident memory.
+# The targets: wall time against the copy floor and against ffmpeg, and peak
+# resident memory.
 max_ratio_to_dd=1.3
 min_speedup_over_ffmpeg=3
 max_rss_kib=8192
 
-# The input: 780 s of MPEG-2 video at the highest quality the encoder offers
-# (about 9.3 Mbit/s on this source) and two AC-3 substreams, muxed by ffmpeg's
-# DVD muxer; about 1 GB, made once (under a minute on two cores) and cached.
+# The input: 780 s of MPEG-2 video at the encoder's highest quality (about
+# 9.3 Mbit/s on this source) and two AC-3 substreams, muxed by ffmpeg's DVD
+# muxer; about 1 GB, made once (under a minute on two cores) and cached.
 make_input() {
+    local seconds=780
     mkdir -p "$cache"
     echo "making $input (once; it is cached)..."
-    local seconds=780
     ffmpeg -nostdin -v error -y \
         -f lavfi -i "testsrc2=size=720x480:rate=30000/1001:duration=$seconds" \
         -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds" \
@@ -45,10 +48,9 @@ make_input() {
     mv "$input.part" "$input"
 }
 
-for tool in ffmpeg dd /usr/bin/time awk cmp; do
+for tool in ffmpeg dd /usr/bin/time awk cmp sync; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-
 if [ -z "${PACKRIFT:-}" ]; then
     (cd "$root" && cmake --workflow --preset release >/dev/null)
     PACKRIFT=$root/build/release/src/packrift
@@ -56,41 +58,67 @@ fi
 [ -f "$input" ] || make_input
 mkdir -p "$outdir"
 
-# packrift names its outputs after the input and writes them beside it.
-pr_video=$cache/bench.m2v
-pr_audio=$cache/bench-stream0.ac3
-ff_video=$outdir/ffmpeg.m2v
-ff_audio=$outdir/ffmpeg.ac3
-dd_copy=$outdir/dd.vob
+tools=(packrift dd ffmpeg)
+if [ -n "${BASELINE:-}" ]; then
+    # packrift writes beside its input: the baseline gets a hard link of its own.
+    mkdir -p "$cache/baseline"
+    ln -f "$input" "$cache/baseline/bench.vob"
+    tools+=(baseline)
+fi
 
-# The command line of each tool; ffmpeg runs with -v fatal because its AC-3
-# muxer complains about repeated timestamps, harmlessly.
+# The command line and the outputs of each tool. ffmpeg runs with -v fatal
+# because its AC-3 muxer complains about repeated timestamps, harmlessly.
 command_of() {
     case $1 in
         packrift) cmd=("$PACKRIFT" "$input" -video 0 -audio 0) ;;
-        dd) cmd=(dd if="$input" of="$dd_copy" bs=2048000 status=none) ;;
+        baseline) cmd=("$BASELINE" "$cache/baseline/bench.vob" -video 0 -audio 0) ;;
+        dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
-                     -map 0:v:0 -c copy -f mpeg2video "$ff_video"
-                     -map 0:a:0 -c copy -f ac3 "$ff_audio") ;;
+                     -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
+                     -map 0:a:0 -c copy -f ac3 "$outdir/ffmpeg.ac3") ;;
     esac
 }
 outputs_of() {
     case $1 in
-        packrift) echo "$pr_video $pr_audio" ;;
-        dd) echo "$dd_copy" ;;
-        ffmpeg) echo "$ff_video $ff_audio" ;;
+        packrift) echo "$cache/bench.m2v $cache/bench-stream0.ac3" ;;
+        baseline) echo "$cache/baseline/bench.m2v $cache/baseline/bench-stream0.ac3" ;;
+        dd) echo "$outdir/dd.vob" ;;
+        ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
     esac
 }
 
+remove_all_outputs() {
+    local tool
+    for tool in "${tools[@]}"; do
+        # shellcheck disable=SC2046
+        rm -f $(outputs_of "$tool")
+    done
+}
+
+# Compares packrift's outputs (and the baseline's) with ffmpeg's stream copy.
+check_outputs() {
+    local tool video audio pair status=0
+    for tool in "${tools[@]}"; do
+        [ "$tool" = packrift ] || [ "$tool" = baseline ] || continue
+        read -r video audio <<<"$(outputs_of "$tool")"
+        for pair in "$video:$outdir/ffmpeg.m2v" "$audio:$outdir/ffmpeg.ac3"; do
+            if ! cmp "${pair%%:*}" "${pair##*:}"; then
+                echo "FAIL: $tool's ${pair%%:*} differs from ffmpeg's stream copy" >&2
+                status=1
+            fi
+        done
+    done
+    return $status
+}
+
 declare -A times rss last
-# Removes the tool's outputs, flushes what is dirty, then times one run;
-# appends the wall time (s) and the peak resident set (KiB).
+# Removes every output, so that no run truncates a file or finds dirty pages
+# of another run to write back, flushes, then times one run of tool and
+# records its wall time (s) and peak resident set (KiB).
 timed_run() {
-    local tool=$1
-    # shellcheck disable=SC2046
-    rm -f $(outputs_of "$tool")
+    local tool=$1 cmd start end
+    remove_all_outputs
     sync
-    local cmd start end
     command_of "$tool"
     start=$(date +%s%N)
     /usr/bin/time -f %M -o "$outdir/rss" "${cmd[@]}" >/dev/null
@@ -105,38 +133,49 @@ maximum() { tr ' ' '\n' | grep . | sort -g | tail -1; }
 
 input_bytes=$(stat -c %s "$input")
 echo "input: $input ($input_bytes bytes)"
-echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
+echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(uname -r)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-cat "$input" >/dev/null  # warm the page cache
 
-order=(packrift dd ffmpeg)
+# One untimed pass of every tool first: it warms the page cache, and the
+# outputs are checked before anything is timed.
+for tool in "${tools[@]}"; do
+    command_of "$tool"
+    "${cmd[@]}" >/dev/null
+done
+check_outputs || exit 1
+read -r video audio <<<"$(outputs_of packrift)"
+echo "outputs: identical to ffmpeg's stream copy ($(stat -c %s "$video") + $(stat -c %s "$audio") bytes)"
+
+count=${#tools[@]}
 for ((round = 1; round <= runs; ++round)); do
-    # Rotate the order so that no tool always follows the same one.
-    for ((k = 0; k < 3; ++k)); do
-        timed_run "${order[(round + k) % 3]}"
+    # Rotate the order so that no tool always runs first or follows the same one.
+    line="round $round:"
+    for ((k = 0; k < count; ++k)); do
+        tool=${tools[(round + k) % count]}
+        timed_run "$tool"
+        line+=" $tool ${last[$tool]} s"
     done
-    echo "round $round: packrift ${last[packrift]} s, dd ${last[dd]} s, ffmpeg ${last[ffmpeg]} s"
+    echo "$line"
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-status=0
-for pair in "$pr_video:$ff_video" "$pr_audio:$ff_audio"; do
-    if ! cmp "${pair%%:*}" "${pair##*:}"; then
-        echo "FAIL: packrift's ${pair%%:*} differs from ffmpeg's stream copy" >&2
-        status=1
-    fi
-done
-[ $status -eq 0 ] || exit $status
-echo "outputs: identical to ffmpeg's stream copy ($(stat -c %s "$pr_video") + $(stat -c %s "$pr_audio") bytes)"
+remove_all_outputs
 
+status=0
+echo "runs: $runs of each, alternating; wall times in s:"
+for tool in "${tools[@]}"; do
+    printf '  %-9s %s\n' "$tool" "${times[$tool]}"
+done
 t_pr=$(echo "${times[packrift]}" | median)
 t_dd=$(echo "${times[dd]}" | median)
 t_ff=$(echo "${times[ffmpeg]}" | median)
 peak=$(echo "${rss[packrift]}" | maximum)
-echo "runs: $runs each, alternating"
-echo "packrift  all: ${times[packrift]}"
-echo "dd        all: ${times[dd]}"
-echo "ffmpeg    all: ${times[ffmpeg]}"
+if [ -n "${BASELINE:-}" ]; then
+    t_base=$(echo "${times[baseline]}" | median)
+    awk -v pr="$t_pr" -v base="$t_base" -v dd="$t_dd" -v peak="$(echo "${rss[baseline]}" | maximum)" 'BEGIN {
+        printf "baseline: median %.3f s (%.2f x dd), peak resident %d KiB; packrift / baseline: %.2f\n",
+            base, base / dd, peak, pr / base }'
+fi
 awk -v pr="$t_pr" -v dd="$t_dd" -v ff="$t_ff" -v peak="$peak" -v bytes="$input_bytes" \
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" '
     function verdict(ok) { if (!ok) missed = 1; return ok ? "met" : "MISSED" }
