@@ -76,8 +76,7 @@ void demux_packs(int audio_no, const PackLoopHooks& hooks) {
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();
     }
-    unsigned char sector[SECTOR_SIZE];
-    while (next_sector(sector) == SECTOR_SIZE) {
+    while (const unsigned char* sector = next_sector()) {
         if (get_be32(sector, 0) != PACK_START_CODE) {
             continue;
         }

@@ -1,7 +1,6 @@
 #include "demux/sector_source.hpp"
 
 #include <cerrno>
-#include <cstring>
 
 #include "demux/demux_common.hpp"
 
@@ -44,14 +43,15 @@ bool refill() {
 
 }  // namespace
 
-std::size_t next_sector(unsigned char* sector) {
+const unsigned char* next_sector() {
     if (source.position >= source.fill && !refill()) {
         release_source();
-        return 0;
+        return nullptr;
     }
-    std::memcpy(sector, source.block + source.position, SECTOR_SIZE);
+    // Handed out in place: a copy per sector would cost as much as the rest of the loop.
+    const unsigned char* sector = source.block + source.position;
     source.position += SECTOR_SIZE;
-    return SECTOR_SIZE;
+    return sector;
 }
 
 }  // namespace packrift

@@ -7,9 +7,9 @@ namespace packrift {
 
 inline constexpr std::size_t READ_BATCH_SECTORS = 1000;
 
-// Copies the next whole sector of the input file into sector (SECTOR_SIZE
-// bytes); returns SECTOR_SIZE, or 0 once the input is exhausted, has failed
-// or its block could not be allocated.
-std::size_t next_sector(unsigned char* sector);
+// The next whole sector of the input file (SECTOR_SIZE bytes), where it lies
+// in the batch block: valid until the next call. Null once the input is
+// exhausted, has failed or its block could not be allocated.
+const unsigned char* next_sector();
 
 }  // namespace packrift
