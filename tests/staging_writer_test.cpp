@@ -162,4 +162,20 @@ TEST_F(StagingWriter, AFailedWriteIsReportedOnceAndEndsWritingThatFile) {
     EXPECT_EQ(write_calls, 0);
 }
 
+// Outputs are unbuffered: a stage reaches its file in the one write that
+// carries it, not split at the stream buffer's size with a tail left behind.
+TEST(OutputFile, AWriteIsInTheFileBeforeTheClose) {
+    const auto dir = packtest::scratch_dir("output_file");
+    const std::string path = (dir / "out.m2v").string();
+    NamedFile file;
+    ASSERT_TRUE(packrift::open_for_writing(file, path));
+    const Bytes block = packtest::pattern(packrift::STAGE_FLUSH_MARK + 1000, 13);
+    packrift::write_block(file, block.data(), block.size());
+    EXPECT_EQ(std::filesystem::file_size(path), block.size());
+    packrift::close_file(file);
+    EXPECT_FALSE(file.failed);
+    EXPECT_EQ(packtest::read_file(path), block);
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace

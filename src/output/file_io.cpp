@@ -74,7 +74,14 @@ bool open_for_reading(NamedFile& file, const std::string& name) {
 }
 
 bool open_for_writing(NamedFile& file, const std::string& name) {
-    return open_named(file, name, "wb");
+    if (!open_named(file, name, "wb")) {
+        return false;
+    }
+    // Outputs are written a whole stage at a time; the stream's own buffer
+    // would only split each stage into a small write and a large one. Should
+    // this fail, the stream stays buffered, which is slower but as correct.
+    std::setvbuf(file.stream, nullptr, _IONBF, 0);
+    return true;
 }
 
 std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count) {

@@ -8,7 +8,7 @@
 
 namespace packrift {
 
-// An open buffered binary file with the name it was opened under, or none
+// An open binary file with the name it was opened under, or none
 // (stream is null) when it was not requested or could not be opened.
 // failed is set at its first I/O failure, which is reported once.
 struct NamedFile {
@@ -35,6 +35,7 @@ void restore_io_hooks();
 void report_io_error(NamedFile& file, int error_number);
 
 bool open_for_reading(NamedFile& file, const std::string& name);
+// Outputs are unbuffered: each write goes to the system as one block.
 bool open_for_writing(NamedFile& file, const std::string& name);
 
 // Reads up to count items of size bytes; returns the number of whole items.
