@@ -30,6 +30,8 @@ TEST(TrimBeforePadding, CutsAtTheFirstWholePaddingStartCode) {
     EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(5, 4), PADDING_CODE, PADDING_CODE})), 5);
     // 00 00 00 01 BE: the code starts one byte later than the first zero.
     EXPECT_EQ(trimmed(packtest::concat({{0x00}, PADDING_CODE})), 1);
+    // A lone id byte right before a whole code does not hide it.
+    EXPECT_EQ(trimmed(packtest::concat({{0x10, 0x20, 0x30, 0xBE}, PADDING_CODE})), 4);
 }
 
 TEST(TrimBeforePadding, LeavesPayloadsWithoutAWholeCodeAlone) {
