@@ -48,7 +48,7 @@ const unsigned char* next_sector() {
         release_source();
         return nullptr;
     }
-    // Handed out in place: a copy per sector would cost as much as the rest of the loop.
+    // Handed out in place: a copy of every sector cost about as much as the video trim.
     const unsigned char* sector = source.block + source.position;
     source.position += SECTOR_SIZE;
     return sector;
