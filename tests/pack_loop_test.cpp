@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstring>
 
-#include "demux/sector_source.hpp"
-#include "output/file_io.hpp"
 #include "support/demux_run.hpp"
 
 namespace {
@@ -126,52 +122,6 @@ TEST(PackLoop, AnEmptyInputStagesNothing) {
     EXPECT_TRUE(result.video.empty());
     EXPECT_TRUE(result.audio.empty());
     EXPECT_FALSE(result.input_failed);
-}
-
-// A read that delivers the first batch and then fails.
-int reads = 0;
-std::size_t fail_second_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    if (++reads == 1) {
-        return std::fread(data, size, count, stream);
-    }
-    errno = EIO;
-    return 0;
-}
-
-void* no_memory(std::size_t) {
-    return nullptr;
-}
-
-class PackLoopFaults : public ::testing::Test {
-protected:
-    void TearDown() override { packrift::restore_io_hooks(); }
-};
-
-TEST_F(PackLoopFaults, AReadErrorEndsTheInputAfterTheSectorsAlreadyRead) {
-    Bytes input;
-    for (int i = 0; i < 1500; ++i) {
-        const Bytes sector = video_pack(pattern(10, 1));
-        input.insert(input.end(), sector.begin(), sector.end());
-    }
-    reads = 0;
-    packrift::io_hooks().read = &fail_second_read;
-    testing::internal::CaptureStderr();
-    const auto result = run_demux(input);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result.packs_found, 1000);
-    EXPECT_EQ(result.video.size(), 10000u);
-    EXPECT_TRUE(result.input_failed);
-    EXPECT_NE(err.find("in.vob: " + std::string(std::strerror(EIO)) + "\n"), std::string::npos) << err;
-}
-
-TEST_F(PackLoopFaults, NoReadBlockMeansAFailedInputAndNoRead) {
-    packrift::io_hooks().allocate = &no_memory;
-    testing::internal::CaptureStderr();
-    const auto result = run_demux(video_pack(pattern(10, 1)));
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result.packs_found, 0);
-    EXPECT_TRUE(result.input_failed);
-    EXPECT_NE(err.find("in.vob: " + std::string(std::strerror(ENOMEM))), std::string::npos) << err;
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "support/pack_builder.hpp"
@@ -118,50 +116,6 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
     packrift::flush_stream(StreamKind::video, file);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(contents(), expected);
-}
-
-std::size_t failing_write(const void*, std::size_t, std::size_t, std::FILE*) {
-    errno = ENOSPC;
-    return 0;
-}
-
-int write_calls = 0;
-std::size_t counting_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    ++write_calls;
-    return std::fwrite(data, size, count, stream);
-}
-
-void* no_memory(std::size_t) {
-    return nullptr;
-}
-
-TEST_F(StagingWriter, WithoutAStageEveryPayloadStillReachesTheFile) {
-    packrift::io_hooks().allocate = &no_memory;
-    const Bytes one = packtest::pattern(2025, 10);
-    const Bytes two = packtest::pattern(7, 11);
-    EXPECT_EQ(stage(StreamKind::ac3_audio, one), 2025);
-    EXPECT_EQ(stage(StreamKind::ac3_audio, two), 7);
-    packrift::flush_stream(StreamKind::ac3_audio, file);
-    EXPECT_EQ(contents(), packtest::concat({one, two}));
-    EXPECT_FALSE(file.failed);
-}
-
-TEST_F(StagingWriter, AFailedWriteIsReportedOnceAndEndsWritingThatFile) {
-    packrift::io_hooks().write = &failing_write;
-    const Bytes payload = packtest::pattern(2025, 12);
-    testing::internal::CaptureStderr();
-    for (int i = 0; i < 2100; ++i) {  // two flushes' worth
-        stage(StreamKind::video, payload);
-    }
-    packrift::flush_stream(StreamKind::video, file);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "out.m2v: " + std::string(std::strerror(ENOSPC)) + "\n");
-    EXPECT_TRUE(file.failed);
-
-    packrift::io_hooks().write = &counting_write;
-    write_calls = 0;
-    stage(StreamKind::video, payload);
-    packrift::flush_stream(StreamKind::video, file);
-    EXPECT_EQ(write_calls, 0);
 }
 
 // Outputs are unbuffered: a stage reaches its file in the one write that
