@@ -98,30 +98,4 @@ TEST(PackLoop, VideoIsStillTrimmedAtAPaddingCodeInsideItsPacket) {
     EXPECT_EQ(run_demux(ac3_pack(0x80, v)).audio, v);
 }
 
-TEST(PackLoop, DeliversWholeSectorsAcrossBatchesAndNeverAPartialOne) {
-    // Three reads of 1000 sectors and a short one, then half a pack.
-    Bytes input;
-    Bytes expected;
-    for (int i = 0; i < 3001; ++i) {
-        const Bytes v = pattern(64, static_cast<unsigned>(i));
-        const Bytes sector = video_pack(v);
-        input.insert(input.end(), sector.begin(), sector.end());
-        expected.insert(expected.end(), v.begin(), v.end());
-    }
-    const Bytes partial = video_pack(pattern(64, 9999));
-    input.insert(input.end(), partial.begin(), partial.begin() + 1024);
-    const auto result = run_demux(input);
-    EXPECT_EQ(result.packs_found, 3001);
-    EXPECT_EQ(result.video, expected);
-    EXPECT_FALSE(result.input_failed);
-}
-
-TEST(PackLoop, AnEmptyInputStagesNothing) {
-    const auto result = run_demux({});
-    EXPECT_EQ(result.packs_found, 0);
-    EXPECT_TRUE(result.video.empty());
-    EXPECT_TRUE(result.audio.empty());
-    EXPECT_FALSE(result.input_failed);
-}
-
 }  // namespace

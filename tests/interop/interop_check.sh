@@ -64,8 +64,8 @@ vob_command() {
     -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds$filter")
   local -a maps=(-map 0:v)
   local -a audio_options=()
-  local index=0 spec
-  for spec in $audio_specs; do
+  local index=0 stream
+  for stream in $audio_specs; do
     # Alternate tones and noise so that the substreams differ in content too.
     if [ $((index % 2)) -eq 0 ]; then
       args+=(-f lavfi -i "sine=frequency=$((220 * (index + 1))):sample_rate=48000:duration=$seconds")
@@ -73,7 +73,7 @@ vob_command() {
       args+=(-f lavfi -i "anoisesrc=sample_rate=48000:amplitude=0.3:duration=$seconds")
     fi
     maps+=(-map "$((index + 1)):a")
-    audio_options+=("-b:a:$index" "${spec%%:*}" "-ac:a:$index" "${spec##*:}")
+    audio_options+=("-b:a:$index" "${stream%%:*}" "-ac:a:$index" "${stream##*:}")
     index=$((index + 1))
   done
   args+=("${maps[@]}" -c:v mpeg2video $video_options -pix_fmt yuv420p)
