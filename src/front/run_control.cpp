@@ -57,11 +57,10 @@ bool open_requested_outputs(int argc, char** argv, int& audio_no) {
 }
 
 bool finish_output(StreamKind kind, NamedFile& output) {
-    if (output.stream == nullptr) {
-        return !output.failed;
+    if (output.stream != nullptr) {
+        flush_stream(kind, output);
+        close_file(output);
     }
-    flush_stream(kind, output);
-    close_file(output);
     return !output.failed;
 }
 
