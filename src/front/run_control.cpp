@@ -24,19 +24,21 @@ void print_usage(const char* program) {
 // closed at once and stays empty.
 bool open_output(NamedFile& output, const std::string& input_path, const std::string& replacement) {
     close_file(output);
-    bool ok = !output.failed;
+    const bool replaced_one_closed_cleanly = !output.failed;
     const std::optional<std::string> name = output_name(input_path, replacement);
     if (!name) {
         std::fprintf(stderr, "%s: no \"%s\" in the name to replace with \"%s\"\n", input_path.c_str(),
                      INPUT_EXTENSION, replacement.c_str());
-        output = NamedFile{};
         return false;
     }
     if (!open_for_writing(output, *name)) {
         return false;
     }
     std::printf("opened %s for writing\n", name->c_str());
-    return ok;
+    // Keeps the "opened" lines and the error lines in option order when both
+    // streams go to one file.
+    std::fflush(stdout);
+    return replaced_one_closed_cleanly;
 }
 
 // Examines every argument after the input, in order, each whole; returns

@@ -9,14 +9,12 @@ namespace {
 constexpr unsigned char PADDING_STREAM_ID = PADDING_STREAM_START_CODE & 0xFF;
 constexpr int START_CODE_PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 
-StreamStage stages[2];
+constexpr std::size_t STREAM_KINDS = 2;
+
+StreamStage stages[STREAM_KINDS];
 
 StreamStage& stage_of(StreamKind kind) {
-    return stages[kind == StreamKind::video ? 0 : 1];
-}
-
-bool is_start_code_prefix(const unsigned char* bytes) {
-    return bytes[0] == 0x00 && bytes[1] == 0x00 && bytes[2] == 0x01;
+    return stages[static_cast<std::size_t>(kind)];
 }
 
 }  // namespace
@@ -35,7 +33,7 @@ int trim_before_padding(const unsigned char* data, int length) {
         if (id == nullptr) {
             break;
         }
-        if (is_start_code_prefix(id - START_CODE_PREFIX_SIZE)) {
+        if (get_be32(id - START_CODE_PREFIX_SIZE, 0) == PADDING_STREAM_START_CODE) {
             return static_cast<int>(id - START_CODE_PREFIX_SIZE - data);
         }
         from = id + 1;
