@@ -166,6 +166,9 @@ std::size_t faulty_read(void* data, std::size_t size, std::size_t count, std::FI
     return items;
 }
 
+// The hooks as the run has them, kept before the faulty ones replace them.
+const packrift::IoHooks standard_io = packrift::io_hooks();
+
 void* faulty_allocate(std::size_t size) {
     if (size == packrift::STAGE_CAPACITY && faults.stage_allocations_failing != 0) {
         if (faults.stage_allocations_failing > 0) {
@@ -176,7 +179,7 @@ void* faulty_allocate(std::size_t size) {
     if (size != packrift::STAGE_CAPACITY && faults.read_block_allocation_fails) {
         return nullptr;
     }
-    return std::malloc(size);
+    return standard_io.allocate(size);  // released by the standard release
 }
 
 class FaultInjection : public ::testing::Test {
