@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -116,6 +117,13 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
     packrift::flush_stream(StreamKind::video, file);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(contents(), expected);
+}
+
+TEST(Blocks, StartOnAPageBoundary) {
+    void* block = packrift::allocate_block(packrift::STAGE_CAPACITY);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % packrift::BLOCK_ALIGNMENT, 0U);
+    packrift::release_block(block);
 }
 
 // Outputs are unbuffered: a stage reaches its file in the one write that

@@ -11,10 +11,6 @@ namespace packrift {
 
 namespace {
 
-// Blocks start on a page boundary, as the page cache's pages do: the kernel
-// copies between them and a misaligned buffer at a fraction of the speed.
-constexpr std::align_val_t BLOCK_ALIGNMENT{4096};
-
 std::size_t standard_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
     return std::fread(data, size, count, stream);
 }
@@ -28,11 +24,11 @@ int standard_close(std::FILE* stream) {
 }
 
 void* standard_allocate(std::size_t size) {
-    return ::operator new(size, BLOCK_ALIGNMENT, std::nothrow);
+    return ::operator new(size, std::align_val_t{BLOCK_ALIGNMENT}, std::nothrow);
 }
 
 void standard_release(void* block) {
-    ::operator delete(block, BLOCK_ALIGNMENT);
+    ::operator delete(block, std::align_val_t{BLOCK_ALIGNMENT});
 }
 
 constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, &standard_close, &standard_allocate,

@@ -19,7 +19,8 @@ struct NamedFile {
 
 // The calls every read, write, close and block allocation and release goes
 // through. Tests replace them to inject faults (and the fuzz target to reuse
-// its blocks); the defaults are the C library's. A read hook that returns a
+// its blocks); the defaults are the C library's streams and page-aligned
+// blocks from operator new. A read hook that returns a
 // short count must leave the stream at its end (feof) for an end of input;
 // otherwise the short count is taken for a read error.
 struct IoHooks {
@@ -50,6 +51,10 @@ void write_block(NamedFile& file, const void* data, std::size_t length);
 
 // Closes the file if it is open; a failing close is reported like a failing write.
 void close_file(NamedFile& file);
+
+// Blocks start on a page boundary, as the page cache's pages do: the kernel
+// copies between them and a misaligned buffer at a fraction of the speed.
+inline constexpr std::size_t BLOCK_ALIGNMENT = 4096;
 
 void* allocate_block(std::size_t size);
 void release_block(void* block);
