@@ -3,11 +3,12 @@
 # measured in the same run: dd copying the input in 2,048,000-byte blocks (the
 # user-space copy floor) and ffmpeg's stream copy of the same two streams.
 # An untimed pass first checks packrift's outputs against ffmpeg's (cmp).
-# Then the runs alternate, every output is removed (and dirty pages flushed)
-# before each run, and the medians, their ratios and packrift's peak resident
-# memory are printed.
+# Then the runs alternate; before each one every output is removed, the input
+# is copied once untimed (so that every run finds memory in the same state)
+# and dirty pages are flushed. The medians, their ratios and packrift's peak
+# resident memory are printed.
 #
-# Usage: bench/split_bench.sh [RUNS]    (RUNS defaults to 5)
+# Usage: bench/split_bench.sh [RUNS]    (RUNS defaults to 9)
 # Environment:
 #   PACKRIFT=path   time that binary instead of building the release preset
 #   BASELINE=path   also time another packrift build (say, of an earlier
@@ -18,7 +19,7 @@
 # output differs or a step fails, 2 when the outputs match but a target is missed.
 set -euo pipefail
 
-runs=${1:-5}
+runs=${1:-9}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${BENCH_DIR:-$root/bench/cache}
 input=$cache/bench.vob
@@ -111,14 +112,25 @@ check_outputs() {
     return $status
 }
 
-declare -A times rss last
 # Removes every output, so that no run truncates a file or finds dirty pages
-# of another run to write back, flushes, then times one run of tool and
-# records its wall time (s) and peak resident set (KiB).
+# of another run to write back. Then, so that every run finds free memory in
+# the same state whichever tool ran before it, copies the input once, untimed,
+# and removes the copy: on a virtual machine a tool that follows a run with
+# small writes (ffmpeg's) was seen to get pages the host had taken back, and
+# to run up to twice as slowly. Last, flushes.
+prepare_run() {
+    remove_all_outputs
+    dd if="$input" of="$outdir/settle.vob" bs=2048000 status=none
+    rm -f "$outdir/settle.vob"
+    sync
+}
+
+declare -A times rss last
+# Times one run of tool after prepare_run and records its wall time (s) and
+# peak resident set (KiB).
 timed_run() {
     local tool=$1 cmd start end
-    remove_all_outputs
-    sync
+    prepare_run
     command_of "$tool"
     start=$(date +%s%N)
     /usr/bin/time -f %M -o "$outdir/rss" "${cmd[@]}" >/dev/null
