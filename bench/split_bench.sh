@@ -115,9 +115,9 @@ check_outputs() {
 # Removes every output, so that no run truncates a file or finds dirty pages
 # of another run to write back. Then, so that every run finds free memory in
 # the same state whichever tool ran before it, copies the input once, untimed,
-# and removes the copy: on a virtual machine a tool that follows a run with
-# small writes (ffmpeg's) was seen to get pages the host had taken back, and
-# to run up to twice as slowly. Last, flushes.
+# and removes the copy: on a virtual machine a tool that followed ffmpeg's run
+# was often up to twice as slow, as any run is when it starts seconds after the
+# outputs it replaces were freed (the host takes such pages back). Last, flushes.
 prepare_run() {
     remove_all_outputs
     dd if="$input" of="$outdir/settle.vob" bs=2048000 status=none
