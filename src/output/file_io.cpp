@@ -1,7 +1,6 @@
 #include "output/file_io.hpp"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
