@@ -20,9 +20,9 @@ struct NamedFile {
 // The calls every read, write, close and block allocation and release goes
 // through. Tests replace them to inject faults (and the fuzz target to reuse
 // its blocks); the defaults are the C library's streams and page-aligned
-// blocks from operator new. A read hook that returns a
-// short count must leave the stream at its end (feof) for an end of input;
-// otherwise the short count is taken for a read error.
+// blocks from operator new. A read hook that returns a short count must leave
+// the stream at its end (feof) for an end of input; otherwise the short count
+// is taken for a read error.
 struct IoHooks {
     std::size_t (*read)(void* data, std::size_t size, std::size_t count, std::FILE* stream);
     std::size_t (*write)(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
