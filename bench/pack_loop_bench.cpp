@@ -15,7 +15,7 @@
 
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
-#include "output/file_io.hpp"
+#include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 
 namespace {

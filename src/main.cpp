@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "output/platform.hpp"
+#include "io/platform.hpp"
 
 // Windows hands wmain the arguments in UTF-16, so names outside the ANSI code
 // page arrive intact; packrift takes them on as UTF-8.

@@ -14,7 +14,7 @@
 
 #include "demux/demux_common.hpp"
 #include "front/run_control.hpp"
-#include "output/file_io.hpp"
+#include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"

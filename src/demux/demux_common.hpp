@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "output/file_io.hpp"
+#include "io/file_io.hpp"
 
 namespace packrift {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "demux/demux_common.hpp"
-#include "output/file_io.hpp"
+#include "io/file_io.hpp"
 
 namespace packrift {
 

@@ -1,10 +1,10 @@
-#include "output/file_io.hpp"
+#include "io/file_io.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "output/platform.hpp"
+#include "io/platform.hpp"
 
 namespace packrift {
 

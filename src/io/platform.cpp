@@ -1,4 +1,4 @@
-#include "output/platform.hpp"
+#include "io/platform.hpp"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
