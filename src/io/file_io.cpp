@@ -40,12 +40,14 @@ int error_or_io_failure() {
     return errno != 0 ? errno : EIO;
 }
 
-bool open_named(NamedFile& file, const std::string& name, const char* mode) {
+// Takes on a stream just opened under name, or reports why there is none.
+bool take_opened(NamedFile& file, const std::string& name, std::FILE* stream) {
+    const int open_error = errno;
     file.name = name;
     file.failed = false;
-    file.stream = open_binary_file(name.c_str(), mode);
+    file.stream = stream;
     if (file.stream == nullptr) {
-        report_io_error(file, errno);
+        report_io_error(file, open_error);
         return false;
     }
     return true;
@@ -70,11 +72,23 @@ void report_io_error(NamedFile& file, int error_number) {
 }
 
 bool open_for_reading(NamedFile& file, const std::string& name) {
-    return open_named(file, name, "rb");
+    return take_opened(file, name, open_binary_file(name.c_str(), "rb"));
 }
 
 bool open_for_writing(NamedFile& file, const std::string& name) {
-    if (!open_named(file, name, "wb")) {
+    return open_untruncated(file, name) && start_output(file);
+}
+
+bool open_untruncated(NamedFile& file, const std::string& name) {
+    return take_opened(file, name, open_binary_untruncated(name.c_str()));
+}
+
+bool start_output(NamedFile& file) {
+    FileIdentity identity;
+    errno = 0;
+    if (!file_identity(file.stream, identity) || (identity.regular && !truncate_file(file.stream))) {
+        report_io_error(file, error_or_io_failure());
+        close_file(file);
         return false;
     }
     // Outputs are written a whole stage at a time; the stream's own buffer
@@ -82,6 +96,17 @@ bool open_for_writing(NamedFile& file, const std::string& name) {
     // this fail, the stream stays buffered, which is slower but as correct.
     std::setvbuf(file.stream, nullptr, _IONBF, 0);
     return true;
+}
+
+bool same_file(const NamedFile& one, const NamedFile& other) {
+    if (one.stream == nullptr || other.stream == nullptr) {
+        return false;
+    }
+    FileIdentity first;
+    FileIdentity second;
+    // A file whose identity cannot be had is taken for a file of its own.
+    return file_identity(one.stream, first) && file_identity(other.stream, second) && first.regular &&
+           second.regular && first.volume == second.volume && first.index == second.index;
 }
 
 std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count) {

@@ -41,6 +41,16 @@ bool open_for_reading(NamedFile& file, const std::string& name);
 // Outputs are unbuffered: each write goes to the system as one block.
 bool open_for_writing(NamedFile& file, const std::string& name);
 
+// An output is opened in two steps, so that it can be compared with the
+// files already open before anything of it is lost: opened as it is (created
+// when missing), then emptied when it is a regular file. A FIFO, a device or
+// a terminal has nothing to empty.
+bool open_untruncated(NamedFile& file, const std::string& name);
+bool start_output(NamedFile& file);
+
+// True when both are open and are one regular file, whatever names reached it.
+bool same_file(const NamedFile& one, const NamedFile& other);
+
 // Reads up to count items of size bytes; returns the number of whole items.
 // A read error, unlike the end of the input, is reported and marks the file failed.
 std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count);

@@ -5,9 +5,18 @@
 #define NOMINMAX
 #endif
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
+
+#include <cerrno>
 
 namespace packrift {
 
@@ -70,6 +79,52 @@ std::FILE* open_binary_file(const char* name, const char* mode) {
     return _wfsopen(path.c_str(), wide_from_utf8(mode).c_str(), _SH_DENYNO);
 }
 
+std::FILE* open_binary_untruncated(const char* name) {
+    const std::wstring path = openable_path(wide_from_utf8(name));
+    int descriptor = -1;
+    const errno_t error = _wsopen_s(&descriptor, path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
+                                    _S_IREAD | _S_IWRITE);
+    if (error != 0) {
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        const int fdopen_error = errno;
+        _close(descriptor);
+        errno = fdopen_error;
+    }
+    return stream;
+}
+
+bool file_identity(std::FILE* stream, FileIdentity& identity) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    identity = FileIdentity{};
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return true;  // NUL, a console or a pipe
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(handle, &information) == 0) {
+        errno = EIO;
+        return false;
+    }
+    constexpr int HIGH_HALF_SHIFT = 32;
+    identity.regular = true;
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.index = static_cast<std::uint64_t>(information.nFileIndexHigh) << HIGH_HALF_SHIFT |
+                     information.nFileIndexLow;
+    return true;
+}
+
+bool truncate_file(std::FILE* stream) {
+    const errno_t error = _chsize_s(_fileno(stream), 0);
+    if (error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -98,6 +153,37 @@ void restore_console() {
 
 std::FILE* open_binary_file(const char* name, const char* mode) {
     return std::fopen(name, mode);
+}
+
+std::FILE* open_binary_untruncated(const char* name) {
+    // The permissions fopen gives a new file, less the umask.
+    constexpr mode_t NEW_FILE_MODE = 0666;
+    const int descriptor = ::open(name, O_WRONLY | O_CREAT, NEW_FILE_MODE);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(descriptor, "wb");  // "w" does not truncate here
+    if (stream == nullptr) {
+        const int fdopen_error = errno;
+        ::close(descriptor);
+        errno = fdopen_error;
+    }
+    return stream;
+}
+
+bool file_identity(std::FILE* stream, FileIdentity& identity) {
+    struct stat status {};
+    if (::fstat(::fileno(stream), &status) != 0) {
+        return false;
+    }
+    identity.regular = S_ISREG(status.st_mode);
+    identity.volume = static_cast<std::uint64_t>(status.st_dev);
+    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    return true;
+}
+
+bool truncate_file(std::FILE* stream) {
+    return ::ftruncate(::fileno(stream), 0) == 0;
 }
 
 #endif

@@ -1,14 +1,35 @@
 #pragma once
-// What differs between systems: opening a file by its name and, on Windows,
-// the wide arguments and the console's code page. Names are UTF-8 throughout.
+// What differs between systems: opening a file by its name, telling whether
+// two open files are one, and, on Windows, the wide arguments and the
+// console's code page. Names are UTF-8 throughout.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace packrift {
 
-// Opens a file in binary mode; mode is "rb" or "wb". Names are UTF-8.
+// Opens a file in binary mode for reading ("rb"). Names are UTF-8.
 std::FILE* open_binary_file(const char* name, const char* mode);
+
+// Opens a file in binary mode for writing, created when it is missing but
+// not emptied: until it is known not to be a file that is open already,
+// nothing of it may be lost.
+std::FILE* open_binary_untruncated(const char* name);
+
+// Which file an open stream is, whatever name reached it: device and inode
+// numbers on POSIX systems, volume serial number and file index on Windows.
+struct FileIdentity {
+    bool regular = false;  // a FIFO, a device or a terminal is not
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+};
+
+// False (errno set) when the system cannot tell.
+bool file_identity(std::FILE* stream, FileIdentity& identity);
+
+// Empties an open regular file; false (errno set) when that fails.
+bool truncate_file(std::FILE* stream);
 
 #ifdef _WIN32
 // A UTF-16 argument of wmain as UTF-8.
