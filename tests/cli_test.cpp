@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <string_view>
 
+#ifndef _WIN32
+#include <thread>
+
+#include <sys/stat.h>
+#endif
+
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
@@ -155,7 +161,8 @@ TEST_F(Cli, AudioNumbersReadLikeAtoiAndAloneAtTheEndMean0) {
 
     result = run_packrift(dir, {"movie.vob", "-audio", "99999999999"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, opened("movie-stream2147483647.ac3") + FIRST_PROGRESS);
+    EXPECT_EQ(result.out, opened("movie-stream2147483647.ac3") + FIRST_PROGRESS + "\n");
+    EXPECT_EQ(result.err, "movie-stream2147483647.ac3: no substream number matches -audio 2147483647\n");
     EXPECT_EQ(file("movie-stream2147483647.ac3"), Bytes{});
 }
 
@@ -180,8 +187,8 @@ TEST_F(Cli, NamesComeFromTheFirstLowerCaseVob) {
     fs::copy_file(dir / "movie.vob", deep / "movie.vob");
     result = run_packrift(dir, {folder + "/movie.vob", "-audio", "-2147483648"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, opened(folder + "/movie-stream-2147483648.ac3") + FIRST_PROGRESS);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, opened(folder + "/movie-stream-2147483648.ac3") + FIRST_PROGRESS + "\n");
+    EXPECT_EQ(result.err, folder + "/movie-stream-2147483648.ac3: no substream number matches -audio -2147483648\n");
     EXPECT_EQ(packtest::read_file(deep / "movie-stream-2147483648.ac3"), Bytes{});
     // Removed one by one: a recursive removal lists the folders, and listing
     // one this deep fails in MinGW's runtime.
@@ -209,6 +216,137 @@ TEST_F(Cli, AnOutputThatCannotBeOpenedFailsTheRunButNotTheOtherOutput) {
     EXPECT_EQ(result.out, opened("movie-stream0.ac3") + FIRST_PROGRESS);
     EXPECT_EQ(result.err, perror_line("movie.m2v", FOLDER_OPEN_ERROR));
     EXPECT_EQ(file("movie-stream0.ac3"), AUDIO_0);
+}
+
+// How an output name is made to reach a file that is open already.
+enum class Link { symbolic, hard };
+
+void link_to(Link kind, const fs::path& target, const fs::path& name) {
+    if (kind == Link::symbolic) {
+        fs::create_symlink(target.filename(), name);
+    } else {
+        fs::create_hard_link(target, name);  // CreateHardLinkW on Windows
+    }
+}
+
+struct SameFileCase {
+    const char* label;
+    Link link;
+    std::string linked;  // the output name made a link
+    std::string target;  // to this file
+    std::vector<std::string> args;
+    std::string refused_line;
+    std::string kept;  // the output that is written
+};
+
+// An output that turns out to be the input, or the other output, is left
+// untouched; the rest of the run goes on and fails.
+TEST_F(Cli, AnOutputThatIsTheInputOrTheOtherOutputIsLeftUntouched) {
+    const std::vector<std::string> both = {"movie.vob", "-video", "0", "-audio", "0"};
+    const std::string as_input = "; left untouched\n";
+    const std::vector<SameFileCase> cases = {
+        {"video as a symbolic link to the input", Link::symbolic, "movie.m2v", "movie.vob", both,
+         "movie.m2v: is the same file as the input movie.vob" + as_input, "movie-stream0.ac3"},
+        {"video as a hard link to the input", Link::hard, "movie.m2v", "movie.vob", both,
+         "movie.m2v: is the same file as the input movie.vob" + as_input, "movie-stream0.ac3"},
+        {"audio as a symbolic link to the input", Link::symbolic, "movie-stream0.ac3", "movie.vob", both,
+         "movie-stream0.ac3: is the same file as the input movie.vob" + as_input, "movie.m2v"},
+        {"audio as a hard link to the input", Link::hard, "movie-stream0.ac3", "movie.vob", both,
+         "movie-stream0.ac3: is the same file as the input movie.vob" + as_input, "movie.m2v"},
+        {"audio as a link to the video", Link::symbolic, "movie-stream0.ac3", "movie.m2v", both,
+         "movie-stream0.ac3: is the same file as the output movie.m2v" + as_input, "movie.m2v"},
+        {"video as a link to the audio opened first", Link::hard, "movie.m2v", "movie-stream0.ac3",
+         {"movie.vob", "-audio", "0", "-video", "0"},
+         "movie.m2v: is the same file as the output movie-stream0.ac3" + as_input, "movie-stream0.ac3"},
+    };
+    const Bytes earlier = pattern(5000, 9);  // what an earlier run left in an output
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+#ifdef _WIN32
+        if (c.link == Link::symbolic) {
+            continue;  // a privilege on Windows, and MinGW's runtime makes none; hard links take the same path
+        }
+#endif
+        for (const auto& name : outputs()) {
+            fs::remove(dir / name);
+        }
+        if (c.target != "movie.vob") {
+            packtest::write_file(dir / c.target, earlier);
+        }
+        link_to(c.link, dir / c.target, dir / c.linked);
+        const auto result = run_packrift(dir, c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, opened(c.kept) + FIRST_PROGRESS);
+        EXPECT_EQ(result.err, c.refused_line);
+        EXPECT_EQ(file("movie.vob"), small_movie());
+        EXPECT_EQ(file(c.kept), c.kept == "movie.m2v" ? VIDEO : AUDIO_0);
+    }
+
+    // The first ".vob" is a folder's, and the name it gives is the input's own.
+    fs::create_directory(dir / "dir.vob");
+    fs::copy_file(dir / "movie.vob", dir / "dir.m2v");
+    const auto result = run_packrift(dir, {"dir.vob/../dir.m2v", "-video", "0", "-audio", "0"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, opened("dir-stream0.ac3") + FIRST_PROGRESS);
+    EXPECT_EQ(result.err, "dir.m2v: is the same file as the input dir.vob/../dir.m2v" + as_input);
+    EXPECT_EQ(file("dir.m2v"), small_movie());
+    EXPECT_EQ(file("dir-stream0.ac3"), AUDIO_0);
+}
+
+// Nothing to empty in a device or a FIFO: both outputs may even be one.
+TEST_F(Cli, OutputsThatAreNotRegularFilesAreWrittenAsEver) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no link to its NUL device and no FIFO among its files";
+#else
+    fs::create_symlink("/dev/null", dir / "movie.m2v");
+    fs::create_symlink("/dev/null", dir / "movie-stream0.ac3");
+    auto result = run_packrift(dir, {"movie.vob", "-video", "0", "-audio", "0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, opened("movie.m2v") + opened("movie-stream0.ac3") + FIRST_PROGRESS);
+    EXPECT_EQ(result.err, "");
+
+    // The video piped into another program as it is split.
+    fs::remove(dir / "movie.m2v");
+    ASSERT_EQ(::mkfifo((dir / "movie.m2v").c_str(), 0600), 0);
+    Bytes piped;
+    std::thread reader([&] { piped = packtest::read_file(dir / "movie.m2v"); });
+    result = run_packrift(dir, {"movie.vob", "-video", "0", "-audio", "1"});
+    reader.join();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(piped, VIDEO);
+    EXPECT_EQ(file("movie-stream1.ac3"), AUDIO_1);
+#endif
+}
+
+struct AbsentCase {
+    const char* label;
+    Bytes input;
+    std::vector<std::string> args;
+    std::string err;
+};
+
+// A requested stream the input never held is named; the status stays 0.
+TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
+    const Bytes padding_at_once = {0x00, 0x00, 0x01, 0xBE, 0x00, 0x10};
+    const std::vector<AbsentCase> cases = {
+        {"an AC-3 substream", small_movie(), {"movie.vob", "-audio", "5"},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85\n"},
+        {"video", concat({packtest::ac3_pack(0x80, AUDIO_0)}), {"movie.vob", "-video", "0", "-audio", "0"},
+         "movie.m2v: the input holds no MPEG video stream 0xE0\n"},
+        {"a replaced output", small_movie(), {"movie.vob", "-audio", "5", "-audio", "1"}, ""},
+        {"video trimmed to nothing", packtest::video_pack(padding_at_once), {"movie.vob", "-video", "0"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        packtest::write_file(dir / "movie.vob", c.input);
+        const auto result = run_packrift(dir, c.args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, c.err);
+        // The progress line is ended before the message, so that a terminal shows both.
+        const std::string end = FIRST_PROGRESS + (c.err.empty() ? "" : "\n");
+        EXPECT_EQ(result.out.substr(result.out.size() - std::min(result.out.size(), end.size())), end);
+    }
 }
 
 TEST_F(Cli, AWriteFailureIsReportedOnceAndFailsTheRun) {

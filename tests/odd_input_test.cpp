@@ -33,6 +33,10 @@ using packtest::video_pack;
 constexpr std::size_t LONGEST_PES_HEADER = 255;
 
 const std::string FIRST_PROGRESS = "LBA = 0 (0.0K/s), OUT = 0Kb, TimeSoFar=00:00:00      \r";
+// An input that holds no pack at all holds neither requested stream.
+const std::string NEITHER_STREAM =
+    "movie.m2v: the input holds no MPEG video stream 0xE0\n"
+    "movie-stream0.ac3: the input holds no AC-3 substream 0x80\n";
 
 Bytes head(const Bytes& bytes, std::size_t length) {
     return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
@@ -75,7 +79,7 @@ TEST_F(OddInput, ASinglePartialSectorIsAnEmptyInput) {
     const auto result = split(head(video_pack(pattern(2000, 4)), packtest::SECTOR - 1));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, opened);  // not one pack, so not one progress line
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, NEITHER_STREAM);
     EXPECT_EQ(video(), Bytes{});
     EXPECT_EQ(audio(), Bytes{});
 }
@@ -100,7 +104,7 @@ TEST_F(OddInput, AFileOfRandomBytesGivesEmptyOutputs) {
     const auto result = split(noise);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, opened);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, NEITHER_STREAM);
     EXPECT_EQ(video(), Bytes{});
     EXPECT_EQ(audio(), Bytes{});
 }

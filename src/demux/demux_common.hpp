@@ -19,6 +19,9 @@ inline constexpr std::uint32_t PRIVATE_STREAM_1_START_CODE = 0x000001BD;
 inline constexpr std::uint32_t PADDING_STREAM_START_CODE = 0x000001BE;
 inline constexpr std::uint32_t VIDEO_STREAM_0_START_CODE = 0x000001E0;
 
+// "-audio N" selects substream 0x80 + N of private stream 1.
+inline constexpr int AC3_SUBSTREAM_BASE = 0x80;
+
 enum class StreamKind { video, ac3_audio };
 
 // The unsigned big-endian value of the four bytes at offset.

@@ -26,7 +26,14 @@ struct PayloadSpan {
 // and not before start, otherwise at the end of the sector.
 PayloadSpan payload_span(const unsigned char* sector, std::size_t start);
 
+// Whether a pack of each requested stream was routed to its output, even
+// one whose payload the padding trim cut to nothing.
+struct StreamsFound {
+    bool video = false;
+    bool audio = false;
+};
+
 // Runs the whole input file through the loop; returns at the end of the input.
-void demux_packs(int audio_no, const PackLoopHooks& hooks = {});
+StreamsFound demux_packs(int audio_no, const PackLoopHooks& hooks = {});
 
 }  // namespace packrift

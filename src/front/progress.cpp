@@ -19,6 +19,7 @@ constexpr int KILOBYTE_SHIFT = 10;
 constexpr double SECONDS_PER_MILLISECOND = 0.001;
 
 double start_time = 0.0;
+bool line_open = false;  // a progress line printed and not yet ended
 double (*progress_clock)() = &wall_seconds;
 
 char* put_two_digits(char* text, int value) {
@@ -29,6 +30,7 @@ char* put_two_digits(char* text, int value) {
 
 void on_run_begins() {
     start_time = progress_clock();
+    line_open = false;
     pack_count = 0;
     out_bytes = 0;
 }
@@ -80,6 +82,15 @@ void report_progress() {
                 out_bytes >> KILOBYTE_SHIFT, text);
     // The carriage return flushes nothing on a line-buffered console.
     std::fflush(stdout);
+    line_open = true;
+}
+
+void end_progress_line() {
+    if (line_open) {
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+        line_open = false;
+    }
 }
 
 PackLoopHooks progress_hooks() {

@@ -27,6 +27,10 @@ void format_hms(int seconds, char* text);
 // Prints the progress line from the counters and the start of the run.
 void report_progress();
 
+// Ends the last progress line with a line feed, when one was printed, so
+// that what follows starts on a line of its own.
+void end_progress_line();
+
 // The hooks of the progress report in the pack loop.
 PackLoopHooks progress_hooks();
 

@@ -1,5 +1,6 @@
 #include "front/run_control.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,15 +15,33 @@ namespace packrift {
 namespace {
 
 constexpr int NO_AUDIO = -1;
+constexpr std::uint32_t STREAM_ID_MASK = 0xFF;  // the last byte of a start code
+// Private stream 1 substream numbers: AC-3 from 0x80 to 0x87, in one byte.
+constexpr int LAST_AC3_SUBSTREAM = 0x87;
+constexpr int MAX_SUBSTREAM = 0xFF;
 
 void print_usage(const char* program) {
     std::fprintf(stderr, "Packrift V1.0\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
 }
 
+// An output that is already open as the input or as the other output is
+// closed again untouched: emptying it would destroy that file.
+bool refuse_if_same(NamedFile& output, const NamedFile& open, const char* role) {
+    if (!same_file(output, open)) {
+        return false;
+    }
+    std::fprintf(stderr, "%s: is the same file as the %s %s; left untouched\n", output.name.c_str(), role,
+                 open.name.c_str());
+    close_file(output);
+    output.failed = true;
+    return true;
+}
+
 // Opens output under the name the input's name gives with replacement. A
 // later option of the same kind replaces the output; the earlier file is
 // closed at once and stays empty.
-bool open_output(NamedFile& output, const std::string& input_path, const std::string& replacement) {
+bool open_output(NamedFile& output, const NamedFile& other_output, const std::string& input_path,
+                 const std::string& replacement) {
     close_file(output);
     const bool replaced_one_closed_cleanly = !output.failed;
     const std::optional<std::string> name = output_name(input_path, replacement);
@@ -31,7 +50,8 @@ bool open_output(NamedFile& output, const std::string& input_path, const std::st
                      INPUT_EXTENSION, replacement.c_str());
         return false;
     }
-    if (!open_for_writing(output, *name)) {
+    if (!open_untruncated(output, *name) || refuse_if_same(output, input_file, "input") ||
+        refuse_if_same(output, other_output, "output") || !start_output(output)) {
         return false;
     }
     std::printf("opened %s for writing\n", name->c_str());
@@ -47,12 +67,12 @@ bool open_requested_outputs(int argc, char** argv, int& audio_no) {
     bool ok = true;
     for (int i = 2; i < argc; ++i) {
         if (contains_option(argv[i], VIDEO_OPTION)) {
-            ok = open_output(video_output, argv[1], VIDEO_EXTENSION) && ok;
+            ok = open_output(video_output, audio_output, argv[1], VIDEO_EXTENSION) && ok;
         }
         if (contains_option(argv[i], AUDIO_OPTION)) {
             // As the last argument the number is empty, which reads as 0.
             audio_no = parse_audio_number(i + 1 < argc ? argv[i + 1] : "");
-            ok = open_output(audio_output, argv[1], audio_replacement(audio_no)) && ok;
+            ok = open_output(audio_output, video_output, argv[1], audio_replacement(audio_no)) && ok;
         }
     }
     return ok;
@@ -64,6 +84,29 @@ bool finish_output(StreamKind kind, NamedFile& output) {
         close_file(output);
     }
     return !output.failed;
+}
+
+// What the user is told of an output that took everything and still stayed
+// empty, because the input never held its stream: a wrong number must not
+// look like a broken tool. The progress line is ended first, so that the
+// message does not overwrite it on a terminal.
+void tell_absent_video(const NamedFile& output) {
+    end_progress_line();
+    std::fprintf(stderr, "%s: the input holds no MPEG video stream 0x%02X\n", output.name.c_str(),
+                 VIDEO_STREAM_0_START_CODE & STREAM_ID_MASK);
+}
+
+void tell_absent_audio(const NamedFile& output, int audio_no) {
+    end_progress_line();
+    // Compared as a difference, as the pack loop does, so that any int is safe.
+    if (audio_no < -AC3_SUBSTREAM_BASE || audio_no > MAX_SUBSTREAM - AC3_SUBSTREAM_BASE) {
+        std::fprintf(stderr, "%s: no substream number matches -audio %d\n", output.name.c_str(), audio_no);
+        return;
+    }
+    const int substream = AC3_SUBSTREAM_BASE + audio_no;
+    const bool ac3 = substream <= LAST_AC3_SUBSTREAM;
+    std::fprintf(stderr, "%s: the input holds no %ssubstream 0x%02X\n", output.name.c_str(), ac3 ? "AC-3 " : "",
+                 static_cast<unsigned>(substream));
 }
 
 }  // namespace
@@ -82,10 +125,19 @@ int run_packrift(int argc, char** argv) {
     }
     int audio_no = NO_AUDIO;
     bool ok = open_requested_outputs(argc, argv, audio_no);
-    demux_packs(audio_no, progress_hooks());
+    const StreamsFound found = demux_packs(audio_no, progress_hooks());
+    // Outputs still open whose stream never appeared; told once they are finished.
+    const bool video_absent = video_output.stream != nullptr && !found.video;
+    const bool audio_absent = audio_output.stream != nullptr && !found.audio;
     ok = finish_output(StreamKind::video, video_output) && ok;
     ok = finish_output(StreamKind::ac3_audio, audio_output) && ok;
     close_file(input_file);
+    if (!input_file.failed && video_absent && !video_output.failed) {
+        tell_absent_video(video_output);
+    }
+    if (!input_file.failed && audio_absent && !audio_output.failed) {
+        tell_absent_audio(audio_output, audio_no);
+    }
     return ok && !input_file.failed ? EXIT_OK : EXIT_FAILED;
 }
 
