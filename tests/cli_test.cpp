@@ -39,6 +39,9 @@ Bytes small_movie() {
 // The single progress line of an input of fewer than 100 packs.
 const std::string FIRST_PROGRESS = "LBA = 0 (0.0K/s), OUT = 0Kb, TimeSoFar=00:00:00      \r";
 
+// Ends every line that names a stream the input never held.
+const std::string SEE_STREAMS = " (-streams lists what it holds)\n";
+
 std::string opened(const std::string& name) {
     return "opened " + name + " for writing\n";
 }
@@ -115,6 +118,22 @@ TEST_F(Cli, SplitsVideoAndTheChosenSubstream) {
     EXPECT_EQ(file("movie-stream1.ac3"), AUDIO_1);
 }
 
+// The report comes after everything else and changes none of it.
+TEST_F(Cli, TheStreamReportFollowsTheSplitAndChangesNothingOfIt) {
+    const auto plain = run_packrift(dir, {"movie.vob", "-video", "0", "-audio", "0"});
+    const auto reported = run_packrift(dir, {"movie.vob", "-video", "0", "-streams", "-audio", "0"});
+    EXPECT_EQ(reported.status, plain.status);
+    EXPECT_EQ(reported.err, plain.err);
+    EXPECT_EQ(reported.out, plain.out +
+                                "\n"
+                                "stream 0xE0 MPEG video: 1 pack, 1500 bytes\n"
+                                "stream 0xBD 0x80 AC-3 (-audio 0): 1 pack, 1200 bytes\n"
+                                "stream 0xBD 0x81 AC-3 (-audio 1): 1 pack, 1100 bytes\n"
+                                "stream 0xBD 0x82 AC-3 (-audio 2): 1 pack, 1000 bytes\n");
+    EXPECT_EQ(file("movie.m2v"), VIDEO);
+    EXPECT_EQ(file("movie-stream0.ac3"), AUDIO_0);
+}
+
 TEST_F(Cli, WithoutOptionsReadsTheInputAndWritesNothing) {
     const auto result = run_packrift(dir, {"movie.vob", "ignored", "0"});
     EXPECT_EQ(result.status, 0);
@@ -162,7 +181,7 @@ TEST_F(Cli, AudioNumbersReadLikeAtoiAndAloneAtTheEndMean0) {
     result = run_packrift(dir, {"movie.vob", "-audio", "99999999999"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, opened("movie-stream2147483647.ac3") + FIRST_PROGRESS + "\n");
-    EXPECT_EQ(result.err, "movie-stream2147483647.ac3: no substream number matches -audio 2147483647\n");
+    EXPECT_EQ(result.err, "movie-stream2147483647.ac3: no substream number matches -audio 2147483647" + SEE_STREAMS);
     EXPECT_EQ(file("movie-stream2147483647.ac3"), Bytes{});
 }
 
@@ -188,7 +207,8 @@ TEST_F(Cli, NamesComeFromTheFirstLowerCaseVob) {
     result = run_packrift(dir, {folder + "/movie.vob", "-audio", "-2147483648"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, opened(folder + "/movie-stream-2147483648.ac3") + FIRST_PROGRESS + "\n");
-    EXPECT_EQ(result.err, folder + "/movie-stream-2147483648.ac3: no substream number matches -audio -2147483648\n");
+    EXPECT_EQ(result.err,
+              folder + "/movie-stream-2147483648.ac3: no substream number matches -audio -2147483648" + SEE_STREAMS);
     EXPECT_EQ(packtest::read_file(deep / "movie-stream-2147483648.ac3"), Bytes{});
     // Removed one by one: a recursive removal lists the folders, and listing
     // one this deep fails in MinGW's runtime.
@@ -331,9 +351,9 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
     const Bytes padding_at_once = {0x00, 0x00, 0x01, 0xBE, 0x00, 0x10};
     const std::vector<AbsentCase> cases = {
         {"an AC-3 substream", small_movie(), {"movie.vob", "-audio", "5"},
-         "movie-stream5.ac3: the input holds no AC-3 substream 0x85\n"},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS},
         {"video", concat({packtest::ac3_pack(0x80, AUDIO_0)}), {"movie.vob", "-video", "0", "-audio", "0"},
-         "movie.m2v: the input holds no MPEG video stream 0xE0\n"},
+         "movie.m2v: the input holds no MPEG video stream 0xE0" + SEE_STREAMS},
         {"a replaced output", small_movie(), {"movie.vob", "-audio", "5", "-audio", "1"}, ""},
         {"video trimmed to nothing", packtest::video_pack(padding_at_once), {"movie.vob", "-video", "0"}, ""},
     };

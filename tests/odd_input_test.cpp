@@ -35,8 +35,8 @@ constexpr std::size_t LONGEST_PES_HEADER = 255;
 const std::string FIRST_PROGRESS = "LBA = 0 (0.0K/s), OUT = 0Kb, TimeSoFar=00:00:00      \r";
 // An input that holds no pack at all holds neither requested stream.
 const std::string NEITHER_STREAM =
-    "movie.m2v: the input holds no MPEG video stream 0xE0\n"
-    "movie-stream0.ac3: the input holds no AC-3 substream 0x80\n";
+    "movie.m2v: the input holds no MPEG video stream 0xE0 (-streams lists what it holds)\n"
+    "movie-stream0.ac3: the input holds no AC-3 substream 0x80 (-streams lists what it holds)\n";
 
 Bytes head(const Bytes& bytes, std::size_t length) {
     return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));

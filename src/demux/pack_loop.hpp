@@ -6,13 +6,33 @@
 
 namespace packrift {
 
-// Where a watcher of the run (the progress report) hooks into the loop.
-// Any of them may be null.
+// The pack layout as the loop reads it: a DVD pack header is 14 bytes (no
+// pack stuffing), and the first PES packet follows it.
+inline constexpr std::size_t PACKET_START_OFFSET = 14;
+inline constexpr std::size_t PES_HEADER_LENGTH_OFFSET = 22;
+inline constexpr std::size_t PES_HEADER_DATA_OFFSET = 23;
+// Private stream 1 payloads begin with substream number, frame count and
+// first access unit pointer.
+inline constexpr std::size_t SUBSTREAM_HEADER_SIZE = 4;
+
+// Where the first packet's payload begins: after its PES header.
+inline std::size_t payload_start(const unsigned char* sector) {
+    return PES_HEADER_DATA_OFFSET + sector[PES_HEADER_LENGTH_OFFSET];
+}
+
+// What pack_examined is told of a pack none of whose payload was staged.
+inline constexpr int NOTHING_STAGED = -1;
+
+// Where the watchers of the run (the progress report, the stream report)
+// hook into the loop, each into the points it needs. Any may be null.
 struct PackLoopHooks {
     void (*run_begins)() = nullptr;
     void (*pack_found)() = nullptr;  // a pack, before its packet is examined
     void (*payload_accepted)(int length) = nullptr;
     void (*pack_handled)() = nullptr;
+    // The pack's sector once its packet is handled, with the length of its
+    // payload that was staged, or NOTHING_STAGED.
+    void (*pack_examined)(const unsigned char* sector, int staged) = nullptr;
 };
 
 // A payload as an offset into its sector and a length.

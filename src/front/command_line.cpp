@@ -11,6 +11,15 @@ bool contains_option(const char* argument, const char* option) {
     return std::strstr(argument, option) != nullptr;
 }
 
+bool option_given(int argc, char** argv, const char* option) {
+    for (int i = 2; i < argc; ++i) {
+        if (contains_option(argv[i], option)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int parse_audio_number(const char* text) {
     // strtol reads what atoi reads and saturates instead of overflowing.
     constexpr int DECIMAL = 10;

@@ -9,11 +9,15 @@ namespace packrift {
 
 inline constexpr const char* VIDEO_OPTION = "-video";
 inline constexpr const char* AUDIO_OPTION = "-audio";
+inline constexpr const char* STREAMS_OPTION = "-streams";
 inline constexpr const char* INPUT_EXTENSION = ".vob";
 inline constexpr const char* VIDEO_EXTENSION = ".m2v";
 
 // Options are recognised anywhere inside an argument, case-sensitively.
 bool contains_option(const char* argument, const char* option);
+
+// Whether any argument after the input contains option.
+bool option_given(int argc, char** argv, const char* option);
 
 // The argument read as a decimal int in the manner of atoi (leading white
 // space, an optional sign, digits up to the first non-digit, none giving 0),

@@ -8,6 +8,7 @@
 #include "demux/pack_loop.hpp"
 #include "front/command_line.hpp"
 #include "front/progress.hpp"
+#include "front/stream_report.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
@@ -16,9 +17,8 @@ namespace {
 
 constexpr int NO_AUDIO = -1;
 constexpr std::uint32_t STREAM_ID_MASK = 0xFF;  // the last byte of a start code
-// Private stream 1 substream numbers: AC-3 from 0x80 to 0x87, in one byte.
-constexpr int LAST_AC3_SUBSTREAM = 0x87;
-constexpr int MAX_SUBSTREAM = 0xFF;
+constexpr int MAX_SUBSTREAM = 0xFF;  // substream numbers are one byte
+constexpr const char* SEE_STREAMS = " (-streams lists what it holds)";
 
 void print_usage(const char* program) {
     std::fprintf(stderr, "Packrift V1.0\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
@@ -78,35 +78,49 @@ bool open_requested_outputs(int argc, char** argv, int& audio_no) {
     return ok;
 }
 
-bool finish_output(StreamKind kind, NamedFile& output) {
-    if (output.stream != nullptr) {
-        flush_stream(kind, output);
-        close_file(output);
-    }
-    return !output.failed;
-}
-
 // What the user is told of an output that took everything and still stayed
 // empty, because the input never held its stream: a wrong number must not
 // look like a broken tool. The progress line is ended first, so that the
 // message does not overwrite it on a terminal.
-void tell_absent_video(const NamedFile& output) {
-    end_progress_line();
-    std::fprintf(stderr, "%s: the input holds no MPEG video stream 0x%02X\n", output.name.c_str(),
-                 VIDEO_STREAM_0_START_CODE & STREAM_ID_MASK);
-}
-
-void tell_absent_audio(const NamedFile& output, int audio_no) {
-    end_progress_line();
+std::string absent_stream(StreamKind kind, int audio_no) {
+    char number[sizeof "0xFF"];
+    if (kind == StreamKind::video) {
+        std::snprintf(number, sizeof number, "0x%02X", VIDEO_STREAM_0_START_CODE & STREAM_ID_MASK);
+        return std::string("the input holds no MPEG video stream ") + number;
+    }
     // Compared as a difference, as the pack loop does, so that any int is safe.
     if (audio_no < -AC3_SUBSTREAM_BASE || audio_no > MAX_SUBSTREAM - AC3_SUBSTREAM_BASE) {
-        std::fprintf(stderr, "%s: no substream number matches -audio %d\n", output.name.c_str(), audio_no);
-        return;
+        return "no substream number matches -audio " + std::to_string(audio_no);
     }
     const int substream = AC3_SUBSTREAM_BASE + audio_no;
-    const bool ac3 = substream <= LAST_AC3_SUBSTREAM;
-    std::fprintf(stderr, "%s: the input holds no %ssubstream 0x%02X\n", output.name.c_str(), ac3 ? "AC-3 " : "",
-                 static_cast<unsigned>(substream));
+    const std::string kind_name = substream_kind(substream);
+    std::snprintf(number, sizeof number, "0x%02X", static_cast<unsigned>(substream));
+    return "the input holds no " + (kind_name == "other" ? "" : kind_name + " ") + "substream " + number;
+}
+
+void tell_absent_stream(StreamKind kind, const NamedFile& output, int audio_no) {
+    end_progress_line();
+    std::fprintf(stderr, "%s: %s%s\n", output.name.c_str(), absent_stream(kind, audio_no).c_str(), SEE_STREAMS);
+}
+
+// Writes what output still holds and closes it; false when it has failed.
+bool finish_output(StreamKind kind, NamedFile& output, bool stream_found, int audio_no) {
+    if (output.stream == nullptr) {
+        return !output.failed;
+    }
+    flush_stream(kind, output);
+    close_file(output);
+    // After a read error the input was not read to its end: its stream may lie beyond.
+    if (!output.failed && !stream_found && !input_file.failed) {
+        tell_absent_stream(kind, output, audio_no);
+    }
+    return !output.failed;
+}
+
+// The stream report, on lines of its own after the progress line.
+void print_stream_report() {
+    end_progress_line();
+    std::fputs(stream_report().c_str(), stdout);
 }
 
 }  // namespace
@@ -125,18 +139,14 @@ int run_packrift(int argc, char** argv) {
     }
     int audio_no = NO_AUDIO;
     bool ok = open_requested_outputs(argc, argv, audio_no);
-    const StreamsFound found = demux_packs(audio_no, progress_hooks());
-    // Outputs still open whose stream never appeared; told once they are finished.
-    const bool video_absent = video_output.stream != nullptr && !found.video;
-    const bool audio_absent = audio_output.stream != nullptr && !found.audio;
-    ok = finish_output(StreamKind::video, video_output) && ok;
-    ok = finish_output(StreamKind::ac3_audio, audio_output) && ok;
+    const bool report = option_given(argc, argv, STREAMS_OPTION);
+    const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    const StreamsFound found = demux_packs(audio_no, hooks);
+    ok = finish_output(StreamKind::video, video_output, found.video, audio_no) && ok;
+    ok = finish_output(StreamKind::ac3_audio, audio_output, found.audio, audio_no) && ok;
     close_file(input_file);
-    if (!input_file.failed && video_absent && !video_output.failed) {
-        tell_absent_video(video_output);
-    }
-    if (!input_file.failed && audio_absent && !audio_output.failed) {
-        tell_absent_audio(audio_output, audio_no);
+    if (report && !input_file.failed) {
+        print_stream_report();
     }
     return ok && !input_file.failed ? EXIT_OK : EXIT_FAILED;
 }

@@ -35,7 +35,8 @@ for tool in ffmpeg:ffmpeg ffprobe:ffmpeg mpegdemux:mpegdemux; do
 done
 
 # One shape a line: name|frame size|frame rate|seconds|video encoder options|
-# AC-3 streams as bitrate:channels, blank for none|extra video filter.
+# AC-3 streams as bitrate:channels or bitrate:channels:offset in seconds
+# against the video, blank for none|extra video filter.
 shapes=(
   "ntsc_1a|720x480|30000/1001|3|-b:v 2500k -maxrate 9000k -bufsize 1835k -g 15|192k:2|"
   "pal_2a|720x576|25|3|-b:v 3500k -maxrate 9000k -bufsize 1835k -g 12|384k:2 448k:6|"
@@ -43,6 +44,7 @@ shapes=(
   "pal_3a_high_rate|720x576|25|3|-b:v 8000k -maxrate 9000k -bufsize 1835k -g 12|128k:1 224k:2 320k:6|,noise=alls=40:allf=t"
   "ntsc_long_gop|720x480|30000/1001|5|-b:v 4000k -maxrate 9000k -bufsize 1835k -g 120 -bf 2|256k:2|"
   "pal_no_audio|720x576|25|3|-b:v 5000k -maxrate 9000k -bufsize 1835k -g 15||"
+  "pal_2a_shifted|720x576|25|3|-b:v 3000k -maxrate 9000k -bufsize 1835k -g 12|192k:2:0.3 192k:2:-0.15|"
 )
 
 failures=0
@@ -64,8 +66,13 @@ vob_command() {
     -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds$filter")
   local -a maps=(-map 0:v)
   local -a audio_options=()
-  local index=0 stream
+  local index=0 stream bitrate channels offset
   for stream in $audio_specs; do
+    IFS=: read -r bitrate channels offset <<<"$stream"
+    # Shifts the substream's timestamps against the video's.
+    if [ -n "$offset" ]; then
+      args+=(-itsoffset "$offset")
+    fi
     # Alternate tones and noise so that the substreams differ in content too.
     if [ $((index % 2)) -eq 0 ]; then
       args+=(-f lavfi -i "sine=frequency=$((220 * (index + 1))):sample_rate=48000:duration=$seconds")
@@ -73,7 +80,7 @@ vob_command() {
       args+=(-f lavfi -i "anoisesrc=sample_rate=48000:amplitude=0.3:duration=$seconds")
     fi
     maps+=(-map "$((index + 1)):a")
-    audio_options+=("-b:a:$index" "${stream%%:*}" "-ac:a:$index" "${stream##*:}")
+    audio_options+=("-b:a:$index" "$bitrate" "-ac:a:$index" "$channels")
     index=$((index + 1))
   done
   args+=("${maps[@]}" -c:v mpeg2video $video_options -pix_fmt yuv420p)
@@ -201,6 +208,63 @@ audio_substream_ids() {
   ffprobe -v error -select_streams a -show_entries stream=id -of csv=p=0 "$1"
 }
 
+# True when two decimal numbers lie within a tolerance of each other.
+within() {
+  awk -v a="$1" -v b="$2" -v tolerance="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= tolerance + 1e-9) }'
+}
+
+# Checks each stream that packrift's report lists: its first PTS against
+# ffprobe's start time (ffprobe's ids are 0x1e0 for stream 0xE0 and 0x80 for
+# substream 0x80), each delay against the difference of the two start
+# times, and the bytes against what the split wrote for it.
+check_stream_report() {
+  local name=$1 log=$2 vob=$3
+  local -A start=()
+  local id time
+  while IFS=, read -r id time _; do
+    if [ -n "$time" ] && [ "$time" != N/A ]; then
+      start[$id]=$time
+    fi
+  done < <(ffprobe -v error -show_entries stream=id,start_time -of csv=p=0 "$vob")
+  local line key file bytes pts delay expected listed=0
+  while IFS= read -r line; do
+    listed=$((listed + 1))
+    begin_check
+    file=
+    if [[ $line =~ ^stream\ 0xBD\ (0x[0-9A-F]{2}) ]]; then
+      key=${BASH_REMATCH[1],,}
+      file=$name-stream$((key - AC3_SUBSTREAM_BASE)).ac3
+    elif [[ $line =~ ^stream\ 0x([0-9A-F]{2}) ]]; then
+      key=0x1${BASH_REMATCH[1],,}
+      [ "$key" = 0x1e0 ] && file=$name.m2v
+    fi
+    [[ $line =~ ([0-9]+)\ bytes ]] && bytes=${BASH_REMATCH[1]}
+    pts=
+    [[ $line =~ first\ PTS\ ([0-9.]+)\ s ]] && pts=${BASH_REMATCH[1]}
+    delay=
+    [[ $line =~ delay\ ([-+][0-9]+)\ ms ]] && delay=${BASH_REMATCH[1]}
+    if [ -z "$pts" ] || [ -z "${start[$key]:-}" ]; then
+      fail "$name -streams: no first PTS for $key from packrift (${pts:-none}) or ffprobe (${start[$key]:-none})"
+    elif ! within "$pts" "${start[$key]}" 0.001; then
+      fail "$name -streams: $key first PTS $pts s, ffprobe's start time ${start[$key]} s"
+    fi
+    if [ "$file" != "$name.m2v" ] && [ -n "${start[0x1e0]:-}" ] && [ -z "$delay" ]; then
+      fail "$name -streams: no delay for $key"
+    elif [ -n "$delay" ]; then
+      expected=$(awk -v a="${start[$key]:-0}" -v v="${start[0x1e0]:-0}" 'BEGIN { printf "%.3f", 1000 * (a - v) }')
+      within "$delay" "$expected" 1 || fail "$name -streams: $key delay $delay ms, ffprobe's start times give $expected ms"
+    fi
+    if [ -f "$file" ] && [ "$bytes" != "$(file_size "$file")" ]; then
+      fail "$name -streams: $key $bytes bytes, the split wrote $(file_size "$file") to $file"
+    fi
+    [ "$failures" -eq "$failures_before_check" ] && echo "  ok   $name -streams: $line"
+    end_check
+  done < <(tr '\r' '\n' <"$log" | grep '^stream ')
+  if [ "$listed" -eq 0 ]; then
+    fail "$name -streams: packrift listed no stream"
+  fi
+}
+
 check_shape() {
   local name size rate seconds video_options audio_specs filter
   IFS='|' read -r name size rate seconds video_options audio_specs filter <<<"$1"
@@ -235,7 +299,8 @@ check_shape() {
   if [ "${#ids[@]}" -gt 0 ]; then
     first_audio=(-audio $((ids[0] - AC3_SUBSTREAM_BASE)))
   fi
-  run_packrift "$name" "$name.vob" -video 0 "${first_audio[@]}"
+  run_packrift "$name" "$name.vob" -video 0 "${first_audio[@]}" -streams
+  cp packrift.log streams.log
   run_oracle "$name video" ffmpeg -nostdin -v error -i "$name.vob" -map 0:v:0 -c copy \
     -f mpeg2video ffmpeg.m2v
   run_oracle "$name video" mpegdemux -d -s 0xe0 "$name.vob" mpegdemux.m2v
@@ -267,6 +332,7 @@ check_shape() {
     check_decodes "$label" "$name-stream$substream.ac3"
     end_check
   done
+  check_stream_report "$name" streams.log "$name.vob"
   cd "$work_dir" || return
 }
 

@@ -1,0 +1,223 @@
+#include "front/stream_report.hpp"
+
+#include <array>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+
+#include "demux/demux_common.hpp"
+#include "output/staging_writer.hpp"
+
+namespace packrift {
+
+namespace {
+
+// Stream ids of the first packet (ISO/IEC 13818-1, table 2-18): MPEG audio
+// 0xC0 to 0xDF and MPEG video 0xE0 to 0xEF follow each other.
+constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
+constexpr int START_CODE_PREFIX_SHIFT = 8;
+constexpr std::size_t STREAM_ID_OFFSET = 17;
+constexpr unsigned PRIVATE_STREAM_1_ID = PRIVATE_STREAM_1_START_CODE & 0xFF;
+constexpr unsigned FIRST_MPEG_AUDIO_ID = 0xC0;
+constexpr unsigned FIRST_MPEG_VIDEO_ID = 0xE0;
+constexpr unsigned LAST_MPEG_VIDEO_ID = 0xEF;
+constexpr std::size_t MPEG_STREAMS = LAST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID + 1;
+constexpr std::size_t SUBSTREAMS = 256;
+constexpr std::size_t STREAM_KEYS = MPEG_STREAMS + SUBSTREAMS;
+constexpr std::size_t VIDEO_STREAM_0_KEY = FIRST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID;
+
+// The PES header's flags byte: PTS_DTS_flags 10 or 11 mean a PTS, which
+// takes the first five bytes of the header data.
+constexpr std::size_t PES_FLAGS_OFFSET = 21;
+constexpr unsigned PTS_PRESENT_BIT = 0x80;
+constexpr unsigned PTS_BYTES = 5;
+
+// The 90 kHz clock of PTS values, which are 33 bits wide.
+constexpr std::uint64_t TICKS_PER_MILLISECOND = 90;
+constexpr std::uint64_t HALF_A_MILLISECOND = 45;
+constexpr std::uint64_t MILLISECONDS_PER_SECOND = 1000;
+constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
+constexpr std::uint64_t HALF_PTS_MODULUS = PTS_MODULUS / 2;
+
+struct StreamTally {
+    std::uint64_t packs = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t first_pts = 0;
+    bool has_pts = false;
+};
+
+struct Tally {
+    std::array<StreamTally, STREAM_KEYS> streams{};
+    std::array<std::size_t, STREAM_KEYS> order{};  // keys in the order of their first packs
+    std::size_t listed = 0;
+};
+
+Tally tally;
+
+// DVD-Video's private stream 1 substream numbers.
+struct SubstreamRange {
+    int first;
+    int last;
+    const char* kind;
+    bool audio;  // selected by "-audio N" as substream 0x80 + N
+};
+
+constexpr SubstreamRange SUBSTREAM_RANGES[] = {
+    {0x20, 0x3F, "subpicture", false},
+    {0x80, 0x87, "AC-3", true},
+    {0x88, 0x8F, "DTS", true},
+    {0xA0, 0xA7, "LPCM", true},
+};
+
+const SubstreamRange* range_of(int substream) {
+    for (const SubstreamRange& range : SUBSTREAM_RANGES) {
+        if (substream >= range.first && substream <= range.last) {
+            return &range;
+        }
+    }
+    return nullptr;
+}
+
+bool is_substream(std::size_t key) {
+    return key >= MPEG_STREAMS;
+}
+
+bool is_mpeg_video(std::size_t key) {
+    return key >= VIDEO_STREAM_0_KEY && key < MPEG_STREAMS;
+}
+
+StreamTally& tally_of(std::size_t key) {
+    StreamTally& stream = tally.streams[key];
+    if (stream.packs == 0) {
+        tally.order[tally.listed++] = key;
+    }
+    return stream;
+}
+
+std::uint64_t pts_of(const unsigned char* pts) {
+    // 3, 15 and 15 bits, each group followed by a marker bit.
+    return (std::uint64_t{pts[0]} >> 1 & 0x07) << 30 | std::uint64_t{pts[1]} << 22 |
+           (std::uint64_t{pts[2]} >> 1) << 15 | std::uint64_t{pts[3]} << 7 | std::uint64_t{pts[4]} >> 1;
+}
+
+void read_pts(const unsigned char* sector, StreamTally& stream) {
+    if ((sector[PES_FLAGS_OFFSET] & PTS_PRESENT_BIT) != 0 && sector[PES_HEADER_LENGTH_OFFSET] >= PTS_BYTES) {
+        stream.first_pts = pts_of(sector + PES_HEADER_DATA_OFFSET);
+        stream.has_pts = true;
+    }
+}
+
+// The bytes a split writes of a pack it did not stage: by the same payload
+// bounds, and for video cut before a padding start code.
+int payload_bytes(const unsigned char* sector, std::size_t start, bool video) {
+    const PayloadSpan span = payload_span(sector, start);
+    return video ? trim_before_padding(sector + span.offset, span.length) : span.length;
+}
+
+void on_pack_examined(const unsigned char* sector, int staged) {
+    if (get_be32(sector, PACKET_START_OFFSET) >> START_CODE_PREFIX_SHIFT != START_CODE_PREFIX) {
+        return;
+    }
+    const unsigned id = sector[STREAM_ID_OFFSET];
+    std::size_t start = payload_start(sector);
+    std::size_t key = 0;
+    if (id >= FIRST_MPEG_AUDIO_ID && id <= LAST_MPEG_VIDEO_ID) {
+        key = id - FIRST_MPEG_AUDIO_ID;
+    } else if (id == PRIVATE_STREAM_1_ID) {
+        key = MPEG_STREAMS + sector[start];
+        start += SUBSTREAM_HEADER_SIZE;
+    } else {
+        return;  // system headers, padding, navigation and the rest are not listed
+    }
+    StreamTally& stream = tally_of(key);
+    ++stream.packs;
+    stream.bytes += static_cast<std::uint64_t>(
+        staged != NOTHING_STAGED ? staged : payload_bytes(sector, start, is_mpeg_video(key)));
+    if (!stream.has_pts) {
+        read_pts(sector, stream);
+    }
+}
+
+std::string formatted(const char* format, auto... values) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+// Milliseconds, rounded to the nearest, as seconds with three decimals.
+std::string pts_seconds(std::uint64_t pts) {
+    const std::uint64_t milliseconds = (pts + HALF_A_MILLISECOND) / TICKS_PER_MILLISECOND;
+    return formatted("%" PRIu64 ".%03" PRIu64, milliseconds / MILLISECONDS_PER_SECOND,
+                     milliseconds % MILLISECONDS_PER_SECOND);
+}
+
+// The audio's first PTS less the video's, the shorter way round the 33-bit
+// clock, in milliseconds rounded to the nearest with halves away from zero.
+long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
+    const std::uint64_t ahead = (audio - video) % PTS_MODULUS;
+    const bool behind = ahead > HALF_PTS_MODULUS;
+    const std::uint64_t distance = behind ? PTS_MODULUS - ahead : ahead;
+    const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / TICKS_PER_MILLISECOND);
+    return behind ? -milliseconds : milliseconds;
+}
+
+// "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is audio.
+bool describe(std::size_t key, std::string& line) {
+    if (!is_substream(key)) {
+        const bool video = is_mpeg_video(key);
+        line += formatted("0x%02X %s", static_cast<unsigned>(FIRST_MPEG_AUDIO_ID + key),
+                          video ? "MPEG video" : "MPEG audio");
+        return !video;
+    }
+    const int substream = static_cast<int>(key - MPEG_STREAMS);
+    line += formatted("0x%02X 0x%02X ", PRIVATE_STREAM_1_ID, static_cast<unsigned>(substream)) +
+            substream_kind(substream);
+    const SubstreamRange* range = range_of(substream);
+    const bool audio = range != nullptr && range->audio;
+    if (audio) {
+        line += formatted(" (-audio %d)", substream - AC3_SUBSTREAM_BASE);
+    }
+    return audio;
+}
+
+std::string stream_line(std::size_t key) {
+    const StreamTally& stream = tally.streams[key];
+    const StreamTally& video = tally.streams[VIDEO_STREAM_0_KEY];
+    std::string line = "stream ";
+    const bool audio = describe(key, line);
+    line += formatted(": %" PRIu64 " %s, %" PRIu64 " bytes", stream.packs, stream.packs == 1 ? "pack" : "packs",
+                      stream.bytes);
+    if (stream.has_pts) {
+        line += ", first PTS " + pts_seconds(stream.first_pts) + " s";
+    }
+    if (audio && stream.has_pts && video.has_pts) {
+        line += formatted(", delay %+lld ms", delay_milliseconds(stream.first_pts, video.first_pts));
+    }
+    return line + "\n";
+}
+
+}  // namespace
+
+PackLoopHooks with_stream_report(PackLoopHooks hooks) {
+    tally = Tally{};
+    hooks.pack_examined = &on_pack_examined;
+    return hooks;
+}
+
+std::string stream_report() {
+    if (tally.listed == 0) {
+        return "no streams found\n";
+    }
+    std::string report;
+    for (std::size_t i = 0; i < tally.listed; ++i) {
+        report += stream_line(tally.order[i]);
+    }
+    return report;
+}
+
+const char* substream_kind(int substream) {
+    const SubstreamRange* range = range_of(substream);
+    return range != nullptr ? range->kind : "other";
+}
+
+}  // namespace packrift

@@ -1,0 +1,24 @@
+#pragma once
+// The report of what the input holds: each stream's packs, the bytes a
+// split would write for it and its first PTS, and each audio stream's delay
+// against the video, which raw elementary streams no longer carry.
+
+#include <string>
+
+#include "demux/pack_loop.hpp"
+
+namespace packrift {
+
+// hooks with the stream report's own added: it takes the pack_examined
+// point and tallies every pack's sector there. Starts a new tally.
+PackLoopHooks with_stream_report(PackLoopHooks hooks);
+
+// A line per stream, in the order of each stream's first pack, or
+// "no streams found".
+std::string stream_report();
+
+// What a private stream 1 substream carries on a DVD: "subpicture", "AC-3",
+// "DTS", "LPCM" or "other".
+const char* substream_kind(int substream);
+
+}  // namespace packrift
