@@ -16,7 +16,7 @@ namespace {
 constexpr int NO_AUDIO = -1;
 
 void print_usage(const char* program) {
-    std::fprintf(stderr, "Packrift V1.0\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
+    std::fprintf(stderr, "Packrift V" PACKRIFT_VERSION "\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
 }
 
 // Opens output under the name the input's name gives with replacement. A
