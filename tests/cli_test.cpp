@@ -434,3 +434,53 @@ TEST_F(Cli, NamesOutsideTheAnsiCodePageOpenAndArePrintedAsUtf8) {
 }
 
 }  // namespace
+
+// A title fills several VOB files: split part by part, the outputs joined in
+// order are exactly those of the whole (whose digests the sample check
+// compares with the recorded ones). The bundled sample, cut at two sector
+// boundaries into three parts of unequal size, stands for the title.
+TEST(CliJoin, PartsSplitOneByOneJoinInOrderToTheWholeSplit) {
+    namespace fs = std::filesystem;
+    using packtest::Bytes;
+    const Bytes sample = packtest::read_file(PACKRIFT_SAMPLE_VOB);
+    ASSERT_EQ(sample.size() % packtest::SECTOR, 0u);
+    const std::size_t sectors = sample.size() / packtest::SECTOR;
+    ASSERT_GE(sectors, 12u);
+    const std::vector<std::size_t> cuts = {0, sectors / 4 * packtest::SECTOR,
+                                           sectors * 2 / 3 * packtest::SECTOR, sample.size()};
+    const std::vector<std::string> parts = {"part1", "part2", "part3"};
+
+    const fs::path dir = packtest::scratch_dir("join");
+    packtest::write_file(dir / "whole.vob", sample);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto begin = sample.begin() + static_cast<std::ptrdiff_t>(cuts[i]);
+        const auto end = sample.begin() + static_cast<std::ptrdiff_t>(cuts[i + 1]);
+        packtest::write_file(dir / (parts[i] + ".vob"), Bytes(begin, end));
+    }
+    std::vector<std::string> names = parts;
+    names.push_back("whole");
+    for (const auto& name : names) {
+        for (const std::vector<std::string>& options : {std::vector<std::string>{"-video", "0", "-audio", "0"},
+                                                        std::vector<std::string>{"-audio", "1"}}) {
+            std::vector<std::string> args = {name + ".vob"};
+            args.insert(args.end(), options.begin(), options.end());
+            const auto result = packtest::run_packrift(dir, args);
+            EXPECT_EQ(result.status, 0) << name << ": " << result.err;
+        }
+    }
+
+    for (const std::string suffix : {".m2v", "-stream0.ac3", "-stream1.ac3"}) {
+        Bytes joined;
+        for (const auto& part : parts) {
+            const Bytes output = packtest::read_file(dir / (part + suffix));
+            EXPECT_FALSE(output.empty()) << part << suffix;
+            joined.insert(joined.end(), output.begin(), output.end());
+        }
+        const Bytes whole = packtest::read_file(dir / ("whole" + suffix));
+        EXPECT_FALSE(whole.empty()) << "whole" << suffix;
+        // Compared whole, not printed: the outputs run to megabytes.
+        EXPECT_TRUE(joined == whole) << suffix << ": the parts joined give " << joined.size()
+                                     << " bytes, the whole " << whole.size();
+    }
+    fs::remove_all(dir);
+}

@@ -21,7 +21,7 @@ constexpr int MAX_SUBSTREAM = 0xFF;  // substream numbers are one byte
 constexpr const char* SEE_STREAMS = " (-streams lists what it holds)";
 
 void print_usage(const char* program) {
-    std::fprintf(stderr, "Packrift V1.0\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
+    std::fprintf(stderr, "Packrift V" PACKRIFT_VERSION "\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
 }
 
 // An output that is already open as the input or as the other output is
