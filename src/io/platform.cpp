@@ -117,6 +117,10 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
 }
 
 bool truncate_file(std::FILE* stream) {
+    const __int64 length = _filelengthi64(_fileno(stream));
+    if (length <= 0) {
+        return length == 0;  // -1 with errno set
+    }
     const errno_t error = _chsize_s(_fileno(stream), 0);
     if (error != 0) {
         errno = error;
@@ -183,7 +187,11 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
 }
 
 bool truncate_file(std::FILE* stream) {
-    return ::ftruncate(::fileno(stream), 0) == 0;
+    struct stat status {};
+    if (::fstat(::fileno(stream), &status) != 0) {
+        return false;
+    }
+    return status.st_size == 0 || ::ftruncate(::fileno(stream), 0) == 0;
 }
 
 #endif

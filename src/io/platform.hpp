@@ -28,7 +28,10 @@ struct FileIdentity {
 // False (errno set) when the system cannot tell.
 bool file_identity(std::FILE* stream, FileIdentity& identity);
 
-// Empties an open regular file; false (errno set) when that fails.
+// Empties an open regular file; false (errno set) when that fails. A file
+// that is empty already is left alone: ext4 takes a truncation for a file
+// being replaced, and writes all of it out when it is closed, which made a
+// split of a new output take twice as long.
 bool truncate_file(std::FILE* stream);
 
 #ifdef _WIN32
