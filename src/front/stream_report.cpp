@@ -95,7 +95,8 @@ StreamTally& tally_of(std::size_t key) {
 }
 
 std::uint64_t pts_of(const unsigned char* pts) {
-    // 3, 15 and 15 bits, each group followed by a marker bit.
+    // PTS[32..30], PTS[29..15] and PTS[14..0], each group followed by a
+    // marker bit (ISO/IEC 13818-1, 2.4.3.7).
     return (std::uint64_t{pts[0]} >> 1 & 0x07) << 30 | std::uint64_t{pts[1]} << 22 |
            (std::uint64_t{pts[2]} >> 1) << 15 | std::uint64_t{pts[3]} << 7 | std::uint64_t{pts[4]} >> 1;
 }
@@ -138,8 +139,11 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     }
 }
 
+// One piece of a report line: no piece comes near this size.
+constexpr std::size_t PIECE_SIZE = 64;
+
 std::string formatted(const char* format, auto... values) {
-    char text[64];
+    char text[PIECE_SIZE];
     std::snprintf(text, sizeof text, format, values...);
     return text;
 }
