@@ -110,6 +110,7 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
     }
     constexpr int HIGH_HALF_SHIFT = 32;
     identity.regular = true;
+    identity.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = static_cast<std::uint64_t>(information.nFileIndexHigh) << HIGH_HALF_SHIFT |
                      information.nFileIndexLow;
@@ -117,10 +118,6 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
 }
 
 bool truncate_file(std::FILE* stream) {
-    const __int64 length = _filelengthi64(_fileno(stream));
-    if (length <= 0) {
-        return length == 0;  // -1 with errno set
-    }
     const errno_t error = _chsize_s(_fileno(stream), 0);
     if (error != 0) {
         errno = error;
@@ -181,17 +178,14 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
         return false;
     }
     identity.regular = S_ISREG(status.st_mode);
+    identity.empty = status.st_size == 0;
     identity.volume = static_cast<std::uint64_t>(status.st_dev);
     identity.index = static_cast<std::uint64_t>(status.st_ino);
     return true;
 }
 
 bool truncate_file(std::FILE* stream) {
-    struct stat status {};
-    if (::fstat(::fileno(stream), &status) != 0) {
-        return false;
-    }
-    return status.st_size == 0 || ::ftruncate(::fileno(stream), 0) == 0;
+    return ::ftruncate(::fileno(stream), 0) == 0;
 }
 
 #endif

@@ -21,6 +21,7 @@ std::FILE* open_binary_untruncated(const char* name);
 // numbers on POSIX systems, volume serial number and file index on Windows.
 struct FileIdentity {
     bool regular = false;  // a FIFO, a device or a terminal is not
+    bool empty = true;     // a regular file of no bytes
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
 };
@@ -28,10 +29,7 @@ struct FileIdentity {
 // False (errno set) when the system cannot tell.
 bool file_identity(std::FILE* stream, FileIdentity& identity);
 
-// Empties an open regular file; false (errno set) when that fails. A file
-// that is empty already is left alone: ext4 takes a truncation for a file
-// being replaced, and writes all of it out when it is closed, which made a
-// split of a new output take twice as long.
+// Empties an open regular file; false (errno set) when that fails.
 bool truncate_file(std::FILE* stream);
 
 #ifdef _WIN32
