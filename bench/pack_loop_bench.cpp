@@ -70,10 +70,10 @@ std::size_t discard(const void* data, std::size_t, std::size_t count, std::FILE*
 // written to them through the hooks.
 void open_scratch_files() {
     packrift::input_file = {std::tmpfile(), "in.vob", false};
-    packrift::video_output = {std::tmpfile(), "in.m2v", false};
-    packrift::audio_output = {std::tmpfile(), "in-stream0.ac3", false};
-    if (packrift::input_file.stream == nullptr || packrift::video_output.stream == nullptr ||
-        packrift::audio_output.stream == nullptr) {
+    packrift::output_of(packrift::StreamKind::video) = {std::tmpfile(), "in.m2v", false};
+    packrift::output_of(packrift::StreamKind::ac3_audio) = {std::tmpfile(), "in-stream0.ac3", false};
+    if (packrift::input_file.stream == nullptr || packrift::output_of(packrift::StreamKind::video).stream == nullptr ||
+        packrift::output_of(packrift::StreamKind::ac3_audio).stream == nullptr) {
         throw std::runtime_error("no temporary file");
     }
     packrift::io_hooks().read = &read_from_memory;
@@ -83,8 +83,8 @@ void open_scratch_files() {
 void close_scratch_files() {
     packrift::restore_io_hooks();
     packrift::close_file(packrift::input_file);
-    packrift::close_file(packrift::video_output);
-    packrift::close_file(packrift::audio_output);
+    packrift::close_file(packrift::output_of(packrift::StreamKind::video));
+    packrift::close_file(packrift::output_of(packrift::StreamKind::ac3_audio));
 }
 
 // A whole run as packrift does it: batched reads, the pack loop, staging of
@@ -93,11 +93,11 @@ void BM_PackLoop(benchmark::State& state) {
     open_scratch_files();
     for (auto _ : state) {
         read_position = 0;
-        packrift::demux_packs(AUDIO_NO);
-        packrift::flush_stream(packrift::StreamKind::video, packrift::video_output);
-        packrift::flush_stream(packrift::StreamKind::ac3_audio, packrift::audio_output);
+        packrift::demux_packs({0, AUDIO_NO, -1, -1, -1});
+        packrift::flush_stream(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video));
+        packrift::flush_stream(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio));
     }
-    const bool failed = packrift::input_file.failed || packrift::video_output.failed;
+    const bool failed = packrift::input_file.failed || packrift::output_of(packrift::StreamKind::video).failed;
     close_scratch_files();
     if (failed) {
         state.SkipWithError("an I/O failure was reported");
@@ -124,11 +124,11 @@ void BM_StageVideoPayloads(benchmark::State& state) {
     open_scratch_files();
     for (auto _ : state) {
         for (std::size_t i = 0; i < spans.size(); ++i) {
-            benchmark::DoNotOptimize(packrift::stage_payload(packrift::StreamKind::video, packrift::video_output,
+            benchmark::DoNotOptimize(packrift::stage_payload(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video),
                                                              input.data() + sectors[i] + spans[i].offset,
                                                              spans[i].length));
         }
-        packrift::flush_stream(packrift::StreamKind::video, packrift::video_output);
+        packrift::flush_stream(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video));
     }
     close_scratch_files();
     state.SetBytesProcessed(state.iterations() * payload_bytes);

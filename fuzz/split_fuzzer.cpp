@@ -208,25 +208,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     MemoryOutput video_memory;
     MemoryOutput audio_memory;
-    packrift::video_output = packrift::NamedFile{};
-    packrift::audio_output = packrift::NamedFile{};
+    packrift::output_of(packrift::StreamKind::video) = packrift::NamedFile{};
+    packrift::output_of(packrift::StreamKind::ac3_audio) = packrift::NamedFile{};
     if (options.video) {
-        open_memory_output(packrift::video_output, "fuzz.m2v", video_memory);
+        open_memory_output(packrift::output_of(packrift::StreamKind::video), "fuzz.m2v", video_memory);
     }
     if (options.audio) {
-        open_memory_output(packrift::audio_output, "fuzz.ac3", audio_memory);
+        open_memory_output(packrift::output_of(packrift::StreamKind::ac3_audio), "fuzz.ac3", audio_memory);
     }
 
     accepted_total = 0;
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
-    packrift::demux_packs(options.audio_no, hooks);
-    const Bytes video = finish(packrift::StreamKind::video, packrift::video_output, video_memory);
-    const Bytes audio = finish(packrift::StreamKind::ac3_audio, packrift::audio_output, audio_memory);
+    packrift::demux_packs({0, options.audio_no, -1, -1, -1}, hooks);
+    const Bytes video = finish(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video), video_memory);
+    const Bytes audio = finish(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio), audio_memory);
     packrift::close_file(packrift::input_file);
 
     check(all_blocks_back(), "a read block or stage still held after the run");
-    check(!packrift::input_file.failed && !packrift::video_output.failed && !packrift::audio_output.failed,
+    check(!packrift::input_file.failed && !packrift::output_of(packrift::StreamKind::video).failed && !packrift::output_of(packrift::StreamKind::ac3_audio).failed,
           "an I/O failure on memory streams");
     const Streams expected = rederive(file, file_size, options);
     check(video == expected.video, "the video output differs from the plain reading");

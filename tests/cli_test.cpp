@@ -159,6 +159,24 @@ TEST_F(Cli, OptionsAreExaminedInOrderAndALaterOneReplacesAnEarlier) {
     EXPECT_EQ(file("movie.m2v"), VIDEO);
 }
 
+// Each kind's option opens its own output, named after the input, in the
+// order of the options, and all are written in the one pass.
+TEST_F(Cli, EveryAudioKindHasItsOwnOptionAndOutput) {
+    const Bytes mpa = pattern(1300, 11);
+    const Bytes dts = pattern(900, 12);
+    packtest::write_file(dir / "movie.vob", concat({small_movie(), packtest::pack(0x1C3, mpa),
+                                                    packtest::ac3_pack(0x88, dts)}));
+    const auto result = run_packrift(dir, {"movie.vob", "-dts", "0", "--mpa", "3", "-video", "0", "-audio", "8"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, opened("movie-dts0.dts") + opened("movie-mpa3.mp2") + opened("movie.m2v") +
+                              opened("movie-stream8.ac3") + FIRST_PROGRESS + "\n");
+    EXPECT_EQ(result.err, "movie-stream8.ac3: substream 0x88 is DTS, not AC-3 (-dts 0 writes it as DTS)\n");
+    EXPECT_EQ(file("movie-dts0.dts"), dts);
+    EXPECT_EQ(file("movie-mpa3.mp2"), mpa);
+    EXPECT_EQ(file("movie.m2v"), VIDEO);
+    EXPECT_EQ(file("movie-stream8.ac3"), dts);
+}
+
 TEST_F(Cli, OptionTextsMatchAnywhereInAnArgument) {
     // One argument with both texts opens both; the next is the number.
     const auto result = run_packrift(dir, {"movie.vob", "x-video-audioy", "2"});
@@ -356,6 +374,23 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
          "movie.m2v: the input holds no MPEG video stream 0xE0" + SEE_STREAMS},
         {"a replaced output", small_movie(), {"movie.vob", "-audio", "5", "-audio", "1"}, ""},
         {"video trimmed to nothing", packtest::video_pack(padding_at_once), {"movie.vob", "-video", "0"}, ""},
+        {"an LPCM substream", small_movie(), {"movie.vob", "-lpcm", "2"},
+         "movie-lpcm2.wav: the input holds no LPCM substream 0xA2" + SEE_STREAMS},
+        {"an MPEG audio stream", small_movie(), {"movie.vob", "-mpa", "31"},
+         "movie-mpa31.mp2: the input holds no MPEG audio stream 0xDF" + SEE_STREAMS},
+        {"-mpa 32, which would be video", small_movie(), {"movie.vob", "-mpa", "32"},
+         "movie-mpa32.mp2: no stream number matches -mpa 32" + SEE_STREAMS},
+        {"-dts 8, which would be LPCM", small_movie(), {"movie.vob", "-dts", "8"},
+         "movie-dts8.dts: no substream number matches -dts 8" + SEE_STREAMS},
+        // -audio writes any substream as it is, and says what writes it properly.
+        {"-audio on LPCM", packtest::ac3_pack(0xA2, AUDIO_0), {"movie.vob", "-audio", "34"},
+         "movie-stream34.ac3: substream 0xA2 is LPCM, not AC-3 (-lpcm 2 writes it as WAV)\n"},
+        {"-audio on DTS", packtest::ac3_pack(0x89, AUDIO_0), {"movie.vob", "-audio", "9"},
+         "movie-stream9.ac3: substream 0x89 is DTS, not AC-3 (-dts 1 writes it as DTS)\n"},
+        {"-audio on a subpicture", packtest::ac3_pack(0x20, AUDIO_0), {"movie.vob", "-audio", "-96"},
+         "movie-stream-96.ac3: substream 0x20 is subpicture, not AC-3\n"},
+        {"-audio on a substream of no kind", packtest::ac3_pack(0x40, AUDIO_0), {"movie.vob", "-audio", "-64"},
+         "movie-stream-64.ac3: substream 0x40 is not AC-3\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -31,23 +31,23 @@ TEST(ParseAudioNumber, ClampsToTheIntRange) {
 TEST(OutputName, ReplacesTheFirstLowerCaseVobAndAllAfterIt) {
     EXPECT_EQ(output_name("movie.vob", ".m2v"), "movie.m2v");
     EXPECT_EQ(output_name("dir.vob/movie.vob", ".m2v"), "dir.m2v");
-    EXPECT_EQ(output_name("movie.vob.bak", packrift::audio_replacement(1)), "movie-stream1.ac3");
-    EXPECT_EQ(output_name("movie.vob", packrift::audio_replacement(-96)), "movie-stream-96.ac3");
+    EXPECT_EQ(output_name("movie.vob.bak", packrift::output_suffix(packrift::StreamKind::ac3_audio, 1)), "movie-stream1.ac3");
+    EXPECT_EQ(output_name("movie.vob", packrift::output_suffix(packrift::StreamKind::ac3_audio, -96)), "movie-stream-96.ac3");
     EXPECT_EQ(output_name("VTS_01_1.VOB", ".m2v"), std::nullopt);
     EXPECT_EQ(output_name("movie.Vob", ".m2v"), std::nullopt);
 }
 
 TEST(OutputName, KeepsLongNamesWhole) {
     const std::string stem(400, 'n');
-    EXPECT_EQ(output_name(stem + ".vob", packrift::audio_replacement(INT_MIN)),
+    EXPECT_EQ(output_name(stem + ".vob", packrift::output_suffix(packrift::StreamKind::ac3_audio, INT_MIN)),
               stem + "-stream-2147483648.ac3");
 }
 
 TEST(ContainsOption, IsACaseSensitiveSubstringTest) {
-    EXPECT_TRUE(packrift::contains_option("-video", packrift::VIDEO_OPTION));
-    EXPECT_TRUE(packrift::contains_option("x--videoy", packrift::VIDEO_OPTION));
-    EXPECT_FALSE(packrift::contains_option("-Video", packrift::VIDEO_OPTION));
-    EXPECT_FALSE(packrift::contains_option("video", packrift::VIDEO_OPTION));
+    EXPECT_TRUE(packrift::contains_option("-video", "-video"));
+    EXPECT_TRUE(packrift::contains_option("x--videoy", "-video"));
+    EXPECT_FALSE(packrift::contains_option("-Video", "-video"));
+    EXPECT_FALSE(packrift::contains_option("video", "-video"));
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ struct Faults {
 Faults faults;
 
 std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    if (stream != packrift::video_output.stream) {
+    if (stream != packrift::output_of(packrift::StreamKind::video).stream) {
         return std::fwrite(data, size, count, stream);
     }
     if (++faults.video_writes != faults.failing_write) {
@@ -145,7 +145,7 @@ std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, 
 }
 
 int faulty_close(std::FILE* stream) {
-    const bool fails = faults.audio_close_fails && stream == packrift::audio_output.stream;
+    const bool fails = faults.audio_close_fails && stream == packrift::output_of(packrift::StreamKind::ac3_audio).stream;
     const int result = std::fclose(stream);
     if (fails) {
         errno = EIO;

@@ -60,6 +60,44 @@ TEST(PackLoop, AudioNumberSelectsSubstream0x80PlusN) {
     }
 }
 
+// Every kind takes its own stream only, by the number after its option; a
+// number outside the kind's range takes nothing, not a neighbour's stream.
+TEST(PackLoop, EachKindTakesItsOwnStreamOnly) {
+    const Bytes mpa = pattern(900, 1);
+    const Bytes dts = pattern(800, 2);
+    const Bytes other = pattern(700, 3);
+    const Bytes input = concat({
+        pack(0x1C0, other), pack(0x1C3, mpa), pack(0x1DF, other), video_pack(other),
+        ac3_pack(0x80, other), ac3_pack(0x88, dts), ac3_pack(0x89, other), ac3_pack(0xA0, other),
+    });
+    struct Row {
+        const char* label;
+        packtest::DemuxRequest request;
+        Bytes mpa;
+        Bytes dts;
+        Bytes audio;
+    };
+    const Row rows[] = {
+        {"-mpa 3", {false, false, 0, nullptr, packtest::NOT_WANTED, 3}, mpa, {}, {}},
+        {"-mpa 32 is not video 0xE0", {false, false, 0, nullptr, packtest::NOT_WANTED, 32}, {}, {}, {}},
+        {"-mpa -1", {false, false, 0, nullptr, packtest::NOT_WANTED, -1}, {}, {}, {}},
+        {"-dts 0", {false, false, 0, nullptr, packtest::NOT_WANTED, packtest::NOT_WANTED, 0}, {}, dts, {}},
+        {"-dts 8 is not LPCM", {false, false, 0, nullptr, packtest::NOT_WANTED, packtest::NOT_WANTED, 8}, {}, {}, {}},
+        {"-dts -8 is not AC-3", {false, false, 0, nullptr, packtest::NOT_WANTED, packtest::NOT_WANTED, -8}, {}, {}, {}},
+        {"-audio 8 and -dts 0 both take 0x88", {false, true, 8, nullptr, packtest::NOT_WANTED, packtest::NOT_WANTED, 0},
+         {}, dts, dts},
+        {"-lpcm -32 is not AC-3", {false, false, 0, nullptr, -32}, {}, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const auto result = run_demux(input, row.request);
+        EXPECT_EQ(result.mpa, row.mpa);
+        EXPECT_EQ(result.dts, row.dts);
+        EXPECT_EQ(result.audio, row.audio);
+        EXPECT_EQ(result.lpcm, Bytes{});
+    }
+}
+
 TEST(PackLoop, APayloadEndsWithItsOwnPacket) {
     // The padding packet after a short AC-3 or video payload stays out.
     const Bytes a = pattern(900, 1);

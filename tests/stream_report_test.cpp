@@ -74,11 +74,11 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
                  packtest::sector_of({0x00, 0x00, 0x01, 0xE0})}),
          "stream 0xE0 MPEG video: 2 packs, 1050 bytes, first PTS 0.200 s\n"
          "stream 0xBD 0x80 AC-3 (-audio 0): 1 pack, 500 bytes, first PTS 0.200 s, delay +0 ms\n"
-         "stream 0xBD 0x88 DTS (-audio 8): 1 pack, 300 bytes\n"
-         "stream 0xBD 0xA2 LPCM (-audio 34): 1 pack, 400 bytes, first PTS 0.176 s, delay -24 ms\n"
+         "stream 0xBD 0x88 DTS (-dts 0): 1 pack, 300 bytes\n"
+         "stream 0xBD 0xA2 LPCM (-lpcm 2): 1 pack, 400 bytes, first PTS 0.176 s, delay -24 ms\n"
          "stream 0xBD 0x20 subpicture: 1 pack, 200 bytes, first PTS 1.133 s\n"
          "stream 0xBD 0x40 other: 1 pack, 100 bytes, first PTS 0.000 s\n"
-         "stream 0xC3 MPEG audio: 1 pack, 600 bytes, first PTS 0.300 s, delay +100 ms\n"
+         "stream 0xC3 MPEG audio (-mpa 3): 1 pack, 600 bytes, first PTS 0.300 s, delay +100 ms\n"
          "stream 0xE1 MPEG video: 1 pack, 700 bytes, first PTS 0.000 s\n"},
         {"the first PTS of a stream from its first packet that has one; no delay without video's",
          concat({video_pack(pattern(100, 1)), ac3_pack(0x80, pattern(100, 2)),  // flagged, too short for it

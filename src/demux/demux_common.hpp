@@ -1,8 +1,9 @@
 #pragma once
-// What the pack loop and the staging writer share: the sector, the start
-// codes of the MPEG-2 program stream (ISO/IEC 13818-1), the stream kinds and
-// the files of the run.
+// What every level shares: the sector, the start codes of the MPEG-2 program
+// stream (ISO/IEC 13818-1), the stream kinds a DVD carries and the files of
+// the run.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,10 +20,105 @@ inline constexpr std::uint32_t PRIVATE_STREAM_1_START_CODE = 0x000001BD;
 inline constexpr std::uint32_t PADDING_STREAM_START_CODE = 0x000001BE;
 inline constexpr std::uint32_t VIDEO_STREAM_0_START_CODE = 0x000001E0;
 
+// Stream ids: the last byte of a packet's start code (ISO/IEC 13818-1, table 2-18).
+inline constexpr int PRIVATE_STREAM_1_ID = 0xBD;
+inline constexpr int FIRST_MPEG_AUDIO_ID = 0xC0;
+inline constexpr int FIRST_MPEG_VIDEO_ID = 0xE0;
+
 // "-audio N" selects substream 0x80 + N of private stream 1.
 inline constexpr int AC3_SUBSTREAM_BASE = 0x80;
 
-enum class StreamKind { video, ac3_audio };
+// The kinds that an output is written for, in the order in which their
+// outputs are finished and their options are tested on each argument.
+enum class StreamKind { video, ac3_audio, lpcm_audio, mpeg_audio, dts_audio };
+inline constexpr std::size_t OUTPUT_KINDS = 5;
+
+inline constexpr std::size_t index_of(StreamKind kind) {
+    return static_cast<std::size_t>(kind);
+}
+
+// How the number after a kind's option picks its stream.
+enum class NumberRule {
+    ignored,  // "-video": only MPEG video stream 0 is ever taken
+    any,      // "-audio": substream 0x80 + N for any N that reaches one
+    in_range  // the kind's own streams only, N from 0 to count - 1
+};
+
+// How an output holds what it takes of each packet.
+enum class PayloadForm {
+    as_is,  // the payload bytes as they are (after the substream header)
+    wav     // LPCM samples turned into a WAV file
+};
+
+// One kind of stream on a DVD: where its packets are, the option that writes
+// it, the output's name and what goes into it. Everything that varies by kind
+// is read from here: the pack loop's routing, the names, the stream report and
+// the messages.
+struct StreamKindRow {
+    const char* name;       // as the report and the messages name it
+    const char* option;     // the option that writes it, or null
+    bool substream;         // a private stream 1 substream, else a PES stream id
+    int first;              // its first stream id or substream number
+    int count;              // how many ids in a row are of this kind
+    NumberRule numbers;
+    const char* suffix;     // the output's name after the input's stem; %d is N
+    std::size_t skip;       // substream header bytes before the payload
+    PayloadForm form;
+};
+
+// Private stream 1 payloads begin with substream number, frame count and
+// first access unit pointer.
+inline constexpr std::size_t SUBSTREAM_HEADER_SIZE = 4;
+
+// The output kinds first, in StreamKind order, then the kinds that are only
+// reported. Substream ranges as DVD-Video assigns them.
+inline constexpr std::array<StreamKindRow, 7> STREAM_KIND_TABLE = {{
+    {"MPEG video", "-video", false, FIRST_MPEG_VIDEO_ID, 16, NumberRule::ignored, ".m2v", 0, PayloadForm::as_is},
+    {"AC-3", "-audio", true, AC3_SUBSTREAM_BASE, 8, NumberRule::any, "-stream%d.ac3", SUBSTREAM_HEADER_SIZE,
+     PayloadForm::as_is},
+    {"LPCM", "-lpcm", true, 0xA0, 8, NumberRule::in_range, "-lpcm%d.wav", SUBSTREAM_HEADER_SIZE, PayloadForm::wav},
+    {"MPEG audio", "-mpa", false, FIRST_MPEG_AUDIO_ID, 32, NumberRule::in_range, "-mpa%d.mp2", 0,
+     PayloadForm::as_is},
+    {"DTS", "-dts", true, 0x88, 8, NumberRule::in_range, "-dts%d.dts", SUBSTREAM_HEADER_SIZE, PayloadForm::as_is},
+    {"subpicture", nullptr, true, 0x20, 32, NumberRule::ignored, nullptr, 0, PayloadForm::as_is},
+    {"other", nullptr, true, 0x00, 256, NumberRule::ignored, nullptr, 0, PayloadForm::as_is},
+}};
+
+inline constexpr const StreamKindRow& row_of(StreamKind kind) {
+    return STREAM_KIND_TABLE[index_of(kind)];
+}
+
+// The row of a substream number or of a PES stream id: the first row whose
+// range holds it ("other" for any substream of no kind), or null.
+inline const StreamKindRow* kind_of_id(bool substream, int id) {
+    for (const StreamKindRow& row : STREAM_KIND_TABLE) {
+        if (row.substream == substream && id >= row.first && id < row.first + row.count) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// Whether row names a kind: not null, and not the substreams of no kind.
+inline bool is_of_a_kind(const StreamKindRow* row) {
+    return row != nullptr && row != &STREAM_KIND_TABLE.back();
+}
+
+// The stream id or substream number that "option N" selects for an output
+// kind, or -1 when N reaches none. Any int is safe.
+inline int selected_id(StreamKind kind, int number) {
+    constexpr int LAST_ID = 0xFF;
+    const StreamKindRow& row = row_of(kind);
+    switch (row.numbers) {
+    case NumberRule::ignored:
+        return row.first;
+    case NumberRule::any:
+        return number >= -row.first && number <= LAST_ID - row.first ? row.first + number : -1;
+    case NumberRule::in_range:
+        break;
+    }
+    return number >= 0 && number < row.count ? row.first + number : -1;
+}
 
 // The unsigned big-endian value of the four bytes at offset.
 inline std::uint32_t get_be32(const unsigned char* bytes, std::size_t offset) {
@@ -32,9 +128,13 @@ inline std::uint32_t get_be32(const unsigned char* bytes, std::size_t offset) {
            static_cast<std::uint32_t>(bytes[offset + 3]);
 }
 
-// The files of the run: opened and closed by run control, read by the pack loop.
+// The files of the run: opened and closed by run control, read by the pack
+// loop. An output that was not requested, or failed to open, has no stream.
 extern NamedFile input_file;
-extern NamedFile video_output;
-extern NamedFile audio_output;
+extern std::array<NamedFile, OUTPUT_KINDS> outputs;
+
+inline NamedFile& output_of(StreamKind kind) {
+    return outputs[index_of(kind)];
+}
 
 }  // namespace packrift

@@ -3,7 +3,6 @@
 namespace packrift {
 
 NamedFile input_file;
-NamedFile video_output;
-NamedFile audio_output;
+std::array<NamedFile, OUTPUT_KINDS> outputs;
 
 }  // namespace packrift

@@ -1,6 +1,5 @@
 #include "demux/pack_loop.hpp"
 
-#include "demux/demux_common.hpp"
 #include "demux/sector_source.hpp"
 #include "output/staging_writer.hpp"
 
@@ -10,47 +9,61 @@ namespace {
 
 constexpr std::size_t PACKET_LENGTH_OFFSET = 18;
 constexpr std::size_t PACKET_LENGTH_FIELD_END = 20;  // the length counts the bytes after it
+constexpr int START_CODE_PREFIX_SHIFT = 8;
+constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
+constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one byte
 
-int stage_span(StreamKind kind, NamedFile& file, const unsigned char* sector, PayloadSpan span,
-               const PackLoopHooks& hooks) {
-    const int accepted = stage_payload(kind, file, sector + span.offset, span.length);
+// Which outputs take the packets of each stream id and of each private
+// stream 1 substream, one bit per output kind: made once per run, so that a
+// pack costs one look-up whatever was asked for.
+struct Routes {
+    std::array<unsigned, IDS> by_stream_id{};
+    std::array<unsigned, IDS> by_substream{};
+};
+
+Routes routes_for(const OutputNumbers& numbers) {
+    Routes routes;
+    for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
+        const auto kind = static_cast<StreamKind>(k);
+        const int id = selected_id(kind, numbers[k]);
+        if (outputs[k].stream == nullptr || id < 0) {
+            continue;
+        }
+        auto& table = row_of(kind).substream ? routes.by_substream : routes.by_stream_id;
+        table[static_cast<std::size_t>(id)] |= 1U << k;
+    }
+    return routes;
+}
+
+int stage_span(StreamKind kind, const unsigned char* sector, PayloadSpan span, const PackLoopHooks& hooks) {
+    const int accepted = stage_payload(kind, output_of(kind), sector + span.offset, span.length);
     if (hooks.payload_accepted != nullptr) {
         hooks.payload_accepted(accepted);
     }
     return accepted;
 }
 
-// Substream 0x80 + audio_no; compared as a difference so that any int is safe.
-int route_private_stream_1(const unsigned char* sector, int audio_no, const PackLoopHooks& hooks,
-                           StreamsFound& found) {
+// Stages what the pack holds for each output that takes it; returns the
+// length staged, or NOTHING_STAGED.
+int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoopHooks& hooks,
+                StreamsFound& found) {
+    const std::uint32_t code = get_be32(sector, PACKET_START_OFFSET);
+    if (code >> START_CODE_PREFIX_SHIFT != START_CODE_PREFIX) {
+        return NOTHING_STAGED;
+    }
+    const std::size_t id = sector[STREAM_ID_OFFSET];
     const std::size_t start = payload_start(sector);
-    if (audio_output.stream == nullptr || sector[start] - AC3_SUBSTREAM_BASE != audio_no) {
-        return NOTHING_STAGED;
+    // System headers, padding, navigation and streams nobody asked for have no taker.
+    unsigned takers = id == PRIVATE_STREAM_1_ID ? routes.by_substream[sector[start]] : routes.by_stream_id[id];
+    int staged = NOTHING_STAGED;
+    for (std::size_t k = 0; takers != 0; ++k, takers >>= 1) {
+        if ((takers & 1U) != 0) {
+            const auto kind = static_cast<StreamKind>(k);
+            found[k] = true;
+            staged = stage_span(kind, sector, payload_span(sector, start + row_of(kind).skip), hooks);
+        }
     }
-    found.audio = true;
-    return stage_span(StreamKind::ac3_audio, audio_output, sector,
-                      payload_span(sector, start + SUBSTREAM_HEADER_SIZE), hooks);
-}
-
-int route_video(const unsigned char* sector, const PackLoopHooks& hooks, StreamsFound& found) {
-    if (video_output.stream == nullptr) {
-        return NOTHING_STAGED;
-    }
-    found.video = true;
-    return stage_span(StreamKind::video, video_output, sector, payload_span(sector, payload_start(sector)),
-                      hooks);
-}
-
-// Stages what the pack holds for an output; returns its length or NOTHING_STAGED.
-int handle_pack(const unsigned char* sector, int audio_no, const PackLoopHooks& hooks, StreamsFound& found) {
-    switch (get_be32(sector, PACKET_START_OFFSET)) {
-    case PRIVATE_STREAM_1_START_CODE:
-        return route_private_stream_1(sector, audio_no, hooks, found);
-    case VIDEO_STREAM_0_START_CODE:
-        return route_video(sector, hooks, found);
-    default:
-        return NOTHING_STAGED;  // system headers, padding, other streams: nothing to extract
-    }
+    return staged;
 }
 
 }  // namespace
@@ -63,8 +76,9 @@ PayloadSpan payload_span(const unsigned char* sector, std::size_t start) {
     return {start, static_cast<int>(end - start)};
 }
 
-StreamsFound demux_packs(int audio_no, const PackLoopHooks& hooks) {
-    StreamsFound found;
+StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks) {
+    StreamsFound found{};
+    const Routes routes = routes_for(numbers);
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();
     }
@@ -75,7 +89,7 @@ StreamsFound demux_packs(int audio_no, const PackLoopHooks& hooks) {
         if (hooks.pack_found != nullptr) {
             hooks.pack_found();
         }
-        const int staged = handle_pack(sector, audio_no, hooks, found);
+        const int staged = handle_pack(sector, routes, hooks, found);
         if (hooks.pack_handled != nullptr) {
             hooks.pack_handled();
         }

@@ -1,19 +1,20 @@
 #pragma once
-// Recognises each pack of the input, looks at its first packet and routes the
-// payload of video stream 0 and of the chosen AC-3 substream to the stager.
+// Recognises each pack of the input, looks at its first packet and routes its
+// payload to the output of every requested stream it belongs to.
 
+#include <array>
 #include <cstddef>
+
+#include "demux/demux_common.hpp"
 
 namespace packrift {
 
 // The pack layout as the loop reads it: a DVD pack header is 14 bytes (no
 // pack stuffing), and the first PES packet follows it.
 inline constexpr std::size_t PACKET_START_OFFSET = 14;
+inline constexpr std::size_t STREAM_ID_OFFSET = 17;
 inline constexpr std::size_t PES_HEADER_LENGTH_OFFSET = 22;
 inline constexpr std::size_t PES_HEADER_DATA_OFFSET = 23;
-// Private stream 1 payloads begin with substream number, frame count and
-// first access unit pointer.
-inline constexpr std::size_t SUBSTREAM_HEADER_SIZE = 4;
 
 // Where the first packet's payload begins: after its PES header.
 inline std::size_t payload_start(const unsigned char* sector) {
@@ -31,7 +32,7 @@ struct PackLoopHooks {
     void (*payload_accepted)(int length) = nullptr;
     void (*pack_handled)() = nullptr;
     // The pack's sector once its packet is handled, with the length of its
-    // payload that was staged, or NOTHING_STAGED.
+    // payload that was staged as it is, or NOTHING_STAGED.
     void (*pack_examined)(const unsigned char* sector, int staged) = nullptr;
 };
 
@@ -46,14 +47,15 @@ struct PayloadSpan {
 // and not before start, otherwise at the end of the sector.
 PayloadSpan payload_span(const unsigned char* sector, std::size_t start);
 
+// The number after each output kind's option (see selected_id); outputs
+// whose file is not open take nothing whatever their number.
+using OutputNumbers = std::array<int, OUTPUT_KINDS>;
+
 // Whether a pack of each requested stream was routed to its output, even
 // one whose payload the padding trim cut to nothing.
-struct StreamsFound {
-    bool video = false;
-    bool audio = false;
-};
+using StreamsFound = std::array<bool, OUTPUT_KINDS>;
 
-// Runs the whole input file through the loop; returns at the end of the input.
-StreamsFound demux_packs(int audio_no, const PackLoopHooks& hooks = {});
+// Runs the whole input through the loop; returns at the end of the input.
+StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks = {});
 
 }  // namespace packrift

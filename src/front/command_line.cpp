@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,8 +28,16 @@ int parse_audio_number(const char* text) {
     return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
 }
 
-std::string audio_replacement(int audio_no) {
-    return "-stream" + std::to_string(audio_no) + ".ac3";
+int number_after(int argc, char** argv, int i) {
+    // As the last argument the number is empty, which reads as 0.
+    return parse_audio_number(i + 1 < argc ? argv[i + 1] : "");
+}
+
+std::string output_suffix(StreamKind kind, int number) {
+    // Room for the longest suffix with the longest int.
+    char text[sizeof "-stream" + sizeof "-2147483648" + sizeof ".ac3"];
+    std::snprintf(text, sizeof text, row_of(kind).suffix, number);
+    return text;
 }
 
 std::optional<std::string> output_name(const std::string& input_path, const std::string& replacement) {

@@ -1,17 +1,16 @@
 #pragma once
-// The command line: the options, the number after "-audio" and the names of
-// the outputs, derived from the input's name.
+// The command line: the options, the number after an option and the names
+// of the outputs, derived from the input's name.
 
 #include <optional>
 #include <string>
 
+#include "demux/demux_common.hpp"
+
 namespace packrift {
 
-inline constexpr const char* VIDEO_OPTION = "-video";
-inline constexpr const char* AUDIO_OPTION = "-audio";
 inline constexpr const char* STREAMS_OPTION = "-streams";
 inline constexpr const char* INPUT_EXTENSION = ".vob";
-inline constexpr const char* VIDEO_EXTENSION = ".m2v";
 
 // Options are recognised anywhere inside an argument, case-sensitively.
 bool contains_option(const char* argument, const char* option);
@@ -24,8 +23,13 @@ bool option_given(int argc, char** argv, const char* option);
 // clamped to the int range instead of overflowing.
 int parse_audio_number(const char* text);
 
-// "-stream%d.ac3" for audio_no.
-std::string audio_replacement(int audio_no);
+// The number after the option at argv[i]: the next argument read as above,
+// or 0 when the option is the last argument.
+int number_after(int argc, char** argv, int i);
+
+// What follows the stem in the name of kind's output for "option number":
+// ".m2v", "-stream2.ac3", "-lpcm2.wav" and so on.
+std::string output_suffix(StreamKind kind, int number);
 
 // The input path with its first ".vob" and all after it replaced, or nothing
 // when the path holds no lower-case ".vob".

@@ -16,11 +16,7 @@ namespace {
 // 0xC0 to 0xDF and MPEG video 0xE0 to 0xEF follow each other.
 constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
 constexpr int START_CODE_PREFIX_SHIFT = 8;
-constexpr std::size_t STREAM_ID_OFFSET = 17;
-constexpr unsigned PRIVATE_STREAM_1_ID = PRIVATE_STREAM_1_START_CODE & 0xFF;
-constexpr unsigned FIRST_MPEG_AUDIO_ID = 0xC0;
-constexpr unsigned FIRST_MPEG_VIDEO_ID = 0xE0;
-constexpr unsigned LAST_MPEG_VIDEO_ID = 0xEF;
+constexpr int LAST_MPEG_VIDEO_ID = 0xEF;
 constexpr std::size_t MPEG_STREAMS = LAST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID + 1;
 constexpr std::size_t SUBSTREAMS = 256;
 constexpr std::size_t STREAM_KEYS = MPEG_STREAMS + SUBSTREAMS;
@@ -53,30 +49,6 @@ struct Tally {
 };
 
 Tally tally;
-
-// DVD-Video's private stream 1 substream numbers.
-struct SubstreamRange {
-    int first;
-    int last;
-    const char* kind;
-    bool audio;  // selected by "-audio N" as substream 0x80 + N
-};
-
-constexpr SubstreamRange SUBSTREAM_RANGES[] = {
-    {0x20, 0x3F, "subpicture", false},
-    {0x80, 0x87, "AC-3", true},
-    {0x88, 0x8F, "DTS", true},
-    {0xA0, 0xA7, "LPCM", true},
-};
-
-const SubstreamRange* range_of(int substream) {
-    for (const SubstreamRange& range : SUBSTREAM_RANGES) {
-        if (substream >= range.first && substream <= range.last) {
-            return &range;
-        }
-    }
-    return nullptr;
-}
 
 bool is_substream(std::size_t key) {
     return key >= MPEG_STREAMS;
@@ -119,11 +91,11 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     if (get_be32(sector, PACKET_START_OFFSET) >> START_CODE_PREFIX_SHIFT != START_CODE_PREFIX) {
         return;
     }
-    const unsigned id = sector[STREAM_ID_OFFSET];
+    const int id = sector[STREAM_ID_OFFSET];
     std::size_t start = payload_start(sector);
     std::size_t key = 0;
     if (id >= FIRST_MPEG_AUDIO_ID && id <= LAST_MPEG_VIDEO_ID) {
-        key = id - FIRST_MPEG_AUDIO_ID;
+        key = static_cast<std::size_t>(id - FIRST_MPEG_AUDIO_ID);
     } else if (id == PRIVATE_STREAM_1_ID) {
         key = MPEG_STREAMS + sector[start];
         start += SUBSTREAM_HEADER_SIZE;
@@ -167,19 +139,16 @@ long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
 
 // "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is audio.
 bool describe(std::size_t key, std::string& line) {
-    if (!is_substream(key)) {
-        const bool video = is_mpeg_video(key);
-        line += formatted("0x%02X %s", static_cast<unsigned>(FIRST_MPEG_AUDIO_ID + key),
-                          video ? "MPEG video" : "MPEG audio");
-        return !video;
+    const bool substream = is_substream(key);
+    const int id = static_cast<int>(substream ? key - MPEG_STREAMS : FIRST_MPEG_AUDIO_ID + key);
+    if (substream) {
+        line += formatted("0x%02X ", static_cast<unsigned>(PRIVATE_STREAM_1_ID));
     }
-    const int substream = static_cast<int>(key - MPEG_STREAMS);
-    line += formatted("0x%02X 0x%02X ", PRIVATE_STREAM_1_ID, static_cast<unsigned>(substream)) +
-            substream_kind(substream);
-    const SubstreamRange* range = range_of(substream);
-    const bool audio = range != nullptr && range->audio;
+    const StreamKindRow* row = kind_of_id(substream, id);
+    line += formatted("0x%02X %s", static_cast<unsigned>(id), row->name);
+    const bool audio = row->option != nullptr && !is_mpeg_video(key);
     if (audio) {
-        line += formatted(" (-audio %d)", substream - AC3_SUBSTREAM_BASE);
+        line += formatted(" (%s %d)", row->option, id - row->first);
     }
     return audio;
 }
@@ -217,11 +186,6 @@ std::string stream_report() {
         report += stream_line(tally.order[i]);
     }
     return report;
-}
-
-const char* substream_kind(int substream) {
-    const SubstreamRange* range = range_of(substream);
-    return range != nullptr ? range->kind : "other";
 }
 
 }  // namespace packrift

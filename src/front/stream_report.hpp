@@ -17,8 +17,4 @@ PackLoopHooks with_stream_report(PackLoopHooks hooks);
 // "no streams found".
 std::string stream_report();
 
-// What a private stream 1 substream carries on a DVD: "subpicture", "AC-3",
-// "DTS", "LPCM" or "other".
-const char* substream_kind(int substream);
-
 }  // namespace packrift

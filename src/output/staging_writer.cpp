@@ -1,6 +1,9 @@
 #include "output/staging_writer.hpp"
 
+#include <array>
 #include <cstring>
+
+#include "output/wav_output.hpp"
 
 namespace packrift {
 
@@ -9,12 +12,10 @@ namespace {
 constexpr unsigned char PADDING_STREAM_ID = PADDING_STREAM_START_CODE & 0xFF;
 constexpr int START_CODE_PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 
-constexpr std::size_t STREAM_KINDS = 2;
-
-StreamStage stages[STREAM_KINDS];
+std::array<StreamStage, OUTPUT_KINDS> stages;
 
 StreamStage& stage_of(StreamKind kind) {
-    return stages[static_cast<std::size_t>(kind)];
+    return stages[index_of(kind)];
 }
 
 }  // namespace
@@ -41,25 +42,42 @@ int trim_before_padding(const unsigned char* data, int length) {
     return length;
 }
 
-int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
-    if (kind == StreamKind::video) {
-        length = trim_before_padding(data, length);
-    }
+unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room) {
     StreamStage& stage = stage_of(kind);
     if (stage.buffer == nullptr) {
         stage.buffer = static_cast<unsigned char*>(allocate_block(STAGE_CAPACITY));
+        if (stage.buffer == nullptr) {
+            return nullptr;
+        }
     }
-    if (stage.buffer == nullptr) {
+    // The room asked for is never much more than a sector, so every block
+    // written is nearly a whole stage: 2,045,952 bytes or a little more.
+    if (static_cast<std::size_t>(stage.fill) >= STAGE_CAPACITY - room) {
+        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
+        stage.fill = 0;
+    }
+    return stage.buffer + stage.fill;
+}
+
+void stage_grow(StreamKind kind, std::size_t added) {
+    stage_of(kind).fill += static_cast<int>(added);
+}
+
+int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
+    if (row_of(kind).form == PayloadForm::wav) {
+        return stage_wav_payload(kind, file, data, length);
+    }
+    if (kind == StreamKind::video) {
+        length = trim_before_padding(data, length);
+    }
+    unsigned char* room = stage_room(kind, file, SECTOR_SIZE);
+    if (room == nullptr) {
         // Without a stage the payload still reaches its file, only in a smaller write.
         write_block(file, data, static_cast<std::size_t>(length));
         return length;
     }
-    if (static_cast<std::size_t>(stage.fill) >= STAGE_FLUSH_MARK) {
-        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
-        stage.fill = 0;
-    }
-    std::memcpy(stage.buffer + stage.fill, data, static_cast<std::size_t>(length));
-    stage.fill += length;
+    std::memcpy(room, data, static_cast<std::size_t>(length));
+    stage_grow(kind, static_cast<std::size_t>(length));
     return length;
 }
 
@@ -69,8 +87,10 @@ void flush_stream(StreamKind kind, NamedFile& file) {
         write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
     }
     release_block(stage.buffer);
-    stage.buffer = nullptr;
-    stage.fill = 0;
+    stage = StreamStage{};
+    if (row_of(kind).form == PayloadForm::wav) {
+        finish_wav(file);
+    }
 }
 
 }  // namespace packrift

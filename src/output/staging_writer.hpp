@@ -23,10 +23,19 @@ struct StreamStage {
 int trim_before_padding(const unsigned char* data, int length);
 
 // Stages a payload of length bytes for kind, whose output is file; returns the
-// bytes accepted, for video the length after the padding trim.
+// bytes accepted: for video the length after the padding trim, for a WAV
+// output the sample bytes it made of the payload.
 int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length);
 
-// Writes what kind still holds to file and releases its stage.
+// Room for up to room bytes (at most a sector's worth more than a payload)
+// at the end of kind's stage, the stage written out first when they would not
+// fit; null when no stage can be had, and then what is made must go to the
+// file straight. stage_grow then takes on the bytes put there.
+unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room);
+void stage_grow(StreamKind kind, std::size_t added);
+
+// Writes what kind still holds to file, finishes its form (a WAV header's
+// sizes) and releases its stage.
 void flush_stream(StreamKind kind, NamedFile& file);
 
 }  // namespace packrift

@@ -1,12 +1,17 @@
 #include "support/demux_run.hpp"
 
+#include <array>
+
 #include "demux/demux_common.hpp"
 #include "output/staging_writer.hpp"
+#include "output/wav_output.hpp"
 #include "support/run_binary.hpp"
 
 namespace packtest {
 
 namespace {
+
+using packrift::StreamKind;
 
 int packs_found = 0;
 long long accepted = 0;
@@ -19,7 +24,8 @@ void add_accepted(int length) {
     accepted += length;
 }
 
-Bytes finish(packrift::StreamKind kind, packrift::NamedFile& output, const std::filesystem::path& path) {
+Bytes finish(StreamKind kind, const std::filesystem::path& path) {
+    packrift::NamedFile& output = packrift::output_of(kind);
     if (output.stream == nullptr) {
         return {};
     }
@@ -33,35 +39,42 @@ Bytes finish(packrift::StreamKind kind, packrift::NamedFile& output, const std::
 DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     const auto dir = scratch_dir("demux");
     const auto input_path = dir / "in.vob";
-    const auto video_path = dir / "in.m2v";
-    const auto audio_path = dir / "in.ac3";
     write_file(input_path.string(), input);
     packrift::input_file = {};
-    packrift::video_output = {};
-    packrift::audio_output = {};
     packrift::open_for_reading(packrift::input_file, input_path.string());
-    if (request.video) {
-        packrift::open_for_writing(packrift::video_output, video_path.string());
-    }
-    if (request.audio) {
-        packrift::open_for_writing(packrift::audio_output, audio_path.string());
+    packrift::reset_wav_output();
+    const std::array<bool, packrift::OUTPUT_KINDS> wanted = {
+        request.video, request.audio, request.lpcm_no != NOT_WANTED, request.mpa_no != NOT_WANTED,
+        request.dts_no != NOT_WANTED};
+    const packrift::OutputNumbers numbers = {0, request.audio_no, request.lpcm_no, request.mpa_no,
+                                             request.dts_no};
+    std::array<std::filesystem::path, packrift::OUTPUT_KINDS> paths;
+    for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
+        packrift::outputs[k] = {};
+        paths[k] = dir / ("out" + std::to_string(k));
+        if (wanted[k]) {
+            packrift::open_for_writing(packrift::outputs[k], paths[k].string());
+        }
     }
     packs_found = 0;
     accepted = 0;
     packrift::PackLoopHooks hooks;
     hooks.pack_found = &count_pack;
     hooks.payload_accepted = &add_accepted;
-    packrift::demux_packs(request.audio_no, request.hooks != nullptr ? *request.hooks : hooks);
+    packrift::demux_packs(numbers, request.hooks != nullptr ? *request.hooks : hooks);
 
     DemuxResult result;
     result.packs_found = packs_found;
     result.accepted = accepted;
-    result.video = finish(packrift::StreamKind::video, packrift::video_output, video_path);
-    result.audio = finish(packrift::StreamKind::ac3_audio, packrift::audio_output, audio_path);
+    result.video = finish(StreamKind::video, paths[0]);
+    result.audio = finish(StreamKind::ac3_audio, paths[1]);
+    result.lpcm = finish(StreamKind::lpcm_audio, paths[2]);
+    result.mpa = finish(StreamKind::mpeg_audio, paths[3]);
+    result.dts = finish(StreamKind::dts_audio, paths[4]);
     packrift::close_file(packrift::input_file);
     result.input_failed = packrift::input_file.failed;
-    result.video_failed = packrift::video_output.failed;
-    result.audio_failed = packrift::audio_output.failed;
+    result.video_failed = packrift::output_of(StreamKind::video).failed;
+    result.audio_failed = packrift::output_of(StreamKind::ac3_audio).failed;
     std::filesystem::remove_all(dir);
     return result;
 }

@@ -13,12 +13,17 @@ namespace packtest {
 struct DemuxResult {
     Bytes video;
     Bytes audio;
+    Bytes lpcm;
+    Bytes mpa;
+    Bytes dts;
     int packs_found = 0;  // progress points seen
     long long accepted = 0;  // sum of the accepted lengths
     bool input_failed = false;
     bool video_failed = false;
     bool audio_failed = false;
 };
+
+inline constexpr int NOT_WANTED = -1000;
 
 struct DemuxRequest {
     bool video = true;
@@ -27,6 +32,10 @@ struct DemuxRequest {
     // Hooks to run the loop with instead of the counting ones (packs_found
     // and accepted then stay 0).
     const packrift::PackLoopHooks* hooks = nullptr;
+    // The numbers of the other kinds' options, NOT_WANTED for no output.
+    int lpcm_no = NOT_WANTED;
+    int mpa_no = NOT_WANTED;
+    int dts_no = NOT_WANTED;
 };
 
 // Writes input to a scratch file, opens the requested outputs beside it, runs

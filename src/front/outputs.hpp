@@ -1,0 +1,42 @@
+#pragma once
+// The outputs of a run: opened as the options ask, in their order, and
+// finished at the end with the lines that tell what they lack.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "demux/pack_loop.hpp"
+
+namespace packrift {
+
+// How outputs are named: the stem their suffixes follow, or nothing when the
+// input's name gives none (source then names the input in the message).
+struct OutputNaming {
+    std::string source;
+    std::optional<std::string> stem;
+};
+
+// The stem of a file's outputs: its path up to its first lower-case ".vob".
+OutputNaming naming_of_file(const std::string& input_path);
+
+// Examines every argument after the input, in order, each whole, and opens
+// the output of every kind whose option it contains; a later option of a
+// kind replaces the earlier output, which is closed at once and stays empty.
+// An output that is one of inputs, or another output, is left untouched.
+// numbers receives each option's number. False when an output could not be
+// named or opened.
+bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
+                            const std::vector<const NamedFile*>& inputs, OutputNumbers& numbers);
+
+// Whether any output is open (or was asked for and failed to open).
+bool any_output_requested(int argc, char** argv);
+
+// Writes what each output still holds and closes it, in kind order, each
+// followed by its end lines: a stream the input never held (only when
+// read_whole, the input read to its end), an -audio substream that is not
+// AC-3, LPCM packets passed over. False when an output failed or lacks
+// packets it was given.
+bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole);
+
+}  // namespace packrift

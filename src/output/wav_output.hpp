@@ -1,0 +1,30 @@
+#pragma once
+// The WAV output of an LPCM substream: the header before the first samples,
+// each packet's samples turned little-endian into the stage, and the sizes
+// put into the header when the output is finished.
+
+#include <cstdint>
+#include <string>
+
+#include "demux/demux_common.hpp"
+#include "io/file_io.hpp"
+
+namespace packrift {
+
+// Takes an LPCM packet's payload (after the substream header: the LPCM
+// header, then samples); returns the sample bytes it made for the WAV.
+int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length);
+
+// Puts the sizes into the header of a finished WAV (RF64 when it outgrew
+// RIFF); an output that cannot seek keeps the streaming sizes.
+void finish_wav(NamedFile& file);
+
+// Packets passed over because their format was not the first packet's, and
+// the line that tells it.
+std::uint64_t wav_packets_passed_over();
+std::string wav_passed_over_text();
+
+// Forgets the format, the counts and the carried samples of an earlier run.
+void reset_wav_output();
+
+}  // namespace packrift
