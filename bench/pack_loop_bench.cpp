@@ -15,6 +15,7 @@
 
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
+#include "demux/sector_source.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 
@@ -93,6 +94,7 @@ void BM_PackLoop(benchmark::State& state) {
     open_scratch_files();
     for (auto _ : state) {
         read_position = 0;
+        packrift::read_whole_file(packrift::input_file);
         packrift::demux_packs({0, AUDIO_NO, -1, -1, -1});
         packrift::flush_stream(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video));
         packrift::flush_stream(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio));

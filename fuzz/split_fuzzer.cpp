@@ -12,6 +12,7 @@
 
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
+#include "demux/sector_source.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 
@@ -220,6 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     accepted_total = 0;
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
+    packrift::read_whole_file(packrift::input_file);
     packrift::demux_packs({0, options.audio_no, -1, -1, -1}, hooks);
     const Bytes video = finish(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video), video_memory);
     const Bytes audio = finish(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio), audio_memory);

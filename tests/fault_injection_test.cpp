@@ -118,8 +118,8 @@ struct Faults {
     int video_writes = 0;
     std::size_t video_written = 0;  // bytes that reached the video output
     bool audio_close_fails = false;
-    std::size_t sectors_readable = 0;  // the input read fails after these
-    bool read_limited = false;
+    // Sectors of the input, first to one past the last, whose reads fail.
+    std::vector<std::pair<std::size_t, std::size_t>> damaged;
     int stage_allocations_failing = 0;  // -1: all of them
     bool read_block_allocation_fails = false;
 };
@@ -154,13 +154,20 @@ int faulty_close(std::FILE* stream) {
     return result;
 }
 
+bool is_damaged(std::size_t sector) {
+    return std::any_of(faults.damaged.begin(), faults.damaged.end(),
+                       [&](const auto& range) { return sector >= range.first && sector < range.second; });
+}
+
+// Reads up to the first damaged sector, as a drive does, then fails.
 std::size_t faulty_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    if (!faults.read_limited) {
-        return std::fread(data, size, count, stream);
+    const auto at = static_cast<std::size_t>(std::ftell(stream)) / size;
+    std::size_t good = 0;
+    while (good < count && !is_damaged(at + good)) {
+        ++good;
     }
-    const std::size_t items = std::fread(data, size, std::min(count, faults.sectors_readable), stream);
-    faults.sectors_readable -= items;
-    if (items < count) {
+    const std::size_t items = std::fread(data, size, good, stream);
+    if (items == good && good < count) {
         errno = EIO;
     }
     return items;
@@ -261,17 +268,51 @@ TEST_F(FaultInjection, TheClosingOfAnOutputFailing) {
     EXPECT_EQ(file(audio), whole_audio());
 }
 
-TEST_F(FaultInjection, AReadFailingAfterKSectors) {
-    // Within the first batch, at its end, and within the second.
-    for (std::size_t k : {std::size_t{0}, std::size_t{7}, std::size_t{1000}, std::size_t{1234}}) {
+// What the movie's sectors give for one stream, but for the sectors passed over.
+Bytes sectors_but(const std::vector<Bytes>& payloads, std::size_t first, std::size_t end) {
+    Bytes out;
+    for (std::size_t i = 0; i < payloads.size(); ++i) {
+        if (i < first || i >= end) {
+            out.insert(out.end(), payloads[i].begin(), payloads[i].end());
+        }
+    }
+    return out;
+}
+
+struct DamageCase {
+    const char* label;
+    std::vector<std::pair<std::size_t, std::size_t>> damaged;
+    std::size_t unread_first;
+    std::size_t unread_end;  // the sectors passed over: the damaged ones and those jumped
+};
+
+// Damaged sectors are passed over, and the tries after a failed one lie
+// 1, 2, 4 ... sectors further on: what they jump over is lost too.
+TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
+    const std::size_t sectors = movie().video.size();
+    const std::vector<DamageCase> cases = {
+        {"a single sector", {{5, 6}}, 5, 6},
+        {"the first sector", {{0, 1}}, 0, 1},
+        // Tries at 100, 101, 103, 107, 115, 131, then 163 reads.
+        {"a run longer than the step", {{100, 160}}, 100, 163},
+        {"at the end of a batch", {{999, 1001}}, 999, 1002},
+        {"in the last batch", {{3400, 3402}}, 3400, 3403},
+        {"up to the end of the input", {{sectors - 20, sectors}}, sectors - 20, sectors},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
         faults = Faults{};
-        faults.read_limited = true;
-        faults.sectors_readable = k;
+        faults.damaged = c.damaged;
         const auto run = run_both();
-        EXPECT_EQ(run.status, 1) << k;
-        EXPECT_EQ(run.err, perror_line(input, EIO)) << k;
-        EXPECT_EQ(file(video), first_sectors(movie().video, k)) << k;
-        EXPECT_EQ(file(audio), first_sectors(movie().audio, k)) << k;
+        const std::size_t count = c.unread_end - c.unread_first;
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, input.string() + ": " +
+                               (count == 1 ? "1 sector could not be read and was passed over (at sector "
+                                           : std::to_string(count) +
+                                                 " sectors could not be read and were passed over (the first at sector ") +
+                               std::to_string(c.unread_first) + ")\n");
+        EXPECT_EQ(file(video), sectors_but(movie().video, c.unread_first, c.unread_end));
+        EXPECT_EQ(file(audio), sectors_but(movie().audio, c.unread_first, c.unread_end));
     }
 }
 

@@ -12,12 +12,14 @@
 
 #ifndef _WIN32
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -190,6 +192,99 @@ TEST_F(OddInput, AFifoIsReadToItsEndWithoutSeekingOrKnowingItsSize) {
     EXPECT_EQ(result.out.rfind(opened + FIRST_PROGRESS, 0), 0u) << result.out.substr(0, 200);
     EXPECT_EQ(video(), v);
     EXPECT_EQ(audio(), a);
+}
+
+// Starts packrift in dir with args, standard output and error into files
+// there, and returns at once with its process id.
+pid_t start_packrift(const fs::path& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> storage = {packtest::packrift_path()};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : storage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const std::string out = (dir / ".stdout").string();
+    const std::string err = (dir / ".stderr").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) == 0 && std::freopen(out.c_str(), "w", stdout) != nullptr &&
+            std::freopen(err.c_str(), "w", stderr) != nullptr) {
+            ::execv(argv[0], argv.data());
+        }
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits until the file holds text, for a few seconds at the most.
+bool wait_for_text(const fs::path& path, const std::string& text) {
+    for (int i = 0; i < 500; ++i) {
+        if (fs::exists(path) && packtest::read_text(path).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Waits a few seconds at the most for the process to end; status is -1 if it did not.
+bool wait_for_exit(pid_t pid, int& status) {
+    status = -1;
+    for (int i = 0; i < 500; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return true;
+        }
+        status = -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A run stopped from outside writes what it staged, finishes its outputs and
+// then ends by the signal, so that a shell sees it and a loop stops.
+TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
+    constexpr int FED_PACKS = 1000;  // one whole batch
+    Bytes fed;
+    Bytes v;
+    Bytes a;
+    for (int i = 0; i < FED_PACKS; ++i) {
+        const Bytes payload = pattern(1500, static_cast<unsigned>(i));
+        const bool is_audio = i % 4 == 0;
+        const Bytes sector = is_audio ? ac3_pack(0x80, payload) : video_pack(payload);
+        Bytes& stream = is_audio ? a : v;
+        stream.insert(stream.end(), payload.begin(), payload.end());
+        fed.insert(fed.end(), sector.begin(), sector.end());
+    }
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        fs::remove(dir / "movie.vob");
+        ASSERT_EQ(::mkfifo((dir / "movie.vob").c_str(), 0600), 0);
+        const pid_t pid = start_packrift(dir, {"movie.vob", "-video", "0", "-audio", "0"});
+        ASSERT_GT(pid, 0);
+        std::FILE* fifo = std::fopen((dir / "movie.vob").c_str(), "wb");  // waits for packrift
+        ASSERT_NE(fifo, nullptr);
+        ASSERT_EQ(std::fwrite(fed.data(), 1, fed.size(), fifo), fed.size());
+        std::fflush(fifo);
+        // The batch's last progress line, then the moment its last packs take,
+        // and packrift waits for more in its next read.
+        EXPECT_TRUE(wait_for_text(dir / ".stdout", "LBA = 900 "));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, signal_number);
+        int status = 0;
+        EXPECT_TRUE(wait_for_exit(pid, status)) << "the signal did not end the waiting read";
+        std::fclose(fifo);  // an end of input, should the read have gone on waiting
+        if (status == -1) {
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        EXPECT_EQ(packtest::read_text(dir / ".stderr"),
+                  "movie.vob: interrupted after 1000 packs; the outputs hold the streams up to there\n");
+        const std::string out = packtest::read_text(dir / ".stdout");
+        EXPECT_EQ(out.substr(out.size() - 2), "\r\n") << "the progress line is ended";
+        EXPECT_EQ(video(), v);
+        EXPECT_EQ(audio(), a);
+    }
 }
 #else
 TEST_F(OddInput, AFifoIsReadToItsEndWithoutSeekingOrKnowingItsSize) {

@@ -1,8 +1,10 @@
 #include "demux/sector_source.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 
-#include "demux/demux_common.hpp"
+#include "io/platform.hpp"
 
 namespace packrift {
 
@@ -10,48 +12,258 @@ namespace {
 
 // Room for one sector more than a batch fills.
 constexpr std::size_t BLOCK_SIZE = (READ_BATCH_SECTORS + 1) * SECTOR_SIZE;
+constexpr std::uint64_t ENDLESS = std::numeric_limits<std::uint64_t>::max();
+// Damage comes in runs, and each failed read on a drive can take seconds:
+// the tries after a failed sector lie 1, 2, 4 ... sectors further on, up to this.
+constexpr std::uint64_t LONGEST_STEP = 1024;
+constexpr std::size_t NO_FILE = std::numeric_limits<std::size_t>::max();
 
-struct SectorSource {
+struct Source {
     unsigned char* block = nullptr;
     std::size_t fill = 0;
     std::size_t position = 0;
+
+    std::vector<SourceFile> files;
+    std::vector<SectorRun> runs;
+    std::size_t run = 0;
+    std::uint64_t address = 0;    // the next sector to read
+    std::size_t stream_file = NO_FILE;  // where the files' streams stand, to spare a seek
+    std::uint64_t stream_sector = 0;
+
+    bool whole_file = false;  // a plain input, read to its end, whose size may be unknown
+    bool one_at_a_time = false;  // after a failed batch, until past it and reading again
+    std::uint64_t retry_end = 0;
+    std::uint64_t step = 1;
+    bool ended = false;
+    bool interrupted = false;
 };
 
-SectorSource source;
+Source source;
+std::vector<UnreadSectors> unread;
 
-void release_source() {
+void release_block_only() {
     release_block(source.block);
-    source = SectorSource{};
+    source.block = nullptr;
+    source.fill = 0;
+    source.position = 0;
 }
 
-// Refills the block; false when no whole sector can be had any more.
-bool refill() {
-    if (input_file.failed) {
-        return false;
+// The file that address lies in, and the sector within it.
+struct Place {
+    std::size_t file = NO_FILE;
+    std::uint64_t sector = 0;
+    std::uint64_t left = 0;  // sectors of the file from there on
+};
+
+Place place_of(std::uint64_t address) {
+    for (std::size_t i = 0; i < source.files.size(); ++i) {
+        const std::uint64_t sectors = source.files[i].sectors;
+        if (address < sectors) {
+            return {i, address, sectors - address};
+        }
+        address -= sectors;
     }
-    if (source.block == nullptr) {
-        source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
-        if (source.block == nullptr) {
-            report_io_error(input_file, ENOMEM);
-            return false;
+    return {};
+}
+
+void count_unread_in(std::size_t file, std::uint64_t sector, std::uint64_t count) {
+    const NamedFile* named = source.files[file].file;
+    for (UnreadSectors& entry : unread) {
+        if (entry.file == named) {
+            entry.count += count;
+            entry.first = std::min(entry.first, sector);
+            return;
         }
     }
-    source.fill = read_items(input_file, source.block, SECTOR_SIZE, READ_BATCH_SECTORS) * SECTOR_SIZE;
+    unread.push_back({named, count, sector});
+}
+
+// Counts count sectors from address as not read, file by file.
+void count_unread(std::uint64_t address, std::uint64_t count) {
+    while (count > 0) {
+        const Place place = place_of(address);
+        if (place.file == NO_FILE) {
+            return;
+        }
+        const std::uint64_t here = std::min(count, place.left);
+        count_unread_in(place.file, place.sector, here);
+        address += here;
+        count -= here;
+    }
+}
+
+const SectorRun& current_run() {
+    return source.runs[source.run];
+}
+
+// Moves on to the next run when the current one is read; false at the end.
+bool find_sectors_to_read() {
+    while (source.run < source.runs.size() && source.address > current_run().last) {
+        ++source.run;
+        source.one_at_a_time = false;
+        source.step = 1;
+        if (source.run < source.runs.size()) {
+            source.address = current_run().first;
+        }
+    }
+    return source.run < source.runs.size();
+}
+
+bool place_stream(const Place& place) {
+    if (place.file == source.stream_file && place.sector == source.stream_sector) {
+        return true;
+    }
+    source.stream_file = place.file;
+    source.stream_sector = place.sector;
+    return seek_file(*source.files[place.file].file, place.sector * SECTOR_SIZE);
+}
+
+// A sector that failed: it and the sectors the step jumps over are not read.
+void pass_over_failed_sector() {
+    const std::uint64_t room = current_run().last - source.address + 1;
+    const std::uint64_t jumped = std::min(source.step, room);
+    count_unread(source.address, jumped);
+    source.address += jumped;
+    source.step = std::min(source.step * 2, LONGEST_STEP);
+    source.stream_file = NO_FILE;
+}
+
+bool can_seek(const NamedFile& file) {
+    return regular_file_size(file).has_value();
+}
+
+// Takes on what a read gave. False when nothing more is to be read.
+bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome) {
+    NamedFile& file = *source.files[place.file].file;
+    source.fill = outcome.items * SECTOR_SIZE;
+    source.address += outcome.items;
+    source.stream_sector += outcome.items;
+    if (outcome.error == 0) {
+        if (outcome.items < asked) {
+            // The file ends before the sectors it was taken to hold: what it
+            // lacks cannot be read either.
+            if (source.whole_file) {
+                source.ended = true;
+            } else {
+                count_unread(source.address, place.left - outcome.items);
+                source.address += place.left - outcome.items;
+            }
+        }
+        if (source.one_at_a_time && outcome.items > 0) {
+            source.step = 1;
+            source.one_at_a_time = source.address < source.retry_end;
+        }
+        return true;
+    }
+    if (stop_requested()) {
+        // The read the signal cut short: its whole sectors are still split.
+        source.interrupted = true;
+        source.ended = true;
+        return true;
+    }
+    if (!can_seek(file)) {
+        report_io_error(file, outcome.error);
+        source.ended = true;
+        return true;
+    }
+    if (!source.one_at_a_time) {
+        // Jumps past damage stop at the end of a plain input: it is a regular file.
+        if (source.whole_file) {
+            source.files[0].sectors = regular_file_size(file).value_or(0) / SECTOR_SIZE;
+            source.runs[0].last = std::max(source.files[0].sectors, source.address) - 1;
+        }
+        source.one_at_a_time = true;
+        source.retry_end = source.address - outcome.items + asked;
+        source.stream_file = NO_FILE;
+        return true;
+    }
+    pass_over_failed_sector();
+    return true;
+}
+
+// Fills the block with the next sectors; false when none can be had any more.
+bool refill() {
+    source.fill = 0;
     source.position = 0;
-    return source.fill > 0;
+    while (source.fill == 0) {
+        if (source.ended || source.interrupted || !find_sectors_to_read()) {
+            return false;
+        }
+        const Place place = place_of(source.address);
+        if (place.file == NO_FILE) {
+            source.ended = true;  // a run past the files: checked before the run begins
+            return false;
+        }
+        const std::uint64_t in_run = current_run().last - source.address + 1;
+        const std::size_t asked = source.one_at_a_time
+                                      ? 1
+                                      : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                            {READ_BATCH_SECTORS, in_run, place.left}));
+        if (!place_stream(place)) {
+            take_read(place, asked, {0, errno != 0 ? errno : EIO});
+            continue;
+        }
+        take_read(place, asked, read_items(*source.files[place.file].file, source.block, SECTOR_SIZE, asked));
+    }
+    return true;
+}
+
+void start_source(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
+    release_block_only();
+    source = Source{};
+    source.files = files;
+    source.runs = runs;
+    source.address = runs.empty() ? 0 : runs.front().first;
+    unread.clear();
 }
 
 }  // namespace
 
+void read_whole_file(NamedFile& file) {
+    start_source({{&file, ENDLESS}}, {{0, ENDLESS - 1, false}});
+    source.whole_file = true;
+    // The stream stands at its start: a pipe is read without a seek.
+    source.stream_file = 0;
+    source.stream_sector = 0;
+}
+
+void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
+    start_source(files, runs);
+}
+
 const unsigned char* next_sector() {
-    if (source.position >= source.fill && !refill()) {
-        release_source();
+    if (source.position >= source.fill) {
+        if (source.block == nullptr) {
+            source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
+            if (source.block == nullptr) {
+                report_io_error(*source.files.front().file, ENOMEM);
+                source.ended = true;
+            }
+        }
+        if (source.block == nullptr || !refill()) {
+            release_block_only();
+            return nullptr;
+        }
+    }
+    // Checked at every sector but those of a read that the stop cut short,
+    // which are still split.
+    if (!source.interrupted && stop_requested()) {
+        source.interrupted = true;
+        release_block_only();
         return nullptr;
     }
     // Handed out in place: a copy of every sector cost about as much as the video trim.
     const unsigned char* sector = source.block + source.position;
     source.position += SECTOR_SIZE;
     return sector;
+}
+
+const std::vector<UnreadSectors>& unread_sectors() {
+    return unread;
+}
+
+bool source_interrupted() {
+    return source.interrupted;
 }
 
 }  // namespace packrift

@@ -1,15 +1,57 @@
 #pragma once
-// Delivers the input one whole sector at a time out of large batched reads.
+// Delivers the input one whole sector at a time out of large batched reads:
+// a file from its start to its end, or a title's runs of sectors across the
+// VOB files of its title set. Sectors that cannot be read are passed over
+// and counted, where the input can seek past them.
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "demux/demux_common.hpp"
 
 namespace packrift {
 
 inline constexpr std::size_t READ_BATCH_SECTORS = 1000;
 
-// The next whole sector of the input file (SECTOR_SIZE bytes), where it lies
-// in the batch block: valid until the next call. Null once the input is
-// exhausted, has failed or its block could not be allocated.
+// One of the files whose sectors, one after the other, make the address
+// space that runs are given in.
+struct SourceFile {
+    NamedFile* file = nullptr;
+    std::uint64_t sectors = 0;  // whole sectors it holds
+};
+
+// Sectors first to last (inclusive) of the files' joint address space. An
+// interleaved run holds units of several angles: only the unit at first and
+// those its navigation packs lead to are read.
+struct SectorRun {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    bool interleaved = false;
+};
+
+// Reads file from where it stands to its end: the plain input.
+void read_whole_file(NamedFile& file);
+
+// Reads runs, in order, from files.
+void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
+
+// The next whole sector (SECTOR_SIZE bytes), where it lies in the batch
+// block: valid until the next call. Null once the input is exhausted, has
+// failed, is interrupted or its block could not be allocated.
 const unsigned char* next_sector();
+
+// The sectors of one file that could not be read and were passed over.
+struct UnreadSectors {
+    const NamedFile* file = nullptr;
+    std::uint64_t count = 0;
+    std::uint64_t first = 0;  // the index in its file of the first one
+};
+
+// What was passed over, per file, in the order of the first failure.
+const std::vector<UnreadSectors>& unread_sectors();
+
+// Whether the run was stopped by an interruption before the input's end.
+bool source_interrupted();
 
 }  // namespace packrift

@@ -1,14 +1,17 @@
 #include "front/run_control.hpp"
 
+#include <cinttypes>
 #include <cstdio>
 #include <string>
 
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
+#include "demux/sector_source.hpp"
 #include "front/command_line.hpp"
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
 #include "front/stream_report.hpp"
+#include "io/platform.hpp"
 #include "output/wav_output.hpp"
 
 namespace packrift {
@@ -25,6 +28,32 @@ void print_usage(const char* program) {
 void print_stream_report() {
     end_progress_line();
     std::fputs(stream_report().c_str(), stdout);
+}
+
+// One line per file whose damaged sectors were passed over; false when any were.
+bool tell_unread_sectors() {
+    for (const UnreadSectors& unread : unread_sectors()) {
+        end_progress_line();
+        if (unread.count == 1) {
+            std::fprintf(stderr, "%s: 1 sector could not be read and was passed over (at sector %" PRIu64 ")\n",
+                         unread.file->name.c_str(), unread.first);
+        } else {
+            std::fprintf(stderr,
+                         "%s: %" PRIu64 " sectors could not be read and were passed over (the first at sector %" PRIu64
+                         ")\n",
+                         unread.file->name.c_str(), unread.count, unread.first);
+        }
+    }
+    return unread_sectors().empty();
+}
+
+// The last line of a run stopped from outside, after everything else.
+int end_stopped(const char* input) {
+    end_progress_line();
+    std::fprintf(stderr, "%s: interrupted after %" PRIu32 " packs; the outputs hold the streams up to there\n", input,
+                 pack_count);
+    std::fflush(stderr);
+    return end_stopped_run();
 }
 
 // Nothing of an earlier run in the same process (its failures) carries over.
@@ -44,6 +73,7 @@ int run_packrift(int argc, char** argv) {
         return EXIT_FAILED;
     }
     forget_earlier_runs();
+    install_stop_handlers();
     if (!open_for_reading(input_file, argv[1])) {
         return EXIT_FAILED;
     }
@@ -52,9 +82,15 @@ int run_packrift(int argc, char** argv) {
     bool ok = open_requested_outputs(argc, argv, naming_of_file(argv[1]), {&input_file}, numbers);
     const bool report = option_given(argc, argv, STREAMS_OPTION);
     const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    read_whole_file(input_file);
     const StreamsFound found = demux_packs(numbers, hooks);
-    ok = finish_outputs(numbers, found, !input_file.failed) && ok;
+    const bool stopped = source_interrupted();
+    ok = tell_unread_sectors() && ok;
+    ok = finish_outputs(numbers, found, !input_file.failed && !stopped) && ok;
     close_file(input_file);
+    if (stopped) {
+        return end_stopped(argv[1]);
+    }
     if (report && !input_file.failed) {
         print_stream_report();
     }

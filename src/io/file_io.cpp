@@ -113,23 +113,47 @@ bool same_file(const NamedFile& one, const NamedFile& other) {
            second.regular && first.volume == second.volume && first.index == second.index;
 }
 
-std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count) {
+ReadOutcome read_items(NamedFile& file, void* data, std::size_t size, std::size_t count) {
     errno = 0;
-    const std::size_t items = current_io.read(data, size, count, file.stream);
+    ReadOutcome outcome;
+    outcome.items = current_io.read(data, size, count, file.stream);
     // fread stops short only at the end of the input or at an error.
-    if (items < count && std::feof(file.stream) == 0) {
-        report_io_error(file, error_or_io_failure());
+    if (outcome.items < count && std::feof(file.stream) == 0) {
+        outcome.error = error_or_io_failure();
+        std::clearerr(file.stream);
     }
-    return items;
+    return outcome;
+}
+
+bool seek_file(NamedFile& file, std::uint64_t offset) {
+    std::clearerr(file.stream);
+    return seek_stream(file.stream, offset);
+}
+
+std::optional<std::uint64_t> regular_file_size(const NamedFile& file) {
+    FileIdentity identity;
+    if (file.stream == nullptr || !file_identity(file.stream, identity) || !identity.regular) {
+        return std::nullopt;
+    }
+    return identity.size;
 }
 
 void write_block(NamedFile& file, const void* data, std::size_t length) {
     if (file.failed || length == 0) {
         return;
     }
-    errno = 0;
-    if (current_io.write(data, 1, length, file.stream) != length) {
-        report_io_error(file, error_or_io_failure());
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < length) {
+        errno = 0;
+        done += current_io.write(bytes + done, 1, length - done, file.stream);
+        // A signal that stops the run may cut a write to a pipe short; the
+        // rest still belongs in the output.
+        if (done < length && errno != EINTR) {
+            report_io_error(file, error_or_io_failure());
+            return;
+        }
+        std::clearerr(file.stream);
     }
 }
 

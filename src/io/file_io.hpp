@@ -3,7 +3,9 @@
 // and the seam through which tests inject faults.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace packrift {
@@ -51,9 +53,23 @@ bool start_output(NamedFile& file);
 // True when both are open and are one regular file, whatever names reached it.
 bool same_file(const NamedFile& one, const NamedFile& other);
 
-// Reads up to count items of size bytes; returns the number of whole items.
-// A read error, unlike the end of the input, is reported and marks the file failed.
-std::size_t read_items(NamedFile& file, void* data, std::size_t size, std::size_t count);
+// What a read gave: the whole items read, and the system's error number when
+// it stopped short at an error rather than at the end of the file (0).
+struct ReadOutcome {
+    std::size_t items = 0;
+    int error = 0;
+};
+
+// Reads up to count items of size bytes, reporting nothing: the caller
+// decides what an error means. The stream can be read again after an error.
+ReadOutcome read_items(NamedFile& file, void* data, std::size_t size, std::size_t count);
+
+// Places the next read at offset bytes from the start; false (errno set)
+// when the file cannot seek, as a pipe cannot.
+bool seek_file(NamedFile& file, std::uint64_t offset);
+
+// The size of a regular file, or nothing for a pipe, a device or a terminal.
+std::optional<std::uint64_t> regular_file_size(const NamedFile& file);
 
 // Writes length bytes as one block. Once a file has failed nothing more is
 // written to it: what follows a lost block would no longer be a valid stream.

@@ -12,11 +12,13 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <csignal>
 
 namespace packrift {
 
@@ -110,7 +112,9 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
     }
     constexpr int HIGH_HALF_SHIFT = 32;
     identity.regular = true;
-    identity.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
+    identity.size = static_cast<std::uint64_t>(information.nFileSizeHigh) << HIGH_HALF_SHIFT |
+                    information.nFileSizeLow;
+    identity.empty = identity.size == 0;
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = static_cast<std::uint64_t>(information.nFileIndexHigh) << HIGH_HALF_SHIFT |
                      information.nFileIndexLow;
@@ -124,6 +128,56 @@ bool truncate_file(std::FILE* stream) {
         return false;
     }
     return true;
+}
+
+bool seek_stream(std::FILE* stream, std::uint64_t offset) {
+    return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+namespace {
+
+// The console control handler runs on a thread of its own.
+volatile LONG stop_event = 0;
+HANDLE outputs_closed = nullptr;
+// Windows ends the process a few seconds after the window's close event.
+constexpr DWORD CLOSE_EVENT_GRACE_MS = 4500;
+
+BOOL WINAPI on_console_event(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        InterlockedExchange(&stop_event, 1);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+        InterlockedExchange(&stop_event, 1);
+        // Returning ends the process at once: first let the run close its outputs.
+        if (outputs_closed != nullptr) {
+            WaitForSingleObject(outputs_closed, CLOSE_EVENT_GRACE_MS);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+void install_stop_handlers() {
+    if (outputs_closed == nullptr) {
+        outputs_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    SetConsoleCtrlHandler(&on_console_event, TRUE);
+}
+
+bool stop_requested() {
+    return stop_event != 0;
+}
+
+int end_stopped_run() {
+    if (outputs_closed != nullptr) {
+        SetEvent(outputs_closed);
+    }
+    return static_cast<int>(STATUS_CONTROL_C_EXIT);
 }
 
 std::string utf8_from_wide(const wchar_t* text) {
@@ -178,6 +232,7 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
         return false;
     }
     identity.regular = S_ISREG(status.st_mode);
+    identity.size = static_cast<std::uint64_t>(status.st_size);
     identity.empty = status.st_size == 0;
     identity.volume = static_cast<std::uint64_t>(status.st_dev);
     identity.index = static_cast<std::uint64_t>(status.st_ino);
@@ -186,6 +241,46 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
 
 bool truncate_file(std::FILE* stream) {
     return ::ftruncate(::fileno(stream), 0) == 0;
+}
+
+bool seek_stream(std::FILE* stream, std::uint64_t offset) {
+    return ::fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal_number) {
+    stop_signal = signal_number;
+}
+
+}  // namespace
+
+void install_stop_handlers() {
+    struct sigaction action {};
+    action.sa_handler = &on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a read waiting on a pipe returns at once
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before {};
+        // A signal the caller ignores (nohup's SIGHUP) stays ignored.
+        if (::sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(signal_number, &action, nullptr);
+        }
+    }
+}
+
+bool stop_requested() {
+    return stop_signal != 0;
+}
+
+int end_stopped_run() {
+    constexpr int SIGNALLED_STATUS_BASE = 128;  // what a shell shows for a program ended by a signal
+    const int signal_number = stop_signal;
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+    return SIGNALLED_STATUS_BASE + signal_number;  // only if the signal is blocked
 }
 
 #endif

@@ -22,6 +22,7 @@ std::FILE* open_binary_untruncated(const char* name);
 struct FileIdentity {
     bool regular = false;  // a FIFO, a device or a terminal is not
     bool empty = true;     // a regular file of no bytes
+    std::uint64_t size = 0;  // of a regular file
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
 };
@@ -31,6 +32,23 @@ bool file_identity(std::FILE* stream, FileIdentity& identity);
 
 // Empties an open regular file; false (errno set) when that fails.
 bool truncate_file(std::FILE* stream);
+
+// Places the stream at offset bytes from the start, past 2 GiB too; false
+// (errno set) when it cannot seek.
+bool seek_stream(std::FILE* stream, std::uint64_t offset);
+
+// Stopping a run from outside: SIGINT, SIGTERM and SIGHUP on POSIX systems;
+// Ctrl-C, Ctrl-Break and the closing of the console window on Windows. The
+// handlers only note the request (reads that it interrupts are not
+// restarted); the run stops at the next sector and cleans up itself.
+void install_stop_handlers();
+bool stop_requested();
+
+// Ends a stopped run once its outputs are closed, as the system ends a
+// program that takes no notice of the stop: the signal's default action on
+// POSIX systems (the shell sees status 128 + the signal), the status of a
+// console program ended by Ctrl-C on Windows, which is returned.
+int end_stopped_run();
 
 #ifdef _WIN32
 // A UTF-16 argument of wmain as UTF-8.

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "demux/demux_common.hpp"
+#include "demux/sector_source.hpp"
 #include "output/staging_writer.hpp"
 #include "output/wav_output.hpp"
 #include "support/run_binary.hpp"
@@ -61,6 +62,7 @@ DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     packrift::PackLoopHooks hooks;
     hooks.pack_found = &count_pack;
     hooks.payload_accepted = &add_accepted;
+    packrift::read_whole_file(packrift::input_file);
     packrift::demux_packs(numbers, request.hooks != nullptr ? *request.hooks : hooks);
 
     DemuxResult result;
