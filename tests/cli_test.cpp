@@ -362,9 +362,17 @@ struct AbsentCase {
     Bytes input;
     std::vector<std::string> args;
     std::string err;
+    int status = 0;
 };
 
-// A requested stream the input never held is named; the status stays 0.
+// A pack whose PES_scrambling_control bits are set to bits (0 to 3).
+Bytes scrambled(Bytes sector, unsigned bits) {
+    sector[20] = static_cast<unsigned char>((sector[20] & 0xCF) | bits << 4);
+    return sector;
+}
+
+// A requested stream the input never held is named (the status stays 0), as
+// is an output that holds packs no player can use (the status is then 1).
 TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
     const Bytes padding_at_once = {0x00, 0x00, 0x01, 0xBE, 0x00, 0x10};
     const std::vector<AbsentCase> cases = {
@@ -391,12 +399,25 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
          "movie-stream-96.ac3: substream 0x20 is subpicture, not AC-3\n"},
         {"-audio on a substream of no kind", packtest::ac3_pack(0x40, AUDIO_0), {"movie.vob", "-audio", "-64"},
          "movie-stream-64.ac3: substream 0x40 is not AC-3\n"},
+        {"scrambling control 01", concat({scrambled(packtest::video_pack(VIDEO), 1), packtest::video_pack(VIDEO)}),
+         {"movie.vob", "-video", "0"},
+         "movie.m2v: 1 of its 2 packs is scrambled (CSS); the output cannot be played: decrypt the disc first\n", 1},
+        {"scrambling control 10", scrambled(packtest::ac3_pack(0x80, AUDIO_0), 2), {"movie.vob", "-audio", "0"},
+         "movie-stream0.ac3: 1 of its 1 pack is scrambled (CSS); the output cannot be played: decrypt the disc first\n",
+         1},
+        {"scrambling control 11", concat({scrambled(packtest::pack(0x1C1, VIDEO), 3), scrambled(packtest::pack(0x1C1, VIDEO), 3)}),
+         {"movie.vob", "-mpa", "1"},
+         "movie-mpa1.mp2: 2 of its 2 packs are scrambled (CSS); the output cannot be played: decrypt the disc first\n",
+         1},
+        {"scrambling control 00, and scrambled packs of another stream", concat({packtest::video_pack(VIDEO),
+                                                                                 scrambled(packtest::ac3_pack(0x80, AUDIO_0), 1)}),
+         {"movie.vob", "-video", "0"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         packtest::write_file(dir / "movie.vob", c.input);
         const auto result = run_packrift(dir, c.args);
-        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.err, c.err);
         // The progress line is ended before the message, so that a terminal shows both.
         const std::string end = FIRST_PROGRESS + (c.err.empty() ? "" : "\n");

@@ -48,6 +48,12 @@ Bytes timed_substream(int substream, std::size_t length, std::uint64_t pts, unsi
     return with_pts(ac3_pack(substream, pattern(length, seed), HEADER_WITH_PTS), pts);
 }
 
+// PES_scrambling_control 10, as a CSS-protected disc's packs have it.
+Bytes scrambled(Bytes sector) {
+    sector[20] = static_cast<unsigned char>((sector[20] & 0xCF) | 0x20);
+    return sector;
+}
+
 struct ReportCase {
     const char* label;
     Bytes input;
@@ -101,6 +107,11 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
          "stream 0xBD 0x81 AC-3 (-audio 1): 1 pack, 100 bytes, first PTS 1.000 s, delay -1 ms\n"
          "stream 0xBD 0x82 AC-3 (-audio 2): 1 pack, 100 bytes, first PTS 1.000 s, delay +0 ms\n"
          "stream 0xBD 0x83 AC-3 (-audio 3): 1 pack, 100 bytes, first PTS 1.000 s, delay +0 ms\n"},
+        {"scrambled packs counted per stream",
+         concat({scrambled(video_pack(pattern(100, 1))), video_pack(pattern(100, 2)),
+                 scrambled(ac3_pack(0x80, pattern(100, 3))), scrambled(ac3_pack(0x80, pattern(100, 4)))}),
+         "stream 0xE0 MPEG video: 2 packs, 200 bytes, 1 scrambled\n"
+         "stream 0xBD 0x80 AC-3 (-audio 0): 2 packs, 200 bytes, 2 scrambled\n"},
         {"no streams at all",
          concat({pack(packtest::SYSTEM_HEADER, pattern(100, 1)), pack(packtest::PRIVATE_2, pattern(100, 2)),
                  Bytes(packtest::SECTOR, 0)}),

@@ -59,7 +59,8 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
     for (std::size_t k = 0; takers != 0; ++k, takers >>= 1) {
         if ((takers & 1U) != 0) {
             const auto kind = static_cast<StreamKind>(k);
-            found[k] = true;
+            ++found.packs[k];
+            found.scrambled[k] += is_scrambled(sector) ? 1 : 0;
             staged = stage_span(kind, sector, payload_span(sector, start + row_of(kind).skip), hooks);
         }
     }
@@ -77,7 +78,7 @@ PayloadSpan payload_span(const unsigned char* sector, std::size_t start) {
 }
 
 StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks) {
-    StreamsFound found{};
+    StreamsFound found;
     const Routes routes = routes_for(numbers);
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "demux/demux_common.hpp"
 
@@ -51,9 +52,21 @@ PayloadSpan payload_span(const unsigned char* sector, std::size_t start);
 // whose file is not open take nothing whatever their number.
 using OutputNumbers = std::array<int, OUTPUT_KINDS>;
 
-// Whether a pack of each requested stream was routed to its output, even
-// one whose payload the padding trim cut to nothing.
-using StreamsFound = std::array<bool, OUTPUT_KINDS>;
+// The first flags byte of the PES header: its PES_scrambling_control bits
+// are not 00 in a pack scrambled by the disc's copy protection (CSS).
+inline constexpr std::size_t PES_FLAGS_OFFSET = 20;
+inline constexpr unsigned PES_SCRAMBLING_BITS = 0x30;
+
+inline bool is_scrambled(const unsigned char* sector) {
+    return (sector[PES_FLAGS_OFFSET] & PES_SCRAMBLING_BITS) != 0;
+}
+
+// The packs routed to each output (even one whose payload the padding trim
+// cut to nothing), and how many of them were scrambled.
+struct StreamsFound {
+    std::array<std::uint64_t, OUTPUT_KINDS> packs{};
+    std::array<std::uint64_t, OUTPUT_KINDS> scrambled{};
+};
 
 // Runs the whole input through the loop; returns at the end of the input.
 StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks = {});

@@ -115,9 +115,17 @@ void tell(const NamedFile& output, const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", output.name.c_str(), what.c_str());
 }
 
+// Scrambled packs are written as they are, and no player can use them.
+std::string scrambled_packs(std::uint64_t scrambled, std::uint64_t packs) {
+    return std::to_string(scrambled) + " of its " + std::to_string(packs) + (packs == 1 ? " pack " : " packs ") +
+           (scrambled == 1 ? "is" : "are") + " scrambled (CSS); the output cannot be played: decrypt the disc first";
+}
+
 // Writes what kind's output still holds, closes it and tells what it lacks;
-// false when it has failed or lacks packets it was given.
-bool finish_output(StreamKind kind, int number, bool found, bool read_whole) {
+// false when it has failed, lacks packets it was given or is scrambled.
+bool finish_output(StreamKind kind, int number, const StreamsFound& tally, bool read_whole) {
+    const std::size_t k = index_of(kind);
+    const bool found = tally.packs[k] > 0;
     NamedFile& output = output_of(kind);
     if (output.stream == nullptr) {
         return !output.failed;
@@ -134,11 +142,16 @@ bool finish_output(StreamKind kind, int number, bool found, bool read_whole) {
     if (found && kind == StreamKind::ac3_audio && !not_ac3(number).empty()) {
         tell(output, not_ac3(number));
     }
+    bool ok = true;
     if (row_of(kind).form == PayloadForm::wav && wav_packets_passed_over() > 0) {
         tell(output, wav_passed_over_text());
-        return false;
+        ok = false;
     }
-    return true;
+    if (tally.scrambled[k] > 0) {
+        tell(output, scrambled_packs(tally.scrambled[k], tally.packs[k]));
+        ok = false;
+    }
+    return ok;
 }
 
 }  // namespace
@@ -175,7 +188,7 @@ bool any_output_requested(int argc, char** argv) {
 bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole) {
     bool ok = true;
     for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
-        ok = finish_output(static_cast<StreamKind>(k), numbers[k], found[k], read_whole) && ok;
+        ok = finish_output(static_cast<StreamKind>(k), numbers[k], found, read_whole) && ok;
     }
     return ok;
 }

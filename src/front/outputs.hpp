@@ -35,8 +35,8 @@ bool any_output_requested(int argc, char** argv);
 // Writes what each output still holds and closes it, in kind order, each
 // followed by its end lines: a stream the input never held (only when
 // read_whole, the input read to its end), an -audio substream that is not
-// AC-3, LPCM packets passed over. False when an output failed or lacks
-// packets it was given.
+// AC-3, LPCM packets passed over, scrambled packs. False when an output
+// failed, lacks packets it was given or holds scrambled packs.
 bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole);
 
 }  // namespace packrift

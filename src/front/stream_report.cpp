@@ -40,6 +40,7 @@ struct StreamTally {
     std::uint64_t bytes = 0;
     std::uint64_t first_pts = 0;
     bool has_pts = false;
+    std::uint64_t scrambled = 0;
 };
 
 struct Tally {
@@ -104,6 +105,7 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     }
     StreamTally& stream = tally_of(key);
     ++stream.packs;
+    stream.scrambled += is_scrambled(sector) ? 1 : 0;
     stream.bytes += static_cast<std::uint64_t>(
         staged != NOTHING_STAGED ? staged : payload_bytes(sector, start, is_mpeg_video(key)));
     if (!stream.has_pts) {
@@ -165,6 +167,9 @@ std::string stream_line(std::size_t key) {
     }
     if (audio && stream.has_pts && video.has_pts) {
         line += formatted(", delay %+lld ms", delay_milliseconds(stream.first_pts, video.first_pts));
+    }
+    if (stream.scrambled > 0) {
+        line += formatted(", %" PRIu64 " scrambled", stream.scrambled);
     }
     return line + "\n";
 }
