@@ -101,6 +101,33 @@ TEST_F(Cli, WithoutArgumentsPrintsTheUsageText) {
                               " VOBFile [-video 0] [-audio 0...8]\n");
 }
 
+// Help and version answer only as the first argument exactly; a file of
+// such a name is still reached as ./--help.
+TEST_F(Cli, HelpAndVersionAnswerOnStandardOutput) {
+    const std::string usage = "usage: " + packtest::packrift_path() + " VOBFile [options]\n";
+    for (const std::string first : {"--help", "-h"}) {
+        const auto result = run_packrift(dir, {first, "movie.vob"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_NE(result.out.find(usage), std::string::npos) << result.out;
+        for (const char* option : {"-video", "-audio", "-lpcm", "-mpa", "-dts", "-streams", "-title", "-angle",
+                                   "-chapters", "--version"}) {
+            EXPECT_NE(result.out.find("\n  " + std::string(option)), std::string::npos) << option;
+        }
+    }
+    auto result = run_packrift(dir, {"--version"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "Packrift 1.0\n");
+    EXPECT_EQ(result.err, "");
+
+    result = run_packrift(dir, {"movie.vob", "--help"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, FIRST_PROGRESS);
+    result = run_packrift(dir, {"./--help"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, perror_line("./--help", ENOENT));
+}
+
 TEST_F(Cli, AnInputThatCannotBeOpenedCreatesNoOutput) {
     const auto result = run_packrift(dir, {"missing.vob", "-video", "0", "-audio", "1"});
     EXPECT_EQ(result.status, 1);

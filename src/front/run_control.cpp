@@ -24,6 +24,41 @@ void print_usage(const char* program) {
     std::fprintf(stderr, "Packrift V" PACKRIFT_VERSION "\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
 }
 
+// --help: the usage and a line per option, on standard output.
+void print_help(const char* program) {
+    std::printf("Packrift " PACKRIFT_VERSION ": splits DVD-Video into raw elementary streams in one pass\n"
+                "usage: %s VOBFile [options]\n"
+                "       %s DISC [-title N [-angle A] [-chapters]] [options]\n"
+                "DISC is a VIDEO_TS folder, or a folder that holds one; without -title its titles are listed.\n"
+                "options:\n"
+                "  -video 0    MPEG video stream 0xE0, to NAME.m2v\n"
+                "  -audio N    AC-3 substream 0x80+N, to NAME-streamN.ac3\n"
+                "  -lpcm N     LPCM substream 0xA0+N (N 0 to 7), to NAME-lpcmN.wav\n"
+                "  -mpa N      MPEG audio stream 0xC0+N (N 0 to 31), to NAME-mpaN.mp2\n"
+                "  -dts N      DTS substream 0x88+N (N 0 to 7), to NAME-dtsN.dts\n"
+                "  -streams    list the streams read, and each audio stream's delay against the video\n"
+                "  -title N    read title N of a disc, as the disc plays it; outputs go to the current folder\n"
+                "  -angle A    the angle of a multi-angle title to read (1 unless given)\n"
+                "  -chapters   the title's chapter starts, to NAME-titleN.chapters.txt (mkvmerge --chapters)\n"
+                "  -h, --help  this text\n"
+                "  --version   the version\n"
+                "NAME is the input's name up to its first \".vob\", or for a title the disc's name and the title.\n",
+                program, program);
+}
+
+// "--help", "-h" and "--version" as the first argument exactly; true when it was one.
+bool answered_help_or_version(const char* program, const std::string& first) {
+    if (first == "--help" || first == "-h") {
+        print_help(program);
+        return true;
+    }
+    if (first == "--version") {
+        std::printf("Packrift " PACKRIFT_VERSION "\n");
+        return true;
+    }
+    return false;
+}
+
 // The stream report, on lines of its own after the progress line.
 void print_stream_report() {
     end_progress_line();
@@ -71,6 +106,9 @@ int run_packrift(int argc, char** argv) {
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "packrift");
         return EXIT_FAILED;
+    }
+    if (answered_help_or_version(argv[0], argv[1])) {
+        return EXIT_OK;
     }
     forget_earlier_runs();
     install_stop_handlers();
