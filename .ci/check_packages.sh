@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the packages as a user gets them, after the package and
 # package-windows workflows have written them to build/packages: the man
-# page lints clean; lintian finds no error in the .deb; the .deb, unpacked
+# page lints clean; lintian finds no error and no hardening tag in the .deb
+# (built with Debian's hardening flags); the .deb, unpacked
 # into a scratch folder (never installed), holds the files it should and its
 # packrift splits the bundled sample to the recorded digests; the zip holds
 # its three files at the top, and its packrift.exe does the same under Wine,
@@ -61,6 +62,15 @@ echo "== lintian $(basename "$deb")"
 lintian --fail-on error "$deb" || fail "lintian found errors in $deb"
 echo "no errors"
 
+echo "== lintian --pedantic --display-info: Debian's hardening"
+# Built with dpkg-buildflags' hardening flags, it shows no hardening tag;
+# hardening-no-fortify-functions may show for a fortified build all the
+# same, so the fortified calls themselves are looked for in the binary.
+tags=$(lintian --pedantic --display-info "$deb" 2>/dev/null || true)
+echo "$tags"
+hardening=$(echo "$tags" | grep -o 'hardening-[a-z-]*' | grep -v '^hardening-no-fortify-functions$' || true)
+[ -z "$hardening" ] || fail "lintian: $hardening"
+
 echo "== $(basename "$deb"), unpacked with dpkg-deb -x"
 debroot=$scratch/deb
 dpkg-deb -x "$deb" "$debroot"
@@ -73,6 +83,9 @@ zcat "$debroot/usr/share/man/man1/packrift.1.gz" | cmp -s - man/packrift.1 ||
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libc6* ]] || fail "the .deb's Depends, \"$depends\", names no libc6"
 echo "Depends: $depends"
+fortified=$(objdump -T "$debroot/usr/bin/packrift" | grep -o '__[a-z]*_chk' | sort -u | tr '\n' ' ')
+[ -n "$fortified" ] || fail "the .deb's packrift calls no fortified function"
+echo "fortified calls: $fortified"
 split_sample deb "$debroot/usr/bin/packrift"
 
 echo "== $(basename "$zip"), unpacked with unzip"
