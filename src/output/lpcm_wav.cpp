@@ -14,14 +14,18 @@ constexpr unsigned WORD_LENGTH_SHIFT = 6;
 constexpr unsigned FREQUENCY_SHIFT = 4;
 constexpr unsigned TWO_BIT_MASK = 0x3;
 constexpr unsigned CHANNELS_MASK = 0x7;
-constexpr int WORD_LENGTHS[] = {16, 20, 24};  // code 3 is reserved
+constexpr int WORD_16 = 16;
+constexpr int WORD_20 = 20;
+constexpr int WORD_24 = 24;
+constexpr int WORD_LENGTHS[] = {WORD_16, WORD_20, WORD_24};  // code 3 is reserved
 constexpr int SAMPLE_RATES[] = {48000, 96000};  // codes 2 and 3 are not DVD-Video's
 constexpr int MAX_CHANNELS = 8;
 constexpr int HERTZ_PER_KILOHERTZ = 1000;
 
-constexpr int PLAIN_BITS = 16;
+constexpr int STEREO = 2;
 constexpr std::size_t BITS_PER_BYTE = 8;
-constexpr std::size_t WIDE_CONTAINER = 3;  // 20- and 24-bit samples are written in 3 bytes
+constexpr std::size_t PLAIN_CONTAINER = 2;  // 16-bit samples are written in 2 bytes,
+constexpr std::size_t WIDE_CONTAINER = 3;   // 20- and 24-bit samples in 3
 
 // How the samples come. 16-bit samples are plain. 20- and 24-bit samples
 // come in groups: the high 16 bits of each sample of the group, big-endian,
@@ -32,6 +36,7 @@ constexpr std::size_t WIDE_CONTAINER = 3;  // 20- and 24-bit samples are written
 // four samples at a time there too, across the bounds of the sample frames
 // (crafted packs decoded by it, and its own encoder's 24-bit output, show
 // this for 3 to 8 channels).
+//
 // It converts whole units only and carries the rest over to the next packet;
 // a rest at the end of the stream is dropped. A unit is whole frames and
 // whole groups; how many frames, ffmpeg shows by what it decodes of single
@@ -52,7 +57,7 @@ struct LpcmUnit {
 };
 
 constexpr bool is_valid(const LpcmFormat& format) {
-    return (format.bits == WORD_LENGTHS[0] || format.bits == WORD_LENGTHS[1] || format.bits == WORD_LENGTHS[2]) &&
+    return (format.bits == WORD_16 || format.bits == WORD_20 || format.bits == WORD_24) &&
            format.channels >= 1 && format.channels <= MAX_CHANNELS;
 }
 
@@ -61,12 +66,12 @@ constexpr LpcmUnit unit_of(const LpcmFormat& format) {
     const auto bits = static_cast<std::size_t>(format.bits);
     LpcmUnit unit;
     unit.samples = channels;
-    if (format.bits != PLAIN_BITS) {
+    if (format.bits != WORD_16) {
         unit.group = channels == 1 ? MONO_GROUP : GROUP;
         unit.samples *= GROUPED_UNIT_FRAMES[channels - 1];
     }
     unit.in_bytes = unit.samples * bits / BITS_PER_BYTE;
-    unit.out_bytes = unit.samples * (format.bits == PLAIN_BITS ? PLAIN_BITS / BITS_PER_BYTE : WIDE_CONTAINER);
+    unit.out_bytes = unit.samples * (format.bits == WORD_16 ? PLAIN_CONTAINER : WIDE_CONTAINER);
     return unit;
 }
 
@@ -97,7 +102,7 @@ void swap_pairs(const unsigned char* in, std::size_t length, unsigned char* out)
 // The low byte of sample i of a group whose low bits start at low.
 template <int BITS>
 unsigned char low_byte(const unsigned char* low, std::size_t i) {
-    if constexpr (BITS == 24) {
+    if constexpr (BITS == WORD_24) {
         return low[i];
     } else {
         constexpr unsigned HIGH_NIBBLE = 0xF0;
@@ -137,17 +142,21 @@ std::size_t convert_units(const LpcmFormat& format, const LpcmUnit& unit, const 
                           std::size_t units, unsigned char* out) {
     const std::size_t groups = units * (unit.samples / unit.group);
     const bool mono = unit.group == MONO_GROUP;
-    if (format.bits == PLAIN_BITS) {
+    if (format.bits == WORD_16) {
         swap_pairs(in, units * unit.in_bytes, out);
-    } else if (format.bits == WORD_LENGTHS[1]) {
-        ungroup_groups<20>(mono, in, groups, out);
+    } else if (format.bits == WORD_20) {
+        ungroup_groups<WORD_20>(mono, in, groups, out);
     } else {
-        ungroup_groups<24>(mono, in, groups, out);
+        ungroup_groups<WORD_24>(mono, in, groups, out);
     }
     return units * unit.out_bytes;
 }
 
 // WAV (RIFF) layout, little-endian, with the ds64 room of RF64 (EBU Tech 3306).
+constexpr std::size_t CHUNK_ID_SIZE = 4;
+constexpr std::size_t U16 = 2;  // field sizes
+constexpr std::size_t U32 = 4;
+constexpr std::size_t U64 = 8;
 constexpr std::size_t RIFF_SIZE_OFFSET = 4;
 constexpr std::size_t CHUNK_HEAD_SIZE = 8;      // id and 32-bit size
 constexpr std::size_t RIFF_HEAD_SIZE = 12;      // "RIFF", size, "WAVE"
@@ -172,8 +181,8 @@ struct ByteWriter {
     unsigned char* at;
 
     void text(const char (&id)[5]) {
-        std::memcpy(at, id, 4);
-        at += 4;
+        std::memcpy(at, id, CHUNK_ID_SIZE);
+        at += CHUNK_ID_SIZE;
     }
     void bytes(const unsigned char* data, std::size_t length) {
         std::memcpy(at, data, length);
@@ -257,35 +266,35 @@ std::size_t convert_lpcm(LpcmCarry& carry, const LpcmFormat& format, const unsig
 
 WavHeader wav_header(const LpcmFormat& format) {
     WavHeader header;
-    const bool extensible = format.bits != PLAIN_BITS || format.channels > 2;
-    const auto container_bytes = static_cast<std::uint32_t>(format.bits == PLAIN_BITS ? 2 : WIDE_CONTAINER);
+    const bool extensible = format.bits != WORD_16 || format.channels > STEREO;
+    const auto container_bytes = static_cast<std::uint32_t>(format.bits == WORD_16 ? PLAIN_CONTAINER : WIDE_CONTAINER);
     const auto channels = static_cast<std::uint32_t>(std::clamp(format.channels, 1, MAX_CHANNELS));
     header.block_align = container_bytes * channels;
 
     ByteWriter out{header.bytes.data()};
     out.text("RIFF");
-    out.le(UNKNOWN_SIZE, 4);
+    out.le(UNKNOWN_SIZE, U32);
     out.text("WAVE");
     out.text("JUNK");
-    out.le(DS64_BODY_SIZE, 4);
+    out.le(DS64_BODY_SIZE, U32);
     out.at += DS64_BODY_SIZE;  // zeros, the room of the ds64 chunk
     out.text("fmt ");
-    out.le(extensible ? EXTENSIBLE_FORMAT_SIZE : PLAIN_FORMAT_SIZE, 4);
-    out.le(extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_PCM, 2);
-    out.le(channels, 2);
-    out.le(static_cast<std::uint32_t>(format.sample_rate), 4);
-    out.le(static_cast<std::uint32_t>(format.sample_rate) * header.block_align, 4);
-    out.le(header.block_align, 2);
-    out.le(container_bytes * BITS_PER_BYTE, 2);
+    out.le(extensible ? EXTENSIBLE_FORMAT_SIZE : PLAIN_FORMAT_SIZE, U32);
+    out.le(extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_PCM, U16);
+    out.le(channels, U16);
+    out.le(static_cast<std::uint32_t>(format.sample_rate), U32);
+    out.le(static_cast<std::uint32_t>(format.sample_rate) * header.block_align, U32);
+    out.le(header.block_align, U16);
+    out.le(container_bytes * BITS_PER_BYTE, U16);
     if (extensible) {
-        out.le(EXTENSION_SIZE, 2);
-        out.le(static_cast<std::uint32_t>(format.bits), 2);  // valid bits: 20 in a 24-bit container
-        out.le(CHANNEL_MASKS[channels - 1], 4);
+        out.le(EXTENSION_SIZE, U16);
+        out.le(static_cast<std::uint32_t>(format.bits), U16);  // valid bits: 20 in a 24-bit container
+        out.le(CHANNEL_MASKS[channels - 1], U32);
         out.bytes(PCM_SUBFORMAT, sizeof PCM_SUBFORMAT);
     }
     out.text("data");
     header.data_size_offset = static_cast<std::size_t>(out.at - header.bytes.data());
-    out.le(UNKNOWN_SIZE, 4);
+    out.le(UNKNOWN_SIZE, U32);
     header.size = static_cast<std::size_t>(out.at - header.bytes.data());
     return header;
 }
@@ -297,27 +306,27 @@ WavEnd wav_end(const WavHeader& header, std::uint64_t sample_bytes) {
     end.rf64 = riff_size >= UNKNOWN_SIZE;
     if (!end.rf64) {
         ByteWriter riff = begin_patch(end, RIFF_SIZE_OFFSET);
-        riff.le(riff_size, 4);
+        riff.le(riff_size, U32);
         end_patch(end, riff);
         ByteWriter data = begin_patch(end, header.data_size_offset);
-        data.le(sample_bytes, 4);
+        data.le(sample_bytes, U32);
         end_patch(end, data);
         return end;
     }
     ByteWriter head = begin_patch(end, 0);
     head.text("RF64");
-    head.le(UNKNOWN_SIZE, 4);
+    head.le(UNKNOWN_SIZE, U32);
     end_patch(end, head);
     ByteWriter ds64 = begin_patch(end, DS64_OFFSET);
     ds64.text("ds64");
-    ds64.le(DS64_BODY_SIZE, 4);
-    ds64.le(riff_size, 8);
-    ds64.le(sample_bytes, 8);
-    ds64.le(header.block_align == 0 ? 0 : sample_bytes / header.block_align, 8);  // sample frames
-    ds64.le(0, 4);  // no table of other chunk sizes
+    ds64.le(DS64_BODY_SIZE, U32);
+    ds64.le(riff_size, U64);
+    ds64.le(sample_bytes, U64);
+    ds64.le(header.block_align == 0 ? 0 : sample_bytes / header.block_align, U64);  // sample frames
+    ds64.le(0, U32);  // no table of other chunk sizes
     end_patch(end, ds64);
     ByteWriter data = begin_patch(end, header.data_size_offset);
-    data.le(UNKNOWN_SIZE, 4);
+    data.le(UNKNOWN_SIZE, U32);
     end_patch(end, data);
     return end;
 }

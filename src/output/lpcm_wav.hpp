@@ -54,6 +54,7 @@ std::uint64_t lpcm_converted_size(const LpcmFormat& format, std::uint64_t sample
 
 // What one call of convert_lpcm writes at most for a packet's samples of up
 // to a sector's length, the carry included: the room a stage keeps for it.
+// 20-bit samples grow most: each 5 bytes of two samples become 6.
 inline constexpr std::size_t LPCM_MAX_CONVERTED = (SECTOR_SIZE + LPCM_CARRY_CAPACITY) * 6 / 5;
 
 // Converts the carry and the length bytes of samples at in, of a format
