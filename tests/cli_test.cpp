@@ -204,6 +204,59 @@ TEST_F(Cli, EveryAudioKindHasItsOwnOptionAndOutput) {
     EXPECT_EQ(file("movie-stream8.ac3"), dts);
 }
 
+// The little-endian value of four bytes of a file.
+std::uint32_t le32(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
+                                      bytes.at(at + 3) << 24);
+}
+
+// 16-bit DVD samples are big-endian; a WAV's are little-endian.
+Bytes swapped_pairs(const Bytes& samples) {
+    Bytes out = samples;
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
+        std::swap(out[i], out[i + 1]);
+    }
+    return out;
+}
+
+// -lpcm writes a WAV whose sizes are filled in at the end, or left as a
+// stream's when the output is a FIFO read by an encoder.
+TEST_F(Cli, LpcmBecomesAWavFileOrAWavStream) {
+    const Bytes header_16_bit_stereo = {0x00, 0x01, 0x80};
+    const Bytes samples_1 = pattern(1600, 21);
+    const Bytes samples_2 = pattern(1200, 22);
+    packtest::write_file(dir / "movie.vob", concat({packtest::ac3_pack(0xA1, concat({header_16_bit_stereo, samples_1})),
+                                                    packtest::video_pack(VIDEO),
+                                                    packtest::ac3_pack(0xA1, concat({header_16_bit_stereo, samples_2}))}));
+    const Bytes samples = swapped_pairs(concat({samples_1, samples_2}));
+    auto result = run_packrift(dir, {"movie.vob", "-lpcm", "1"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, opened("movie-lpcm1.wav") + FIRST_PROGRESS);
+    Bytes wav = file("movie-lpcm1.wav");
+    ASSERT_GT(wav.size(), samples.size());
+    const std::size_t data_at = wav.size() - samples.size();
+    EXPECT_EQ(Bytes(wav.begin() + static_cast<std::ptrdiff_t>(data_at), wav.end()), samples);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(le32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(std::string(wav.begin() + static_cast<std::ptrdiff_t>(data_at) - 8,
+                          wav.begin() + static_cast<std::ptrdiff_t>(data_at) - 4),
+              "data");
+    EXPECT_EQ(le32(wav, data_at - 4), samples.size());
+#ifndef _WIN32
+    fs::remove(dir / "movie-lpcm1.wav");
+    ASSERT_EQ(::mkfifo((dir / "movie-lpcm1.wav").c_str(), 0600), 0);
+    std::thread reader([&] { wav = packtest::read_file(dir / "movie-lpcm1.wav"); });
+    result = run_packrift(dir, {"movie.vob", "-lpcm", "1"});
+    reader.join();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    ASSERT_EQ(wav.size(), data_at + samples.size());
+    EXPECT_EQ(le32(wav, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(wav, data_at - 4), 0xFFFFFFFFu);
+#endif
+}
+
 TEST_F(Cli, OptionTextsMatchAnywhereInAnArgument) {
     // One argument with both texts opens both; the next is the number.
     const auto result = run_packrift(dir, {"movie.vob", "x-video-audioy", "2"});
@@ -426,6 +479,14 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
          "movie-stream-96.ac3: substream 0x20 is subpicture, not AC-3\n"},
         {"-audio on a substream of no kind", packtest::ac3_pack(0x40, AUDIO_0), {"movie.vob", "-audio", "-64"},
          "movie-stream-64.ac3: substream 0x40 is not AC-3\n"},
+        {"LPCM packets in another format than the first",
+         concat({packtest::ac3_pack(0xA0, concat({{0x00, 0x01, 0x80}, AUDIO_0})),
+                 packtest::ac3_pack(0xA0, concat({{0x00, 0x91, 0x80}, AUDIO_1})),
+                 packtest::ac3_pack(0xA0, concat({{0x00, 0xC1, 0x80}, AUDIO_1}))}),
+         {"movie.vob", "-lpcm", "0"},
+         "movie-lpcm0.wav: 2 packets in another format than the first (16-bit, 48 kHz, 2 channels) were passed "
+         "over\n",
+         1},
         {"scrambling control 01", concat({scrambled(packtest::video_pack(VIDEO), 1), packtest::video_pack(VIDEO)}),
          {"movie.vob", "-video", "0"},
          "movie.m2v: 1 of its 2 packs is scrambled (CSS); the output cannot be played: decrypt the disc first\n", 1},

@@ -54,6 +54,11 @@ Bytes scrambled(Bytes sector) {
     return sector;
 }
 
+// LPCM headers after the substream header: emphasis and frame number,
+// word length, frequency and channels less one, dynamic range.
+const Bytes LPCM_16_BIT_STEREO = {0x00, 0x01, 0x80};
+const Bytes LPCM_20_BIT_STEREO = {0x00, 0x41, 0x80};
+
 struct ReportCase {
     const char* label;
     Bytes input;
@@ -73,7 +78,7 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
         {"every kind, with what a split writes of each",
          concat({pack(packtest::SYSTEM_HEADER, pattern(100, 1)), timed(packtest::VIDEO_0, 1000, 18000),
                  pack(packtest::PRIVATE_2, pattern(100, 2)), timed_substream(0x80, 500, 18000),
-                 ac3_pack(0x88, pattern(300, 3)), timed_substream(0xA2, 400, 15840),
+                 ac3_pack(0x88, pattern(300, 3)), with_pts(ac3_pack(0xA2, concat({LPCM_16_BIT_STEREO, pattern(400, 1)}), HEADER_WITH_PTS), 15840),
                  timed_substream(0x20, 200, 101970), timed_substream(0x40, 100, 0), timed(0x1C3, 600, 27000),
                  timed(0x1E1, 700, 0), pack(packtest::PADDING, pattern(100, 4)),
                  video_pack(concat({pattern(50, 5), padding_code, pattern(50, 6)})),
@@ -107,6 +112,12 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
          "stream 0xBD 0x81 AC-3 (-audio 1): 1 pack, 100 bytes, first PTS 1.000 s, delay -1 ms\n"
          "stream 0xBD 0x82 AC-3 (-audio 2): 1 pack, 100 bytes, first PTS 1.000 s, delay +0 ms\n"
          "stream 0xBD 0x83 AC-3 (-audio 3): 1 pack, 100 bytes, first PTS 1.000 s, delay +0 ms\n"},
+        {"LPCM counted as the WAV samples of the first packet's format",
+         concat({ac3_pack(0xA0, concat({LPCM_20_BIT_STEREO, pattern(400, 1)})),
+                 ac3_pack(0xA0, concat({LPCM_16_BIT_STEREO, pattern(400, 2)})),
+                 ac3_pack(0xA0, concat({LPCM_20_BIT_STEREO, pattern(405, 3)}))}),
+         // 805 bytes of 20-bit samples: 80 whole groups of 10, each 12 in 24-bit containers.
+         "stream 0xBD 0xA0 LPCM (-lpcm 0): 3 packs, 960 bytes\n"},
         {"scrambled packs counted per stream",
          concat({scrambled(video_pack(pattern(100, 1))), video_pack(pattern(100, 2)),
                  scrambled(ac3_pack(0x80, pattern(100, 3))), scrambled(ac3_pack(0x80, pattern(100, 4)))}),

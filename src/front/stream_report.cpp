@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "demux/demux_common.hpp"
+#include "output/lpcm_wav.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
@@ -50,6 +51,42 @@ struct Tally {
 };
 
 Tally tally;
+
+// What -lpcm writes of an LPCM substream: the samples of the packets in the
+// format of its first, as WAV samples.
+struct LpcmTally {
+    bool started = false;
+    LpcmFormat format;
+    std::uint64_t sample_bytes = 0;
+};
+
+constexpr int FIRST_LPCM_SUBSTREAM = STREAM_KIND_TABLE[index_of(StreamKind::lpcm_audio)].first;
+constexpr int LPCM_SUBSTREAMS = STREAM_KIND_TABLE[index_of(StreamKind::lpcm_audio)].count;
+std::array<LpcmTally, LPCM_SUBSTREAMS> lpcm_tallies;
+
+bool is_lpcm(std::size_t key) {
+    const auto first = MPEG_STREAMS + FIRST_LPCM_SUBSTREAM;
+    return key >= first && key < first + LPCM_SUBSTREAMS;
+}
+
+// An LPCM packet's payload after its substream header: the LPCM header, then samples.
+void tally_lpcm(std::size_t key, const unsigned char* sector, std::size_t start) {
+    const PayloadSpan span = payload_span(sector, start);
+    const auto length = static_cast<std::size_t>(span.length);
+    LpcmTally& lpcm = lpcm_tallies[key - MPEG_STREAMS - FIRST_LPCM_SUBSTREAM];
+    LpcmFormat format;
+    if (!read_lpcm_format(sector + span.offset, length, format) || (lpcm.started && !(format == lpcm.format))) {
+        return;
+    }
+    lpcm.started = true;
+    lpcm.format = format;
+    lpcm.sample_bytes += length - LPCM_HEADER_SIZE;
+}
+
+std::uint64_t lpcm_bytes(std::size_t key) {
+    const LpcmTally& lpcm = lpcm_tallies[key - MPEG_STREAMS - FIRST_LPCM_SUBSTREAM];
+    return lpcm.started ? lpcm_converted_size(lpcm.format, lpcm.sample_bytes) : 0;
+}
 
 bool is_substream(std::size_t key) {
     return key >= MPEG_STREAMS;
@@ -106,8 +143,12 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     StreamTally& stream = tally_of(key);
     ++stream.packs;
     stream.scrambled += is_scrambled(sector) ? 1 : 0;
-    stream.bytes += static_cast<std::uint64_t>(
-        staged != NOTHING_STAGED ? staged : payload_bytes(sector, start, is_mpeg_video(key)));
+    if (is_lpcm(key)) {
+        tally_lpcm(key, sector, start);  // counted at the end, in WAV samples
+    } else {
+        stream.bytes += static_cast<std::uint64_t>(
+            staged != NOTHING_STAGED ? staged : payload_bytes(sector, start, is_mpeg_video(key)));
+    }
     if (!stream.has_pts) {
         read_pts(sector, stream);
     }
@@ -161,7 +202,7 @@ std::string stream_line(std::size_t key) {
     std::string line = "stream ";
     const bool audio = describe(key, line);
     line += formatted(": %" PRIu64 " %s, %" PRIu64 " bytes", stream.packs, stream.packs == 1 ? "pack" : "packs",
-                      stream.bytes);
+                      is_lpcm(key) ? lpcm_bytes(key) : stream.bytes);
     if (stream.has_pts) {
         line += ", first PTS " + pts_seconds(stream.first_pts) + " s";
     }
@@ -178,6 +219,7 @@ std::string stream_line(std::size_t key) {
 
 PackLoopHooks with_stream_report(PackLoopHooks hooks) {
     tally = Tally{};
+    lpcm_tallies = {};
     hooks.pack_examined = &on_pack_examined;
     return hooks;
 }

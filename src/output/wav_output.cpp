@@ -1,38 +1,112 @@
 #include "output/wav_output.hpp"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <cerrno>
 
+#include "output/lpcm_wav.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
 
-// Not yet the WAV: the samples as they are, until the conversion lands.
-int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
-    constexpr int LPCM_HEADER = 3;
-    if (length < LPCM_HEADER) {
-        return 0;
-    }
-    unsigned char* room = stage_room(kind, file, SECTOR_SIZE);
-    const auto samples = static_cast<std::size_t>(length - LPCM_HEADER);
+namespace {
+
+// The one LPCM output of a run: its first packet's format decides the WAV.
+struct WavStream {
+    bool started = false;  // the header is staged
+    LpcmFormat format;
+    WavHeader header;
+    LpcmCarry carry;
+    std::uint64_t sample_bytes = 0;
+    std::uint64_t passed_over = 0;
+};
+
+WavStream wav;
+
+// Puts length bytes made at made into the stage, or, without a stage, to the file.
+void stage_made(StreamKind kind, NamedFile& file, unsigned char* room, const unsigned char* made,
+                std::size_t length) {
     if (room == nullptr) {
-        write_block(file, data + LPCM_HEADER, samples);
+        write_block(file, made, length);
     } else {
-        std::memcpy(room, data + LPCM_HEADER, samples);
-        stage_grow(kind, samples);
+        stage_grow(kind, length);
     }
-    return static_cast<int>(samples);
 }
 
-void finish_wav(NamedFile&) {}
+void stage_header(StreamKind kind, NamedFile& file) {
+    unsigned char* room = stage_room(kind, file, wav.header.size);
+    if (room != nullptr) {
+        std::copy_n(wav.header.bytes.begin(), wav.header.size, room);
+    }
+    stage_made(kind, file, room, wav.header.bytes.data(), wav.header.size);
+}
+
+void write_patches(NamedFile& file, const WavEnd& end) {
+    for (std::size_t i = 0; i < end.patch_count && !file.failed; ++i) {
+        const WavPatch& patch = end.patches[i];
+        if (!seek_file(file, patch.offset)) {
+            report_io_error(file, errno != 0 ? errno : EIO);
+            return;
+        }
+        write_block(file, patch.bytes.data(), patch.length);
+    }
+}
+
+}  // namespace
+
+int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
+    const auto size = static_cast<std::size_t>(length);
+    LpcmFormat format;
+    if (!read_lpcm_format(data, size, format) || (wav.started && !(format == wav.format))) {
+        ++wav.passed_over;
+        return 0;
+    }
+    if (!wav.started) {
+        wav.started = true;
+        wav.format = format;
+        wav.header = wav_header(format);
+        stage_header(kind, file);
+    }
+    std::array<unsigned char, LPCM_MAX_CONVERTED> straight;  // when no stage can be had
+    unsigned char* room = stage_room(kind, file, LPCM_MAX_CONVERTED);
+    unsigned char* out = room != nullptr ? room : straight.data();
+    const std::size_t made =
+        convert_lpcm(wav.carry, wav.format, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE, out);
+    stage_made(kind, file, room, out, made);
+    wav.sample_bytes += made;
+    return static_cast<int>(made);
+}
+
+void finish_wav(NamedFile& file) {
+    if (!wav.started || file.failed) {
+        return;
+    }
+    const WavEnd end = wav_end(wav.header, wav.sample_bytes);
+    const std::array<unsigned char, 1> pad{};
+    write_block(file, pad.data(), end.pad);
+    // A FIFO to an encoder keeps the sizes of a stream of unknown length.
+    if (regular_file_size(file).has_value()) {
+        write_patches(file, end);
+    }
+}
 
 std::uint64_t wav_packets_passed_over() {
-    return 0;
+    return wav.passed_over;
 }
 
 std::string wav_passed_over_text() {
-    return {};
+    const bool one = wav.passed_over == 1;
+    const std::string packets = std::to_string(wav.passed_over) + (one ? " packet" : " packets");
+    const std::string were = one ? " was" : " were";
+    if (!wav.started) {
+        return packets + " in no LPCM format of DVD-Video" + were + " passed over";
+    }
+    return packets + " in another format than the first (" + lpcm_format_text(wav.format) + ")" + were +
+           " passed over";
 }
 
-void reset_wav_output() {}
+void reset_wav_output() {
+    wav = WavStream{};
+}
 
 }  // namespace packrift
