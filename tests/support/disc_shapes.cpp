@@ -27,7 +27,7 @@ struct Packer {
                 video_pack(tagged_payload(angle, VIDEO_STREAM, video_count[angle]++, VIDEO_ROOM)));
             if (i < audio_packs) {
                 vobu.packs.push_back(ac3_pack(
-                    0, tagged_payload(angle, AC3_STREAM, audio_count[angle]++, AUDIO_PAYLOAD)));
+                    AC3_STREAM, tagged_payload(angle, AC3_STREAM, audio_count[angle]++, AUDIO_PAYLOAD)));
             }
         }
         return vobu;
