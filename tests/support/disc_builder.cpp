@@ -19,6 +19,7 @@ constexpr char VTS_IDENTIFIER[] = "DVDVIDEO-VTS";
 constexpr unsigned SPECIFICATION_VERSION = 0x11;  // version 1.1, as authoring tools write
 constexpr std::size_t TABLE_HEADER = 8;           // count, reserved, last byte
 constexpr std::size_t TITLE_ENTRY = 12;           // one title in the title table
+constexpr std::size_t TITLE_SET_SECTOR = 8;       // in a title entry: where its title set begins
 constexpr std::size_t CHAPTER_ENTRY = 4;          // program chain and program numbers
 constexpr std::size_t PGC_SEARCH_ENTRY = 8;       // one program chain's search pointer
 constexpr std::size_t PGC_HEADER = 236;           // a program chain's fixed part
@@ -340,17 +341,27 @@ void fill_cell_units(const TitleSet& set, Bytes& pgc) {
         const std::size_t at = first + c * CELL_PLAYBACK_ENTRY;
         const std::uint32_t begin = read_be32(table.bytes, at + CELL_FIRST_SECTOR);
         const std::uint32_t end = read_be32(table.bytes, at + CELL_LAST_SECTOR);
-        std::uint32_t last_unit = begin;
-        std::uint32_t first_unit_end = 0;
-        for (const auto& place : places) {
-            if (place.first >= begin && place.last <= end) {
-                if (first_unit_end == 0 && place.first == begin) {
-                    first_unit_end = place.last;
-                }
-                last_unit = std::max(last_unit, place.first);
+        const bool interleaved = (table.bytes[at] & INTERLEAVED) != 0;
+        // In an interleaved cell only the units of the cell's own angle
+        // count: the one at its first sector says which.
+        int angle = 0;
+        for (std::size_t u = 0; u < places.size(); ++u) {
+            if (places[u].first == begin) {
+                angle = set.vobus[u].angle;
             }
         }
-        if ((table.bytes[at] & INTERLEAVED) != 0) {
+        std::uint32_t last_unit = begin;
+        std::uint32_t first_unit_end = 0;
+        for (std::size_t u = 0; u < places.size(); ++u) {
+            const bool inside = places[u].first >= begin && places[u].last <= end;
+            if (inside && (!interleaved || set.vobus[u].angle == angle)) {
+                if (places[u].first == begin) {
+                    first_unit_end = places[u].last;
+                }
+                last_unit = std::max(last_unit, places[u].first);
+            }
+        }
+        if (interleaved) {
             table.u32(at + CELL_FIRST_UNIT_END, first_unit_end);
         }
         table.u32(at + CELL_LAST_VOBU, last_unit);
@@ -709,6 +720,8 @@ Bytes video_manager_ifo(const Disc& disc) {
     // Title table; each title set's place on the disc follows the VMG.
     Table titles;
     titles.grow(TABLE_HEADER);
+    // Where each title set begins, counted from the end of the VMG's
+    // IFO and BUP (known only once the VMG is laid out).
     std::uint32_t set_sector = 0;
     std::vector<std::uint32_t> set_sectors;
     for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
@@ -717,6 +730,7 @@ Bytes video_manager_ifo(const Disc& disc) {
             static_cast<std::uint32_t>(title_set_ifo(disc, s).size() / IFO_SECTOR);
         set_sector += 2 * ifo_sectors + vob_sectors(disc.title_sets[s]);
     }
+    std::vector<std::uint32_t> title_set_of_entry;
     unsigned count = 0;
     for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
         const TitleSet& set = disc.title_sets[s];
@@ -727,6 +741,7 @@ Bytes video_manager_ifo(const Disc& disc) {
             titles.u8(at + 6, static_cast<unsigned>(s + 1));
             titles.u8(at + 7, static_cast<unsigned>(t + 1));
             titles.grow(at + TITLE_ENTRY);
+            title_set_of_entry.push_back(set_sectors[s]);
             ++count;
         }
     }
@@ -749,6 +764,7 @@ Bytes video_manager_ifo(const Disc& disc) {
     finish_table(attributes, static_cast<unsigned>(disc.title_sets.size()));
 
     Table ifo{mat.bytes};
+    const std::size_t titles_at = ifo.bytes.size();
     ifo.u32(VMG_TITLE_TABLE, ifo.sectors());
     ifo.append(titles.bytes);
     ifo.pad_to_sector();
@@ -758,7 +774,10 @@ Bytes video_manager_ifo(const Disc& disc) {
     const std::uint32_t ifo_sectors = ifo.sectors();
     ifo.u32(VMGI_LAST_SECTOR, ifo_sectors - 1);
     ifo.u32(VMG_LAST_SECTOR, 2 * ifo_sectors - 1);  // IFO and BUP, no menu VOB
-    (void)set_sectors;
+    for (std::size_t i = 0; i < title_set_of_entry.size(); ++i) {
+        ifo.u32(titles_at + TABLE_HEADER + TITLE_ENTRY * i + TITLE_SET_SECTOR,
+                2 * ifo_sectors + title_set_of_entry[i]);
+    }
     return ifo.bytes;
 }
 
