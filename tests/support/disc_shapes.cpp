@@ -2,6 +2,9 @@
 
 #include "support/disc_builder.hpp"
 
+#include <stdexcept>
+#include <utility>
+
 namespace packtest::disc {
 
 namespace {
@@ -9,12 +12,13 @@ namespace {
 constexpr int VIDEO_STREAM = 0xE0;
 constexpr int AC3_STREAM = 0x80;
 constexpr std::size_t AUDIO_PAYLOAD = AC3_ROOM;
+constexpr int MAX_ANGLES = 9;  // a title's angle count is 1 to 9
 
 // Numbers the packs of each angle and stream in the order they lie, so
 // that every payload is unique and an output shows its packs' order.
 struct Packer {
-    int video_count[10] = {};
-    int audio_count[10] = {};
+    int video_count[MAX_ANGLES + 1] = {};
+    int audio_count[MAX_ANGLES + 1] = {};
 
     Vobu unit(int angle, int video_packs, int audio_packs, std::uint8_t cell_id,
               std::uint16_t vob_id = 1) {
@@ -136,6 +140,9 @@ Disc title_across_files() {
 }
 
 Disc multi_angle(int angles) {
+    if (angles < 2 || angles > MAX_ANGLES) {
+        throw std::out_of_range("an angle block holds 2 to 9 angles");
+    }
     Packer packer;
     TitleSet set = plain_set();
     set.vobus.push_back(packer.unit(0, 3, 1, 1));
