@@ -16,7 +16,7 @@ namespace {
 constexpr std::uint32_t IFO_SECTOR = 2048;
 constexpr char VMG_IDENTIFIER[] = "DVDVIDEO-VMG";
 constexpr char VTS_IDENTIFIER[] = "DVDVIDEO-VTS";
-constexpr unsigned SPECIFICATION_VERSION = 0x11;  // version 1.1, as authoring tools write
+constexpr unsigned FORMAT_VERSION = 0x11;  // DVD-Video version 1.1, as authoring tools write
 constexpr std::size_t TABLE_HEADER = 8;           // count, reserved, last byte
 constexpr std::size_t TITLE_ENTRY = 12;           // one title in the title table
 constexpr std::size_t TITLE_SET_SECTOR = 8;       // in a title entry: where its title set begins
@@ -33,7 +33,7 @@ constexpr std::size_t SUBPICTURE_ATTRIBUTES = 6;
 // The video manager's management table (VIDEO_TS.IFO, sector 0).
 constexpr std::size_t VMG_LAST_SECTOR = 0x0C;
 constexpr std::size_t VMGI_LAST_SECTOR = 0x1C;
-constexpr std::size_t VMG_SPEC_VERSION = 0x21;
+constexpr std::size_t VMG_FORMAT_VERSION = 0x21;
 constexpr std::size_t VMG_VOLUMES = 0x26;
 constexpr std::size_t VMG_THIS_VOLUME = 0x28;
 constexpr std::size_t VMG_DISC_SIDE = 0x2A;
@@ -48,7 +48,7 @@ constexpr std::size_t FIRST_PLAY_PGC_AT = 0x400;   // where authoring tools put 
 // A title set's management table (VTS_nn_0.IFO, sector 0).
 constexpr std::size_t VTS_LAST_SECTOR = 0x0C;
 constexpr std::size_t VTSI_LAST_SECTOR = 0x1C;
-constexpr std::size_t VTS_SPEC_VERSION = 0x21;
+constexpr std::size_t VTS_FORMAT_VERSION = 0x21;
 constexpr std::size_t VTSI_LAST_BYTE = 0x80;
 constexpr std::size_t VTS_TITLE_VOBS = 0xC4;      // sector where VTS_nn_1.VOB begins
 constexpr std::size_t VTS_CHAPTER_TABLE = 0xC8;   // sector
@@ -614,7 +614,7 @@ Bytes title_set_ifo(const Disc& disc, std::size_t title_set_index) {
     const TitleSet& set = disc.title_sets.at(title_set_index);
     Table mat;
     mat.text(0, VTS_IDENTIFIER);
-    mat.u8(VTS_SPEC_VERSION, SPECIFICATION_VERSION);
+    mat.u8(VTS_FORMAT_VERSION, FORMAT_VERSION);
     mat.u32(VTSI_LAST_BYTE, static_cast<std::uint32_t>(VTSI_MAT_SIZE - 1));
     put_attributes(mat, set);
     mat.grow(VTSI_MAT_SIZE);
@@ -705,7 +705,7 @@ Bytes title_set_ifo(const Disc& disc, std::size_t title_set_index) {
 Bytes video_manager_ifo(const Disc& disc) {
     Table mat;
     mat.text(0, VMG_IDENTIFIER);
-    mat.u8(VMG_SPEC_VERSION, SPECIFICATION_VERSION);
+    mat.u8(VMG_FORMAT_VERSION, FORMAT_VERSION);
     mat.u16(VMG_VOLUMES, 1);
     mat.u16(VMG_THIS_VOLUME, 1);
     mat.u8(VMG_DISC_SIDE, 1);
