@@ -1,0 +1,557 @@
+#!/usr/bin/env bash
+# Checks packrift's reading of disc titles against independent readers of
+# DVD-Video folders, on the discs that make_discs.sh authors with dvdauthor
+# and on crafted multi-angle discs:
+#
+# - the title's packs: mplayer's -dumpstream writes a title's sectors in
+#   play order (less its navigation packs); packrift splitting that dump as
+#   a file must give byte for byte what `packrift DISC -title N` gives, for
+#   every title and angle;
+# - the chapters: `packrift DISC -title N -chapters` against dvdxchap, each
+#   start at most 1 ms per cell before it later (dvdxchap cuts every cell's
+#   time to whole milliseconds before adding); one-angle titles only, as
+#   dvdxchap adds up every angle's cells;
+# - the listing: `packrift DISC` against lsdvd: each title's length,
+#   chapters, angles and title set, its video, and every audio and
+#   subpicture track's kind, channels, frequency and language. lsdvd names
+#   a track's stream by its place in the list, not by the program chain's
+#   stream control, which says what a player reads: the ids are checked
+#   against the stream control, read here from the IFO files with od, and
+#   that reading against mplayer's audio ids.
+#
+# Usage: title_check.sh PACKRIFT WORK_DIR [EMULATOR...]
+# EMULATOR, when given, runs PACKRIFT (Wine for a cross-built Windows .exe).
+# WRITE_TEST_DISC, when set in the environment, names the program that
+# writes the crafted discs (tests/support/write_test_disc.cpp); without it
+# only the authored discs are checked.
+# Exits 0 when everything matches, 1 on any mismatch, 77 (skipped) when a
+# tool is missing.
+set -uo pipefail
+
+readonly SKIP_STATUS=77
+readonly SECTOR_SIZE=2048
+readonly THREADS=2
+readonly MPLAYER_SECONDS=120
+readonly CRAFTED_SHAPES=(two_angles three_angles cells_out_of_order title_across_files two_titles_one_set)
+# Stream ids of the audio kinds (the DVD-Video stream numbering).
+readonly AC3_BASE=$((0x80))
+readonly DTS_BASE=$((0x88))
+readonly LPCM_BASE=$((0xA0))
+readonly MPEG_BASE=$((0xC0))
+readonly SUBPICTURE_BASE=$((0x20))
+# mplayer's audio ids: MPEG audio counts from 0, the others are the
+# substream numbers.
+readonly MPLAYER_MPEG_AIDS=32
+# IFO offsets (the DVD-Video IFO layout): the title table's sector in
+# VIDEO_TS.IFO, a title's title set and number in it; in VTS_nn_0.IFO the
+# chapter and program chain tables' sectors, the video attributes, and in a
+# program chain its audio and subpicture stream control.
+readonly VMG_TITLE_TABLE=$((0xC4))
+readonly TITLE_ENTRY=12
+readonly TITLE_SET_FIELD=6
+readonly TITLE_NUMBER_FIELD=7
+readonly VTS_CHAPTER_TABLE=$((0xC8))
+readonly VTS_PGC_TABLE=$((0xCC))
+readonly VTS_VIDEO=$((0x200))
+readonly WIDE_ASPECT=$((0x0C))
+readonly PGC_AUDIO_CONTROL=$((0x0C))
+readonly PGC_SUBPICTURE_CONTROL=$((0x1C))
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
+  exit 2
+fi
+packrift=$1
+work_dir=$2
+emulator=("${@:3}")
+here=$(cd "$(dirname "$0")" && pwd)
+
+for tool in ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer \
+  dvdxchap:ogmtools od:coreutils; do
+  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
+    echo "SKIPPED: ${tool%%:*} not found (Debian package ${tool##*:}); the title check needs ffmpeg, dvdauthor, lsdvd, mplayer and ogmtools"
+    exit "$SKIP_STATUS"
+  fi
+done
+
+failures=0
+checks=0
+failed_checks=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+begin_check() {
+  checks=$((checks + 1))
+  failures_before_check=$failures
+}
+end_check() {
+  if [ "$failures" -gt "$failures_before_check" ]; then
+    failed_checks=$((failed_checks + 1))
+  fi
+}
+file_size() { wc -c <"$1" | tr -d ' '; }
+
+# ---- The IFO files, read with od ----------------------------------------
+
+# A file of the disc, its name matched without regard to case.
+disc_file() {
+  find "$1" -maxdepth 2 -iname "$2" -type f | head -n 1
+}
+
+# Unsigned big-endian fields: FILE OFFSET.
+ifo_u8() { od -A n -t u1 -j "$2" -N 1 "$1" | tr -d ' '; }
+ifo_u16() { echo $(($(ifo_u8 "$1" "$2") << 8 | $(ifo_u8 "$1" $(($2 + 1))))); }
+ifo_u32() { echo $(($(ifo_u16 "$1" "$2") << 16 | $(ifo_u16 "$1" $(($2 + 2))))); }
+
+# Prints the title's title set, the VTS IFO, whether the title is 16:9,
+# and the stream control of the program chain of its first chapter: a line
+# "audio N..." (the substream number of each track, - where not
+# available) and a line "subpicture N..." (the 4:3 stream number, or the
+# 16:9 one for a 16:9 title).
+stream_control() {
+  local disc=$1 title=$2
+  local vmg set number vts
+  vmg=$(disc_file "$disc" VIDEO_TS.IFO)
+  local entry=$(($(ifo_u32 "$vmg" "$VMG_TITLE_TABLE") * SECTOR_SIZE + 8 + (title - 1) * TITLE_ENTRY))
+  set=$(ifo_u8 "$vmg" $((entry + TITLE_SET_FIELD)))
+  number=$(ifo_u8 "$vmg" $((entry + TITLE_NUMBER_FIELD)))
+  vts=$(disc_file "$disc" "$(printf 'VTS_%02d_0.IFO' "$set")")
+  local chapters=$(($(ifo_u32 "$vts" "$VTS_CHAPTER_TABLE") * SECTOR_SIZE))
+  local chapter=$((chapters + $(ifo_u32 "$vts" $((chapters + 8 + 4 * (number - 1))))))
+  local pgc_number
+  pgc_number=$(ifo_u16 "$vts" "$chapter")
+  local chains=$(($(ifo_u32 "$vts" "$VTS_PGC_TABLE") * SECTOR_SIZE))
+  local pgc=$((chains + $(ifo_u32 "$vts" $((chains + 8 + 8 * (pgc_number - 1) + 4)))))
+  local wide=0
+  [ $(($(ifo_u8 "$vts" "$VTS_VIDEO") & WIDE_ASPECT)) -eq "$WIDE_ASPECT" ] && wide=1
+  echo "set $set wide $wide"
+  local k control line=audio
+  for k in 0 1 2 3 4 5 6 7; do
+    control=$(ifo_u16 "$vts" $((pgc + PGC_AUDIO_CONTROL + 2 * k)))
+    if [ $((control & 0x8000)) -ne 0 ]; then
+      line+=" $((control >> 8 & 0x7))"
+    else
+      line+=" -"
+    fi
+  done
+  echo "$line"
+  line=subpicture
+  for k in $(seq 0 31); do
+    control=$(ifo_u32 "$vts" $((pgc + PGC_SUBPICTURE_CONTROL + 4 * k)))
+    if [ $((control & 0x80000000)) -eq 0 ]; then
+      line+=" -"
+    elif [ "$wide" -eq 1 ]; then
+      line+=" $((control >> 16 & 0x1F))"
+    else
+      line+=" $((control >> 24 & 0x1F))"
+    fi
+  done
+  echo "$line"
+}
+
+# ---- Running the tools --------------------------------------------------
+
+# Runs packrift in the current folder; its output in packrift.log.
+run_packrift() {
+  local label=$1
+  shift
+  "${emulator[@]}" "$packrift" "$@" >packrift.log 2>&1
+  local status=$?
+  if [ "$status" -ne 0 ]; then
+    fail "$label: packrift $* exited with $status"
+    tr '\r' '\n' <packrift.log | tail -n 5 | sed 's/^/      /'
+    return 1
+  fi
+}
+
+# mplayer's dump of one title and angle into FILE, bounded in time and size
+# (a disc whose navigation packs loop would otherwise fill the disk).
+mplayer_dump() {
+  local disc=$1 title=$2 angle=$3 file=$4
+  local limit_kb=$(($(du -sk "$disc" | cut -f1) * 2 + 1024))
+  rm -f "$file"
+  (
+    ulimit -f "$limit_kb"
+    timeout "$MPLAYER_SECONDS" mplayer -really-quiet -nolirc -noconfig all -dvd-device "$disc" \
+      "dvd://$title" -dvdangle "$angle" -dumpstream -dumpfile "$file" >mplayer.log 2>&1 </dev/null
+  )
+  local status=$?
+  if [ "$status" -ne 0 ] || [ ! -s "$file" ]; then
+    fail "$(basename "$disc") title $title angle $angle: mplayer dumped nothing (status $status)"
+    tail -n 3 mplayer.log | sed 's/^/      /'
+    return 1
+  fi
+  if [ $(($(file_size "$file") % SECTOR_SIZE)) -ne 0 ]; then
+    fail "$(basename "$disc") title $title angle $angle: mplayer's dump is not whole sectors"
+  fi
+}
+
+compare_files() {
+  local label=$1 ours=$2 theirs=$3
+  if [ ! -s "$theirs" ]; then
+    fail "$label: the reference $(basename "$theirs") is empty or missing"
+  elif [ ! -f "$ours" ]; then
+    fail "$label: packrift wrote no $(basename "$ours")"
+  elif ! cmp -s "$ours" "$theirs"; then
+    fail "$label: $(basename "$ours") ($(file_size "$ours") bytes) differs from $(basename "$theirs") ($(file_size "$theirs") bytes)"
+    echo "      $(cmp "$ours" "$theirs" 2>&1 | head -n 1)"
+  else
+    echo "  ok   $label: $(file_size "$ours") bytes, same"
+  fi
+}
+
+# The outputs' name: the disc folder's last component, or its parent's
+# when that is VIDEO_TS.
+disc_name() {
+  local path
+  path=$(cd "$1" && pwd)
+  local name
+  name=$(basename "$path")
+  if [ "${name^^}" = VIDEO_TS ]; then
+    name=$(basename "$(dirname "$path")")
+  fi
+  printf '%s\n' "$name"
+}
+
+# ---- The checks ---------------------------------------------------------
+
+# packrift DISC -title N [-angle A] -video 0 -audio 0 against the split of
+# mplayer's dump (and of the described play order, for a crafted disc).
+check_title_packs() {
+  local disc=$1 title=$2 angle=$3 play_order=$4
+  local name label run
+  name=$(disc_name "$disc")
+  label="$name title $title angle $angle"
+  run=$work_dir/runs/$name-title$title-angle$angle
+  rm -rf "$run"
+  mkdir -p "$run/dump" "$run/disc"
+  cd "$run/dump" || return
+  begin_check
+  if mplayer_dump "$disc" "$title" "$angle" title.vob &&
+    run_packrift "$label (mplayer's dump)" title.vob -video 0 -audio 0; then
+    cd "$run/disc" || return
+    local -a angle_option=()
+    local suffix=
+    if [ "$angle" -gt 1 ]; then
+      angle_option=(-angle "$angle")
+      suffix=-angle$angle
+    fi
+    if run_packrift "$label" "$disc" -title "$title" "${angle_option[@]}" -video 0 -audio 0; then
+      compare_files "$label video" "$name-title$title$suffix.m2v" ../dump/title.m2v
+      compare_files "$label AC-3 0x80" "$name-title$title$suffix-stream0.ac3" ../dump/title-stream0.ac3
+    fi
+  fi
+  end_check
+  if [ -n "$play_order" ]; then
+    begin_check
+    mkdir -p "$run/described"
+    cd "$run/described" || return
+    cp "$play_order" described.vob
+    if run_packrift "$label (described play order)" described.vob -video 0 -audio 0; then
+      compare_files "$label mplayer's video against the described play order" \
+        ../dump/title.m2v described.m2v
+      compare_files "$label mplayer's AC-3 against the described play order" \
+        ../dump/title-stream0.ac3 described-stream0.ac3
+    fi
+    end_check
+  fi
+  cd "$work_dir" || return
+}
+
+# H:MM:SS.mmm (any number of hour digits) in milliseconds.
+to_ms() {
+  local h m s
+  IFS=: read -r h m s <<<"$1"
+  echo $(((10#$h * 3600 + 10#$m * 60 + 10#${s%.*}) * 1000 + 10#${s#*.}))
+}
+
+# packrift -chapters against dvdxchap, with lsdvd's start cells for the
+# allowance of 1 ms a cell.
+check_chapters() {
+  local disc=$1 title=$2 listing=$3
+  local name label run
+  name=$(disc_name "$disc")
+  label="$name title $title chapters"
+  run=$work_dir/runs/$name-title$title-chapters
+  rm -rf "$run"
+  mkdir -p "$run"
+  cd "$run" || return
+  begin_check
+  dvdxchap -t "$title" "$disc" 2>/dev/null | grep '^CHAPTER' >dvdxchap.txt
+  local -a start_cells
+  mapfile -t start_cells < <(awk -v t="$title" '
+    /^Title: / { current = ($2 + 0 == t) }
+    current && /Chapter: .*Start Cell:/ { sub(/.*Start Cell: */, ""); print $1 + 0 }' "$listing")
+  if [ ! -s dvdxchap.txt ]; then
+    fail "$label: dvdxchap printed no chapters"
+  elif run_packrift "$label" "$disc" -title "$title" -chapters; then
+    local ours=$name-title$title.chapters.txt
+    if [ ! -s "$ours" ]; then
+      fail "$label: packrift wrote no $ours"
+    else
+      tr -d '\r' <"$ours" >ours.txt
+      local -a our_lines their_lines
+      mapfile -t our_lines <ours.txt
+      mapfile -t their_lines <dvdxchap.txt
+      if [ "${#our_lines[@]}" -ne "${#their_lines[@]}" ]; then
+        fail "$label: packrift wrote ${#our_lines[@]} lines, dvdxchap ${#their_lines[@]}"
+      else
+        local i ours_line theirs_line chapter ms_ours ms_theirs allowance
+        for i in "${!our_lines[@]}"; do
+          ours_line=${our_lines[i]}
+          theirs_line=${their_lines[i]}
+          if [[ $theirs_line =~ ^CHAPTER([0-9]+)=([0-9:.]+)$ ]]; then
+            chapter=$((10#${BASH_REMATCH[1]}))
+            ms_theirs=$(to_ms "${BASH_REMATCH[2]}")
+            if [[ ! $ours_line =~ ^CHAPTER([0-9]+)=([0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3})$ ]] ||
+              [ "$((10#${BASH_REMATCH[1]}))" -ne "$chapter" ]; then
+              fail "$label: line '$ours_line' where dvdxchap has '$theirs_line'"
+              continue
+            fi
+            ms_ours=$(to_ms "${BASH_REMATCH[2]}")
+            allowance=$((${start_cells[chapter - 1]:-1} - 1))
+            if [ "$ms_ours" -lt "$ms_theirs" ] || [ "$ms_ours" -gt $((ms_theirs + allowance)) ]; then
+              fail "$label: chapter $chapter starts at $ms_ours ms, dvdxchap $ms_theirs ms (allowed: up to $allowance ms later)"
+            fi
+          elif [ "$ours_line" != "$theirs_line" ]; then
+            fail "$label: line '$ours_line' where dvdxchap has '$theirs_line'"
+          fi
+        done
+      fi
+    fi
+  fi
+  [ "$failures" -eq "$failures_before_check" ] && echo "  ok   $label: $((${#their_lines[@]} / 2)) chapters, as dvdxchap"
+  end_check
+  cd "$work_dir" || return
+}
+
+kind_of_format() {
+  case $1 in
+    ac3) echo "AC-3 $AC3_BASE -audio" ;;
+    dts) echo "DTS $DTS_BASE -dts" ;;
+    lpcm) echo "LPCM $LPCM_BASE -lpcm" ;;
+    mpeg1 | mpeg2) echo "MPEG $MPEG_BASE -mpa" ;;
+    *) echo "unknown 0 -" ;;
+  esac
+}
+
+# mplayer's audio ids for a title, in track order, as stream ids.
+mplayer_audio_ids() {
+  mplayer -nolirc -noconfig all -dvd-device "$1" "dvd://$2" -identify -frames 0 \
+    -vo null -ao null </dev/null 2>/dev/null |
+    sed -n 's/^audio stream: [0-9]* .* aid: \([0-9]*\)\.$/\1/p' |
+    while read -r aid; do
+      if [ "$aid" -lt "$MPLAYER_MPEG_AIDS" ]; then
+        printf '0x%02X\n' $((MPEG_BASE + aid))
+      else
+        printf '0x%02X\n' "$aid"
+      fi
+    done
+}
+
+# One title's lines of packrift's listing against lsdvd's and the stream
+# control.
+check_listed_title() {
+  local disc=$1 title=$2 listing=$3 ours=$4
+  local name label
+  name=$(disc_name "$disc")
+  label="$name title $title listing"
+  begin_check
+  local lsdvd_title
+  lsdvd_title=$(awk -v t="$title" '/^Title: / { current = ($2 + 0 == t) } current' "$listing")
+  local head
+  head=$(awk -v t="$title" '/^title / { current = ($2 + 0 == t) } current' "$ours")
+  local -a lines
+  mapfile -t lines <<<"$head"
+  if [ -z "$head" ]; then
+    fail "$label: packrift does not list title $title"
+    end_check
+    return
+  fi
+  # title N: H:MM:SS.mmm, C chapter(s), A angle(s), title set S
+  local length chapters angles set
+  if [[ ${lines[0]} =~ ^title\ $title:\ ([0-9]+:[0-9]{2}:[0-9]{2}\.[0-9]{3}),\ ([0-9]+)\ chapters?,\ ([0-9]+)\ angles?,\ title\ set\ ([0-9]+)$ ]]; then
+    length=$(to_ms "${BASH_REMATCH[1]}")
+    chapters=${BASH_REMATCH[2]}
+    angles=${BASH_REMATCH[3]}
+    set=${BASH_REMATCH[4]}
+    [[ $lsdvd_title =~ Length:\ ([0-9:.]+) ]] &&
+      [ "$length" -ne "$(to_ms "${BASH_REMATCH[1]}")" ] &&
+      fail "$label: length ${lines[0]#*: } against lsdvd's ${BASH_REMATCH[1]}"
+    [[ $lsdvd_title =~ Chapters:\ ([0-9]+) ]] && [ "$chapters" -ne "$((10#${BASH_REMATCH[1]}))" ] &&
+      fail "$label: $chapters chapters, lsdvd $((10#${BASH_REMATCH[1]}))"
+    [[ $lsdvd_title =~ Number\ of\ Angles:\ ([0-9]+) ]] && [ "$angles" -ne "${BASH_REMATCH[1]}" ] &&
+      fail "$label: $angles angles, lsdvd ${BASH_REMATCH[1]}"
+    [[ $lsdvd_title =~ VTS:\ ([0-9]+) ]] && [ "$set" -ne "$((10#${BASH_REMATCH[1]}))" ] &&
+      fail "$label: title set $set, lsdvd $((10#${BASH_REMATCH[1]}))"
+    [ "$chapters" -eq 1 ] && [[ ${lines[0]} =~ chapters ]] && fail "$label: '1 chapters'"
+    [ "$angles" -eq 1 ] && [[ ${lines[0]} =~ angles ]] && fail "$label: '1 angles'"
+  else
+    fail "$label: no title line of the listing's shape: '${lines[0]}'"
+  fi
+
+  # video MPEG-2 WxH PAL|NTSC 16:9|4:3
+  local format aspect width height
+  [[ $lsdvd_title =~ Format:\ (PAL|NTSC) ]] && format=${BASH_REMATCH[1]}
+  [[ $lsdvd_title =~ Aspect\ ratio:\ ([0-9]+)/([0-9]+) ]] && aspect=${BASH_REMATCH[1]}:${BASH_REMATCH[2]}
+  [[ $lsdvd_title =~ Width:\ ([0-9]+),\ Height:\ ([0-9]+) ]] && width=${BASH_REMATCH[1]} height=${BASH_REMATCH[2]}
+  local video_line
+  video_line=$(printf '%s\n' "${lines[@]}" | grep '^  video ' | head -n 1)
+  if [[ ! $video_line =~ \ ${width}x${height}\ ${format}\ ${aspect}$ ]]; then
+    fail "$label: '$video_line', lsdvd: ${width}x${height} $format $aspect"
+  fi
+
+  # Audio tracks: lsdvd's order, kinds, channels, rates and languages; the
+  # ids from the stream control (and mplayer's ids for it).
+  local control
+  control=$(stream_control "$disc" "$title")
+  local -a audio_numbers subpicture_numbers mplayer_ids
+  read -r -a audio_numbers <<<"$(sed -n 's/^audio //p' <<<"$control")"
+  read -r -a subpicture_numbers <<<"$(sed -n 's/^subpicture //p' <<<"$control")"
+  mapfile -t mplayer_ids < <(mplayer_audio_ids "$disc" "$title")
+  local -a ours_audio lsdvd_audio
+  mapfile -t ours_audio < <(printf '%s\n' "${lines[@]}" | grep '^  audio ')
+  mapfile -t lsdvd_audio < <(grep '^[[:space:]]*Audio: ' <<<"$lsdvd_title")
+  if [ "${#ours_audio[@]}" -ne "${#lsdvd_audio[@]}" ]; then
+    fail "$label: ${#ours_audio[@]} audio tracks listed, lsdvd ${#lsdvd_audio[@]}"
+  fi
+  local k line theirs kind base option id language channels rate expected
+  for k in "${!lsdvd_audio[@]}"; do
+    theirs=${lsdvd_audio[k]}
+    line=${ours_audio[k]:-}
+    [[ $theirs =~ Language:\ ([a-z]+) ]] && language=${BASH_REMATCH[1]}
+    [ "$language" = xx ] && language=--
+    [[ $theirs =~ Format:\ ([a-z0-9]+) ]] && read -r kind base option <<<"$(kind_of_format "${BASH_REMATCH[1]}")"
+    [[ $theirs =~ Channels:\ ([0-9]+) ]] && channels=${BASH_REMATCH[1]}
+    [[ $theirs =~ Frequency:\ ([0-9]+)000 ]] && rate=${BASH_REMATCH[1]}
+    [[ $theirs =~ Stream\ id:\ 0x([0-9a-f]+) ]] && local lsdvd_id=0x${BASH_REMATCH[1]^^}
+    if [ "${audio_numbers[k]}" = - ]; then
+      fail "$label: audio track $k is not available in the stream control"
+      continue
+    fi
+    id=$(printf '0x%02X' $((base + audio_numbers[k])))
+    if [ "${mplayer_ids[k]:-}" != "$id" ]; then
+      fail "$label: audio track $k: the stream control read here says $id, mplayer ${mplayer_ids[k]:-nothing}"
+    fi
+    [ "$lsdvd_id" != "$id" ] && echo "  note $label: audio track $k: lsdvd names $lsdvd_id by its place; the stream control says $id"
+    expected="^  audio $id ${kind}[^ ]* ${channels}ch ${rate} kHz( [0-9]+-bit)? $language \\($option $((audio_numbers[k]))\\)\$"
+    if [[ ! $line =~ $expected ]]; then
+      fail "$label: audio track $k listed as '$line', expected $id $kind ${channels}ch $rate kHz $language ($option $((audio_numbers[k])))"
+    fi
+  done
+
+  local -a ours_sub lsdvd_sub
+  mapfile -t ours_sub < <(printf '%s\n' "${lines[@]}" | grep '^  subpicture ')
+  mapfile -t lsdvd_sub < <(grep '^[[:space:]]*Subtitle: ' <<<"$lsdvd_title")
+  if [ "${#ours_sub[@]}" -ne "${#lsdvd_sub[@]}" ]; then
+    fail "$label: ${#ours_sub[@]} subpicture tracks listed, lsdvd ${#lsdvd_sub[@]}"
+  fi
+  for k in "${!lsdvd_sub[@]}"; do
+    theirs=${lsdvd_sub[k]}
+    [[ $theirs =~ Language:\ ([a-z]+) ]] && language=${BASH_REMATCH[1]}
+    [ "$language" = xx ] && language=--
+    [[ $theirs =~ Stream\ id:\ 0x([0-9a-f]+) ]] && lsdvd_id=0x${BASH_REMATCH[1]^^}
+    if [ "${subpicture_numbers[k]}" = - ]; then
+      fail "$label: subpicture track $k is not available in the stream control"
+      continue
+    fi
+    id=$(printf '0x%02X' $((SUBPICTURE_BASE + subpicture_numbers[k])))
+    [ "$lsdvd_id" != "$id" ] && echo "  note $label: subpicture track $k: lsdvd names $lsdvd_id by its place; the stream control says $id"
+    if [ "${ours_sub[k]:-}" != "  subpicture $id $language" ]; then
+      fail "$label: subpicture track $k listed as '${ours_sub[k]:-}', expected '  subpicture $id $language'"
+    fi
+  done
+  [ "$failures" -eq "$failures_before_check" ] &&
+    echo "  ok   $label: ${lines[0]}, ${#ours_audio[@]} audio, ${#ours_sub[@]} subpicture tracks as lsdvd and the stream control say"
+  end_check
+}
+
+# Every check on one disc. PLAY_ORDERS: the crafted disc's described play
+# orders, or empty.
+check_disc() {
+  local disc=$1 play_orders=${2:-}
+  local name
+  name=$(disc_name "$disc")
+  echo "$name: $disc"
+  local listing=$work_dir/runs/$name.lsdvd.txt
+  mkdir -p "$work_dir/runs"
+  if ! lsdvd -x "$disc" >"$listing" 2>/dev/null; then
+    fail "$name: lsdvd cannot read the disc"
+    return
+  fi
+  local titles
+  titles=$(grep -c '^Title: ' "$listing")
+  echo "  lsdvd: $titles titles"
+
+  # The listing.
+  local ours=$work_dir/runs/$name.listing.txt
+  cd "$work_dir/runs" || return
+  begin_check
+  if run_packrift "$name listing" "$disc"; then
+    tr -d '\r' <packrift.log >"$ours"
+    local listed
+    listed=$(grep -c '^title ' "$ours")
+    [ "$listed" -ne "$titles" ] && fail "$name listing: $listed titles, lsdvd $titles"
+  fi
+  end_check
+  cd "$work_dir" || return
+
+  local title angles angle play_order
+  for title in $(seq 1 "$titles"); do
+    [ -f "$ours" ] && check_listed_title "$disc" "$title" "$listing" "$ours"
+    angles=$(awk -v t="$title" '/^Title: / { current = ($2 + 0 == t) }
+      current && /Number of Angles:/ { print $4; exit }' "$listing")
+    for angle in $(seq 1 "${angles:-1}"); do
+      play_order=
+      [ -n "$play_orders" ] && play_order=$play_orders/title$title-angle$angle.vob
+      check_title_packs "$disc" "$title" "$angle" "$play_order"
+    done
+    if [ "${angles:-1}" -eq 1 ]; then
+      check_chapters "$disc" "$title" "$listing"
+    else
+      echo "  skip $name title $title chapters: dvdxchap adds up the cells of every angle"
+    fi
+  done
+}
+
+if [ ! -x "$packrift" ]; then
+  echo "no packrift executable at $packrift" >&2
+  exit 1
+fi
+packrift=$(cd "$(dirname "$packrift")" && pwd)/$(basename "$packrift")
+mkdir -p "$work_dir"
+work_dir=$(cd "$work_dir" && pwd)
+cd "$work_dir" || exit 1
+
+bash "$here/make_discs.sh" "$work_dir" >discs.txt
+status=$?
+if [ "$status" -ne 0 ]; then
+  echo "make_discs.sh failed with status $status"
+  exit "$status"
+fi
+mapfile -t discs <discs.txt
+for disc in "${discs[@]}"; do
+  # One disc named by its VIDEO_TS folder, the others by the folder above.
+  case $disc in
+    */split_vob) check_disc "$disc/VIDEO_TS" ;;
+    *) check_disc "$disc" ;;
+  esac
+done
+
+if [ -n "${WRITE_TEST_DISC:-}" ]; then
+  for shape in "${CRAFTED_SHAPES[@]}"; do
+    rm -rf "${work_dir:?}/crafted/$shape"
+    if ! "${emulator[@]}" "$WRITE_TEST_DISC" "$shape" "$work_dir/crafted/$shape"; then
+      fail "$shape: write_test_disc failed"
+      continue
+    fi
+    check_disc "$work_dir/crafted/$shape" "$work_dir/crafted/$shape/play_order"
+  done
+else
+  echo "WRITE_TEST_DISC not set: the crafted discs are not checked"
+fi
+
+echo "title check: $((checks - failed_checks)) of $checks checks passed, $failures failures"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,194 @@
+// Ready disc shapes for the title tests, written with the disc builder.
+
+#include "support/disc_builder.hpp"
+
+#include <stdexcept>
+#include <utility>
+
+namespace packtest::disc {
+
+namespace {
+
+constexpr int VIDEO_STREAM = 0xE0;
+constexpr int AC3_STREAM = 0x80;
+constexpr std::size_t AUDIO_PAYLOAD = AC3_ROOM;
+constexpr int MAX_ANGLES = 9;  // a title's angle count is 1 to 9
+
+// Numbers the packs of each angle and stream in the order they lie, so
+// that every payload is unique and an output shows its packs' order.
+struct Packer {
+    int video_count[MAX_ANGLES + 1] = {};
+    int audio_count[MAX_ANGLES + 1] = {};
+
+    Vobu unit(int angle, int video_packs, int audio_packs, std::uint8_t cell_id,
+              std::uint16_t vob_id = 1) {
+        Vobu vobu;
+        vobu.angle = angle;
+        vobu.cell_id = cell_id;
+        vobu.vob_id = vob_id;
+        for (int i = 0; i < video_packs; ++i) {
+            vobu.packs.push_back(
+                video_pack(tagged_payload(angle, VIDEO_STREAM, video_count[angle]++, VIDEO_ROOM)));
+            if (i < audio_packs) {
+                vobu.packs.push_back(ac3_pack(
+                    AC3_STREAM, tagged_payload(angle, AC3_STREAM, audio_count[angle]++, AUDIO_PAYLOAD)));
+            }
+        }
+        return vobu;
+    }
+};
+
+PlayTime seconds(int whole, int frames = 0) {
+    PlayTime time;
+    time.seconds = whole;
+    time.frames = frames;
+    return time;
+}
+
+TitleSet plain_set() {
+    TitleSet set;
+    set.video = {true, true};
+    set.audio.push_back({AudioCoding::ac3, 2, 48000, 16, "en"});
+    return set;
+}
+
+ProgramChain chain_of(std::vector<Cell> cells, std::vector<int> programs) {
+    ProgramChain chain;
+    chain.cells = std::move(cells);
+    chain.program_first_cells = std::move(programs);
+    chain.audio_streams = {0};
+    return chain;
+}
+
+Disc disc_of(std::vector<TitleSet> title_sets) {
+    Disc disc;
+    disc.title_sets = std::move(title_sets);
+    return disc;
+}
+
+}  // namespace
+
+Disc cells_out_of_order() {
+    Packer packer;
+    TitleSet set = plain_set();
+    for (std::uint8_t cell = 1; cell <= 3; ++cell) {
+        set.vobus.push_back(packer.unit(0, 3, 2, cell));
+    }
+    // Plays what lies third, then first, then second.
+    set.program_chains.push_back(chain_of({cell_of_vobus(set, 2, 2, seconds(1, 12)),
+                                           cell_of_vobus(set, 0, 0, seconds(0, 20)),
+                                           cell_of_vobus(set, 1, 1, seconds(2))},
+                                          {1, 2}));
+    set.titles.push_back({{{1, 1}, {1, 2}}, 1});
+    return disc_of({set});
+}
+
+Disc two_titles_one_set() {
+    Packer packer;
+    TitleSet first = plain_set();
+    for (std::uint8_t cell = 1; cell <= 4; ++cell) {
+        first.vobus.push_back(packer.unit(0, 2 + cell, 1, cell));
+    }
+    // Title 1 plays the first two cells, title 2 the last two and then the
+    // first again.
+    first.program_chains.push_back(
+        chain_of({cell_of_vobus(first, 0, 0, seconds(1)), cell_of_vobus(first, 1, 1, seconds(1))}, {1, 2}));
+    first.program_chains.push_back(chain_of({cell_of_vobus(first, 2, 2, seconds(1)),
+                                             cell_of_vobus(first, 3, 3, seconds(1)),
+                                             cell_of_vobus(first, 0, 0, seconds(1))},
+                                            {1}));
+    first.titles.push_back({{{1, 1}, {1, 2}}, 1});
+    first.titles.push_back({{{2, 1}}, 1});
+
+    // A second set, NTSC 4:3, whose stream control reads the tracks in
+    // another order than they are listed.
+    TitleSet second = plain_set();
+    second.video = {false, false};
+    second.audio = {{AudioCoding::ac3, 6, 48000, 16, "de"}, {AudioCoding::ac3, 2, 48000, 16, "fr"}};
+    second.subpictures = {{"it"}, {""}};
+    Packer other;
+    second.vobus.push_back(other.unit(0, 4, 2, 1));
+    PlayTime ntsc = seconds(1, 15);
+    ntsc.ntsc = true;
+    ProgramChain chain = chain_of({cell_of_vobus(second, 0, 0, ntsc)}, {1});
+    chain.audio_streams = {1, 0};
+    chain.subpicture_streams = {{3, 1, 2, 0}, {0, 4, 0, 0}};
+    second.program_chains.push_back(chain);
+    second.titles.push_back({{{1, 1}}, 1});
+    return disc_of({first, second});
+}
+
+Disc title_across_files() {
+    Packer packer;
+    TitleSet set = plain_set();
+    for (std::uint8_t cell = 1; cell <= 3; ++cell) {
+        set.vobus.push_back(packer.unit(0, 4, 2, cell));
+        set.vobus.push_back(packer.unit(0, 3, 1, cell));
+    }
+    set.program_chains.push_back(chain_of({cell_of_vobus(set, 0, 1, seconds(1)),
+                                           cell_of_vobus(set, 2, 3, seconds(1)),
+                                           cell_of_vobus(set, 4, 5, seconds(1))},
+                                          {1, 2, 3}));
+    set.titles.push_back({{{1, 1}, {1, 2}, {1, 3}}, 1});
+    // The first file ends inside the second cell's first unit; names in
+    // lower case.
+    const auto places = lay_out(set);
+    set.vob_file_sectors = {places[2].first + 3};
+    Disc disc = disc_of({set});
+    disc.lower_case_names = true;
+    return disc;
+}
+
+Disc multi_angle(int angles) {
+    if (angles < 2 || angles > MAX_ANGLES) {
+        throw std::out_of_range("an angle block holds 2 to 9 angles");
+    }
+    Packer packer;
+    TitleSet set = plain_set();
+    set.vobus.push_back(packer.unit(0, 3, 1, 1));
+    const std::size_t block = set.vobus.size();
+    constexpr int ROUNDS = 3;
+    for (int round = 0; round < ROUNDS; ++round) {
+        for (int angle = 1; angle <= angles; ++angle) {
+            // Units of unequal sizes, so that an address taken from the
+            // wrong unit shows.
+            set.vobus.push_back(packer.unit(angle, 1 + angle + round % 2, 1,
+                                            static_cast<std::uint8_t>(1 + angle)));
+        }
+    }
+    set.vobus.push_back(packer.unit(0, 2, 1, static_cast<std::uint8_t>(angles + 2)));
+    std::vector<Cell> cells = {cell_of_vobus(set, 0, 0, seconds(1))};
+    for (int angle = 1; angle <= angles; ++angle) {
+        Cell cell = angle_cell(set, block, angle, seconds(2, 5));
+        cell.block_mode = angle == 1 ? BlockMode::first
+                                     : (angle == angles ? BlockMode::last : BlockMode::middle);
+        cells.push_back(cell);
+    }
+    cells.push_back(cell_of_vobus(set, set.vobus.size() - 1, set.vobus.size() - 1, seconds(1)));
+    set.program_chains.push_back(chain_of(cells, {1, 2, angles + 2}));
+    set.titles.push_back({{{1, 1}, {1, 2}, {1, 3}}, angles});
+    return disc_of({set});
+}
+
+Disc cell_past_end() {
+    Packer packer;
+    TitleSet set = plain_set();
+    set.vobus.push_back(packer.unit(0, 3, 1, 1));
+    set.vobus.push_back(packer.unit(0, 3, 1, 2));
+    const auto places = lay_out(set);
+    Cell beyond = cell_of_vobus(set, 1, 1, seconds(1));
+    beyond.first_sector = places.back().last + 10;
+    beyond.last_sector = places.back().last + 20;
+    set.program_chains.push_back(chain_of({cell_of_vobus(set, 0, 0, seconds(1)), beyond}, {1, 2}));
+    set.titles.push_back({{{1, 1}, {1, 2}}, 1});
+    return disc_of({set});
+}
+
+Disc damaged_ifos() {
+    Disc disc = two_titles_one_set();
+    disc.vmg_damage = IfoDamage::bad_identifier;
+    disc.vts_damage = {IfoDamage::truncated, IfoDamage::table_past_end};
+    return disc;
+}
+
+}  // namespace packtest::disc
