@@ -7,8 +7,10 @@
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
 #include "front/command_line.hpp"
+#include "front/disc_listing.hpp"
 #include "front/progress.hpp"
 #include "front/stream_report.hpp"
+#include "io/folder.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
@@ -129,6 +131,9 @@ int run_packrift(int argc, char** argv) {
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "packrift");
         return EXIT_FAILED;
+    }
+    if (is_folder(argv[1])) {
+        return run_disc(argc, argv);
     }
     // Nothing of an earlier run in the same process (its failures) carries over.
     input_file = NamedFile{};
