@@ -78,6 +78,9 @@ Planning plan_title(const TitleSetInfo& set, int title_in_set, int angle) {
             plan_chain(set, chain, static_cast<std::size_t>(angle), planning);
         }
     }
+    if (!planning.plan.problem.empty()) {
+        planning.plan.cells.clear();
+    }
     return planning;
 }
 
