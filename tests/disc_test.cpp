@@ -61,7 +61,7 @@ TEST(IfoParsers, EveryDamagedFileGivesItsReason) {
         {"a title table cut short", false, [](Bytes& b) { b.resize(100); }, "truncated"},
         {"not a video manager", false, [](Bytes& b) { b[9] = 'X'; }, "no DVDVIDEO-VMG at its start"},
         {"no title table", false, [](Bytes& b) { put_be32_at(b, 196, 0); }, "no title table"},
-        {"a title table offset past the end", false, [](Bytes& b) { put_be32_at(b, 196, 2); },
+        {"a title table offset past the end", false, [](Bytes& b) { put_be32_at(b, 196, 9); },
          "title table past the end of the file"},
         {"a title table longer than the file", false,
          [](Bytes& b) { put_be32_at(b, packtest::CRAFTED_TITLE_TABLE + 4, 4096); },
