@@ -69,18 +69,17 @@ std::string video_line(const VideoAttributes& video) {
 
 std::string audio_line(const AudioAttributes& audio, std::uint16_t control) {
     const int number = audio_stream_number(control);
-    const int id = audio_stream_id(audio.coding, number);
-    std::string line = "  audio " + (id == NO_STREAM_ID ? "#" + std::to_string(number) : hex_id(id)) + " " +
-                       audio_kind(audio.coding) + " " + std::to_string(audio.channels) + "ch";
+    const AudioTrackStream stream = audio_track_stream(audio.coding, number);
+    std::string line = "  audio " + (stream.id == NO_STREAM_ID ? "#" + std::to_string(number) : hex_id(stream.id)) +
+                       " " + audio_kind(audio.coding) + " " + std::to_string(audio.channels) + "ch";
     if (audio.sample_rate != 0) {
         line += " " + std::to_string(audio.sample_rate / KILOHERTZ) + " kHz";
     }
     if (audio.lpcm_bits != 0) {
         line += " " + std::to_string(audio.lpcm_bits) + "-bit";
     }
-    const std::string option = audio_extracting_option(audio.coding, id);
-    return line + " " + language_of(audio.language) + " (" + (option.empty() ? "no option extracts it" : option) +
-           ")\n";
+    return line + " " + language_of(audio.language) + " (" +
+           (stream.option.empty() ? "no option extracts it" : stream.option) + ")\n";
 }
 
 std::string subpicture_line(const SubpictureAttributes& subpicture, std::uint32_t control, bool wide) {
@@ -141,35 +140,17 @@ bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
 
 }  // namespace
 
-int audio_stream_id(AudioCoding coding, int stream_number) {
+AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number) {
     switch (coding) {
     case AudioCoding::ac3:
-        return AC3_FIRST + stream_number;
+        return {AC3_FIRST + stream_number, "-audio " + std::to_string(stream_number)};
     case AudioCoding::dts:
-        return DTS_FIRST + stream_number;
+        return {DTS_FIRST + stream_number, "-dts " + std::to_string(stream_number)};
     case AudioCoding::lpcm:
-        return LPCM_FIRST + stream_number;
+        return {LPCM_FIRST + stream_number, "-lpcm " + std::to_string(stream_number)};
     case AudioCoding::mpeg1:
     case AudioCoding::mpeg2:
-        return MPEG_AUDIO_FIRST + stream_number;
-    case AudioCoding::sdds:
-    case AudioCoding::unknown:
-        break;
-    }
-    return NO_STREAM_ID;
-}
-
-std::string audio_extracting_option(AudioCoding coding, int stream_id) {
-    switch (coding) {
-    case AudioCoding::ac3:
-        return "-audio " + std::to_string(stream_id - AC3_FIRST);
-    case AudioCoding::dts:
-        return "-dts " + std::to_string(stream_id - DTS_FIRST);
-    case AudioCoding::lpcm:
-        return "-lpcm " + std::to_string(stream_id - LPCM_FIRST);
-    case AudioCoding::mpeg1:
-    case AudioCoding::mpeg2:
-        return "-mpa " + std::to_string(stream_id - MPEG_AUDIO_FIRST);
+        return {MPEG_AUDIO_FIRST + stream_number, "-mpa " + std::to_string(stream_number)};
     case AudioCoding::sdds:
     case AudioCoding::unknown:
         break;

@@ -19,11 +19,15 @@ int run_disc(int argc, char** argv);
 // chain of its first chapter, with the option that extracts it.
 std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo& set);
 
-// The stream id of an audio track of this coding whose stream control gives
-// stream_number (0x80 + N for AC-3, 0xC0 + N for MPEG audio ...), or -1 for a
-// coding that has none; and the option that extracts it ("-audio 0"), or
-// empty.
-int audio_stream_id(AudioCoding coding, int stream_number);
-std::string audio_extracting_option(AudioCoding coding, int stream_id);
+// An audio track's stream as the pack loop meets it: its id (0x80 + N for
+// AC-3, 0xC0 + N for MPEG audio ...), or -1 for a coding that has none, and
+// the option that extracts it ("-audio 0"), or empty.
+struct AudioTrackStream {
+    int id = -1;
+    std::string option;
+};
+
+// The stream of an audio track of this coding whose stream control gives stream_number.
+AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number);
 
 }  // namespace packrift
