@@ -25,6 +25,7 @@ constexpr int LPCM_FIRST = 0xA0;
 constexpr int MPEG_AUDIO_FIRST = 0xC0;
 constexpr int SUBPICTURE_FIRST = 0x20;
 constexpr int NO_STREAM_ID = -1;
+constexpr unsigned STREAM_ID_MASK = 0xFF;  // stream and substream ids are one byte
 constexpr int KILOHERTZ = 1000;
 constexpr const char* NO_LANGUAGE = "--";
 
@@ -34,7 +35,7 @@ std::string plural(int count, const char* noun) {
 
 std::string hex_id(int id) {
     char text[sizeof "0xFF"];
-    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & 0xFFu);
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & STREAM_ID_MASK);
     return text;
 }
 
