@@ -529,17 +529,19 @@ TEST_F(Cli, AWriteFailureIsReportedOnceAndFailsTheRun) {
 
 TEST_F(Cli, AReadErrorIsReportedAndFailsTheRun) {
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows refuses to open a folder as a file, so a folder gives an open failure, not a read "
-                    "error; PackLoopFaults.AReadErrorEndsTheInputAfterTheSectorsAlreadyRead covers it in process";
+    GTEST_SKIP() << "Windows has no file that opens and then fails its first read; "
+                    "PackLoopFaults.AReadErrorEndsTheInputAfterTheSectorsAlreadyRead covers it in process";
 #else
-    // Linux opens a folder for reading; the first read fails. Neither the
-    // stream report nor a line for the missing video follows it.
-    fs::create_directory(dir / "folder.vob");
-    const auto result = run_packrift(dir, {"folder.vob", "-video", "0", "-streams"});
+    // A process's own memory opens for reading, and a read at offset 0, which
+    // nothing is mapped at, fails. Neither the stream report nor a line for
+    // the missing video follows it. (A folder is no longer read as a file:
+    // it names a disc.)
+    fs::create_symlink("/proc/self/mem", dir / "memory.vob");
+    const auto result = run_packrift(dir, {"memory.vob", "-video", "0", "-streams"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, opened("folder.m2v"));
-    EXPECT_EQ(result.err, perror_line("folder.vob", EISDIR));
-    EXPECT_EQ(file("folder.m2v"), Bytes{});
+    EXPECT_EQ(result.out, opened("memory.m2v"));
+    EXPECT_EQ(result.err, perror_line("memory.vob", EIO));
+    EXPECT_EQ(file("memory.m2v"), Bytes{});
 #endif
 }
 

@@ -128,8 +128,11 @@ void pass_over_failed_sector() {
     source.stream_file = NO_FILE;
 }
 
-bool can_seek(const NamedFile& file) {
-    return regular_file_size(file).has_value();
+// Whether the sectors after a failed one can be reached: a regular file,
+// whose size (a plain input's own, which /proc files give as 0) lies past it.
+bool can_pass_over(const NamedFile& file) {
+    const std::optional<std::uint64_t> size = regular_file_size(file);
+    return size.has_value() && (!source.whole_file || *size / SECTOR_SIZE > source.address);
 }
 
 // Takes on what a read gave. False when nothing more is to be read.
@@ -161,7 +164,7 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
         source.ended = true;
         return true;
     }
-    if (!can_seek(file)) {
+    if (!can_pass_over(file)) {
         report_io_error(file, outcome.error);
         source.ended = true;
         return true;

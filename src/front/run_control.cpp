@@ -8,9 +8,11 @@
 #include "demux/pack_loop.hpp"
 #include "demux/sector_source.hpp"
 #include "front/command_line.hpp"
+#include "front/disc_listing.hpp"
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
 #include "front/stream_report.hpp"
+#include "io/folder.hpp"
 #include "io/platform.hpp"
 #include "output/wav_output.hpp"
 
@@ -112,6 +114,9 @@ int run_packrift(int argc, char** argv) {
     }
     forget_earlier_runs();
     install_stop_handlers();
+    if (is_folder(argv[1])) {
+        return run_disc(argc, argv);
+    }
     if (!open_for_reading(input_file, argv[1])) {
         return EXIT_FAILED;
     }

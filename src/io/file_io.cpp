@@ -169,6 +169,36 @@ void close_file(NamedFile& file) {
     }
 }
 
+int read_small_file(const std::string& name, std::size_t limit, std::vector<unsigned char>& bytes) {
+    // Read in pieces until the end: a file's size is not known before.
+    constexpr std::size_t PIECE = 64 * 1024;
+    bytes.clear();
+    errno = 0;
+    std::FILE* stream = open_binary_file(name.c_str(), "rb");
+    if (stream == nullptr) {
+        return error_or_io_failure();
+    }
+    int error = 0;
+    while (error == 0) {
+        const std::size_t filled = bytes.size();
+        bytes.resize(filled + PIECE);
+        errno = 0;
+        const std::size_t got = current_io.read(bytes.data() + filled, 1, PIECE, stream);
+        bytes.resize(filled + got);
+        if (bytes.size() > limit) {
+            error = EFBIG;
+        } else if (got < PIECE) {
+            error = std::feof(stream) != 0 ? 0 : error_or_io_failure();
+            break;
+        }
+    }
+    current_io.close(stream);  // read only: nothing to lose at its close
+    if (error != 0) {
+        bytes.clear();
+    }
+    return error;
+}
+
 void* allocate_block(std::size_t size) {
     return current_io.allocate(size);
 }

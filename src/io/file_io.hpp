@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace packrift {
 
@@ -77,6 +78,12 @@ void write_block(NamedFile& file, const void* data, std::size_t length);
 
 // Closes the file if it is open; a failing close is reported like a failing write.
 void close_file(NamedFile& file);
+
+// Reads a whole small file (a table such as an IFO file) into bytes, through
+// the same read hook as the input. Returns 0, or the error number of what
+// failed, EFBIG for a file of more than limit bytes. Prints nothing: the
+// caller may have another copy to try.
+int read_small_file(const std::string& name, std::size_t limit, std::vector<unsigned char>& bytes);
 
 // Blocks start on a page boundary, as the page cache's pages do: the kernel
 // copies between them and a misaligned buffer at a fraction of the speed.

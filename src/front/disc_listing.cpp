@@ -1,0 +1,207 @@
+#include "front/disc_listing.hpp"
+
+#include <cstdio>
+#include <map>
+#include <optional>
+
+#include "disc/playback_time.hpp"
+#include "front/command_line.hpp"
+#include "front/disc_title.hpp"
+#include "front/run_control.hpp"
+
+namespace packrift {
+
+namespace {
+
+// The options that write an output; given without -title they ask for one.
+constexpr const char* OUTPUT_OPTIONS[] = {"-video", "-audio", "-lpcm", "-mpa", "-dts", "-chapters"};
+
+// DVD-Video's audio streams: AC-3, DTS and LPCM are substreams of private
+// stream 1 from 0x80, 0x88 and 0xA0; MPEG audio has its own stream ids from
+// 0xC0. Subpictures are substreams from 0x20.
+constexpr int AC3_FIRST = 0x80;
+constexpr int DTS_FIRST = 0x88;
+constexpr int LPCM_FIRST = 0xA0;
+constexpr int MPEG_AUDIO_FIRST = 0xC0;
+constexpr int SUBPICTURE_FIRST = 0x20;
+constexpr int NO_STREAM_ID = -1;
+constexpr unsigned STREAM_ID_MASK = 0xFF;  // stream and substream ids are one byte
+constexpr int KILOHERTZ = 1000;
+constexpr const char* NO_LANGUAGE = "--";
+
+std::string plural(int count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string hex_id(int id) {
+    char text[sizeof "0xFF"];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & STREAM_ID_MASK);
+    return text;
+}
+
+std::string language_of(const std::string& language) {
+    return language.empty() ? NO_LANGUAGE : language;
+}
+
+const char* audio_kind(AudioCoding coding) {
+    switch (coding) {
+    case AudioCoding::ac3:
+        return "AC-3";
+    case AudioCoding::mpeg1:
+    case AudioCoding::mpeg2:
+        return "MPEG audio";
+    case AudioCoding::lpcm:
+        return "LPCM";
+    case AudioCoding::dts:
+        return "DTS";
+    case AudioCoding::sdds:
+        return "SDDS";
+    case AudioCoding::unknown:
+        break;
+    }
+    return "unknown coding";
+}
+
+std::string video_line(const VideoAttributes& video) {
+    const std::string coding = video.mpeg_version == 0 ? "MPEG video" : "MPEG-" + std::to_string(video.mpeg_version);
+    return "  video " + coding + " " + std::to_string(video.width) + "x" + std::to_string(video.height) +
+           (video.pal ? " PAL" : " NTSC") + (video.wide ? " 16:9" : " 4:3") + "\n";
+}
+
+std::string audio_line(const AudioAttributes& audio, std::uint16_t control) {
+    const int number = audio_stream_number(control);
+    const AudioTrackStream stream = audio_track_stream(audio.coding, number);
+    std::string line = "  audio " + (stream.id == NO_STREAM_ID ? "#" + std::to_string(number) : hex_id(stream.id)) +
+                       " " + audio_kind(audio.coding) + " " + std::to_string(audio.channels) + "ch";
+    if (audio.sample_rate != 0) {
+        line += " " + std::to_string(audio.sample_rate / KILOHERTZ) + " kHz";
+    }
+    if (audio.lpcm_bits != 0) {
+        line += " " + std::to_string(audio.lpcm_bits) + "-bit";
+    }
+    return line + " " + language_of(audio.language) + " (" +
+           (stream.option.empty() ? "no option extracts it" : stream.option) + ")\n";
+}
+
+std::string subpicture_line(const SubpictureAttributes& subpicture, std::uint32_t control, bool wide) {
+    return "  subpicture " + hex_id(SUBPICTURE_FIRST + subpicture_stream_number(control, wide)) + " " +
+           language_of(subpicture.language) + "\n";
+}
+
+bool output_option_given(int argc, char** argv) {
+    for (const char* option : OUTPUT_OPTIONS) {
+        if (option_given(argc, argv, option)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The title sets the titles name, each read once, in the order first named;
+// the line of one that cannot be read is printed, and it is left out.
+std::map<int, std::optional<TitleSetInfo>> read_title_sets(const DiscFolder& folder, const VideoManager& manager,
+                                                          bool& ok) {
+    std::map<int, std::optional<TitleSetInfo>> sets;
+    for (const DiscTitle& title : manager.titles) {
+        if (sets.count(title.title_set) != 0) {
+            continue;
+        }
+        LoadedIfo<TitleSetInfo> loaded = load_title_set(folder, title.title_set);
+        if (!loaded.failure.empty()) {
+            std::fprintf(stderr, "%s\n", loaded.failure.c_str());
+            ok = false;
+            sets[title.title_set] = std::nullopt;
+        } else {
+            sets[title.title_set] = std::move(loaded.record);
+        }
+    }
+    return sets;
+}
+
+bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
+    bool ok = true;
+    const std::map<int, std::optional<TitleSetInfo>> sets = read_title_sets(folder, manager, ok);
+    for (std::size_t i = 0; i < manager.titles.size(); ++i) {
+        const DiscTitle& title = manager.titles[i];
+        const std::optional<TitleSetInfo>& set = sets.at(title.title_set);
+        if (!set) {
+            continue;
+        }
+        if (static_cast<std::size_t>(title.title_in_set) > set->titles.size()) {
+            std::fprintf(stderr, "%s: no title %d in its chapter table, so title %s is left out\n",
+                         title_set_file_name(title.title_set, 0, ".IFO").c_str(), title.title_in_set,
+                         std::to_string(i + 1).c_str());
+            ok = false;
+            continue;
+        }
+        std::fputs(title_listing(static_cast<int>(i + 1), title, *set).c_str(), stdout);
+    }
+    return ok;
+}
+
+}  // namespace
+
+AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number) {
+    switch (coding) {
+    case AudioCoding::ac3:
+        return {AC3_FIRST + stream_number, "-audio " + std::to_string(stream_number)};
+    case AudioCoding::dts:
+        return {DTS_FIRST + stream_number, "-dts " + std::to_string(stream_number)};
+    case AudioCoding::lpcm:
+        return {LPCM_FIRST + stream_number, "-lpcm " + std::to_string(stream_number)};
+    case AudioCoding::mpeg1:
+    case AudioCoding::mpeg2:
+        return {MPEG_AUDIO_FIRST + stream_number, "-mpa " + std::to_string(stream_number)};
+    case AudioCoding::sdds:
+    case AudioCoding::unknown:
+        break;
+    }
+    return {};
+}
+
+std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo& set) {
+    // The parser has checked that the title's chapters name chains of the set.
+    const std::vector<Chapter>& chapters = set.titles.at(static_cast<std::size_t>(title.title_in_set) - 1);
+    const ProgramChain& chain = set.program_chains.at(static_cast<std::size_t>(chapters.front().program_chain) - 1);
+    std::string text = "title " + std::to_string(number) + ": " + listing_clock(milliseconds_of(chain.playback_time)) +
+                       ", " + plural(title.chapters, "chapter") + ", " + plural(title.angles, "angle") +
+                       ", title set " + std::to_string(title.title_set) + "\n";
+    text += video_line(set.video);
+    for (std::size_t i = 0; i < set.audio.size(); ++i) {
+        if (audio_present(chain.audio_control[i])) {
+            text += audio_line(set.audio[i], chain.audio_control[i]);
+        }
+    }
+    for (std::size_t i = 0; i < set.subpictures.size(); ++i) {
+        if (subpicture_present(chain.subpicture_control[i])) {
+            text += subpicture_line(set.subpictures[i], chain.subpicture_control[i], set.video.wide);
+        }
+    }
+    return text;
+}
+
+int run_disc(int argc, char** argv) {
+    const std::string disc = argv[1];
+    const std::optional<DiscFolder> folder = find_disc_folder(disc);
+    if (!folder) {
+        std::fprintf(stderr, "%s: no VIDEO_TS.IFO here, so not a DVD-Video folder\n", disc.c_str());
+        return EXIT_FAILED;
+    }
+    LoadedIfo<VideoManager> manager = load_video_manager(*folder);
+    if (!manager.failure.empty()) {
+        std::fprintf(stderr, "%s\n", manager.failure.c_str());
+        return EXIT_FAILED;
+    }
+    if (option_given(argc, argv, TITLE_OPTION)) {
+        return run_disc_title(DiscRun{disc, *folder, std::move(manager.record)}, argc, argv);
+    }
+    bool ok = print_listing(*folder, manager.record);
+    if (output_option_given(argc, argv)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
+        ok = false;
+    }
+    return ok ? EXIT_OK : EXIT_FAILED;
+}
+
+}  // namespace packrift

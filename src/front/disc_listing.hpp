@@ -1,0 +1,33 @@
+#pragma once
+// A disc given as a folder: the listing of its titles, or, with -title, the
+// reading of one title.
+
+#include <string>
+
+#include "disc/disc_folder.hpp"
+#include "disc/ifo_tables.hpp"
+
+namespace packrift {
+
+inline constexpr const char* TITLE_OPTION = "-title";
+
+// The run when argv[1] names a folder. Returns the exit status.
+int run_disc(int argc, char** argv);
+
+// The lines of one title of the listing: its time, chapters, angles and
+// title set, its video, and each audio and subpicture track of the program
+// chain of its first chapter, with the option that extracts it.
+std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo& set);
+
+// An audio track's stream as the pack loop meets it: its id (0x80 + N for
+// AC-3, 0xC0 + N for MPEG audio ...), or -1 for a coding that has none, and
+// the option that extracts it ("-audio 0"), or empty.
+struct AudioTrackStream {
+    int id = -1;
+    std::string option;
+};
+
+// The stream of an audio track of this coding whose stream control gives stream_number.
+AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number);
+
+}  // namespace packrift

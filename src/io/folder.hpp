@@ -1,0 +1,28 @@
+#pragma once
+// Folders, for a disc given as its folder: whether a name is one, and what it
+// holds. Names are UTF-8 strings, as everywhere in packrift; they become
+// system paths here only, without the ANSI code page in between on Windows.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace packrift {
+
+struct FolderEntry {
+    std::string name;  // as the file system spells it
+    bool folder = false;
+    std::uint64_t size = 0;  // of a file; 0 for a folder
+};
+
+// Whether path names a folder (a link to one counts).
+bool is_folder(const std::string& path);
+
+// What the folder holds, in no particular order; nothing when it cannot be listed.
+std::optional<std::vector<FolderEntry>> list_folder(const std::string& path);
+
+// The name of an entry of folder, joined with the separator every system takes.
+std::string path_in_folder(const std::string& folder, const std::string& name);
+
+}  // namespace packrift
