@@ -88,6 +88,9 @@ inline constexpr const StreamKindRow& row_of(StreamKind kind) {
     return STREAM_KIND_TABLE[index_of(kind)];
 }
 
+// The row of subpicture substreams, which no option writes.
+inline constexpr const StreamKindRow& SUBPICTURE_ROW = STREAM_KIND_TABLE[OUTPUT_KINDS];
+
 // The row of a substream number or of a PES stream id: the first row whose
 // range holds it ("other" for any substream of no kind), or null.
 inline const StreamKindRow* kind_of_id(bool substream, int id) {

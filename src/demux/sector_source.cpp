@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "disc/nav_pack.hpp"
 #include "io/platform.hpp"
 
 namespace packrift {
@@ -17,6 +18,7 @@ constexpr std::uint64_t ENDLESS = std::numeric_limits<std::uint64_t>::max();
 // the tries after a failed sector lie 1, 2, 4 ... sectors further on, up to this.
 constexpr std::uint64_t LONGEST_STEP = 1024;
 constexpr std::size_t NO_FILE = std::numeric_limits<std::size_t>::max();
+constexpr std::uint64_t NO_UNIT = std::numeric_limits<std::uint64_t>::max();
 
 struct Source {
     unsigned char* block = nullptr;
@@ -27,6 +29,11 @@ struct Source {
     std::vector<SectorRun> runs;
     std::size_t run = 0;
     std::uint64_t address = 0;    // the next sector to read
+    // The unit being read: the run itself, or in an interleaved run one
+    // angle's unit, which its navigation pack bounds and leads on from.
+    std::uint64_t unit_last = 0;
+    std::uint64_t next_unit = 0;  // the angle's next unit, or NO_UNIT
+    bool at_unit_start = false;   // the next sector read is a unit's navigation pack
     std::size_t stream_file = NO_FILE;  // where the files' streams stand, to spare a seek
     std::uint64_t stream_sector = 0;
 
@@ -96,17 +103,47 @@ const SectorRun& current_run() {
     return source.runs[source.run];
 }
 
-// Moves on to the next run when the current one is read; false at the end.
+// A unit begins at address: damage steps start afresh there. An interleaved
+// run's units are bounded by their navigation packs once read.
+void begin_unit(std::uint64_t address) {
+    source.address = address;
+    source.unit_last = current_run().last;
+    source.next_unit = NO_UNIT;
+    source.at_unit_start = current_run().interleaved;
+    source.one_at_a_time = false;
+    source.step = 1;
+}
+
+// Moves on to the angle's next unit, or the next run, once the current one
+// is read; false at the end.
 bool find_sectors_to_read() {
-    while (source.run < source.runs.size() && source.address > current_run().last) {
-        ++source.run;
-        source.one_at_a_time = false;
-        source.step = 1;
-        if (source.run < source.runs.size()) {
-            source.address = current_run().first;
+    while (source.run < source.runs.size() && source.address > source.unit_last) {
+        if (source.next_unit != NO_UNIT) {
+            begin_unit(source.next_unit);
+            continue;
+        }
+        if (++source.run < source.runs.size()) {
+            begin_unit(current_run().first);
         }
     }
     return source.run < source.runs.size();
+}
+
+// The unit's navigation pack, just read at address - 1, says where the unit
+// ends and where the angle goes on. Without one the rest of the cell is read
+// in order: nothing of it is lost, though angles may mix.
+void bound_unit(const unsigned char* nav_pack) {
+    source.at_unit_start = false;
+    const std::uint64_t start = source.address - 1;
+    const DsiReading dsi = read_dsi(nav_pack, SECTOR_SIZE);
+    if (dsi.status != NavPackReading::dsi_found) {
+        return;
+    }
+    source.unit_last = std::min(start + dsi.unit.unit_end, current_run().last);
+    const std::uint64_t next = start + dsi.unit.next_unit_start;
+    if (!dsi.unit.last_unit && next > source.unit_last && next <= current_run().last) {
+        source.next_unit = next;
+    }
 }
 
 bool place_stream(const Place& place) {
@@ -120,7 +157,8 @@ bool place_stream(const Place& place) {
 
 // A sector that failed: it and the sectors the step jumps over are not read.
 void pass_over_failed_sector() {
-    const std::uint64_t room = current_run().last - source.address + 1;
+    source.at_unit_start = false;  // a unit whose navigation pack is lost is read on in order
+    const std::uint64_t room = source.unit_last - source.address + 1;
     const std::uint64_t jumped = std::min(source.step, room);
     count_unread(source.address, jumped);
     source.address += jumped;
@@ -174,6 +212,7 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
         if (source.whole_file) {
             source.files[0].sectors = regular_file_size(file).value_or(0) / SECTOR_SIZE;
             source.runs[0].last = std::max(source.files[0].sectors, source.address) - 1;
+            source.unit_last = source.runs[0].last;
         }
         source.one_at_a_time = true;
         source.retry_end = source.address - outcome.items + asked;
@@ -197,16 +236,19 @@ bool refill() {
             source.ended = true;  // a run past the files: checked before the run begins
             return false;
         }
-        const std::uint64_t in_run = current_run().last - source.address + 1;
-        const std::size_t asked = source.one_at_a_time
+        const std::uint64_t in_unit = source.unit_last - source.address + 1;
+        const std::size_t asked = source.one_at_a_time || source.at_unit_start
                                       ? 1
                                       : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                            {READ_BATCH_SECTORS, in_run, place.left}));
+                                            {READ_BATCH_SECTORS, in_unit, place.left}));
         if (!place_stream(place)) {
             take_read(place, asked, {0, errno != 0 ? errno : EIO});
             continue;
         }
         take_read(place, asked, read_items(*source.files[place.file].file, source.block, SECTOR_SIZE, asked));
+        if (source.at_unit_start && source.fill > 0) {
+            bound_unit(source.block);
+        }
     }
     return true;
 }
@@ -216,7 +258,9 @@ void start_source(const std::vector<SourceFile>& files, const std::vector<Sector
     source = Source{};
     source.files = files;
     source.runs = runs;
-    source.address = runs.empty() ? 0 : runs.front().first;
+    if (!runs.empty()) {
+        begin_unit(runs.front().first);
+    }
     unread.clear();
 }
 

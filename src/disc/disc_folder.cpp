@@ -120,6 +120,15 @@ const FolderEntry* find_file(const DiscFolder& folder, const std::string& name) 
     return find_entry(folder.entries, name, false);
 }
 
+std::string disc_name(const std::string& path) {
+    constexpr const char* ROOT_DISC_NAME = "dvd";
+    std::vector<std::string> names = full_path_names(path);
+    if (!names.empty() && same_name(names.back(), VIDEO_MANAGER_NAME)) {
+        names.pop_back();
+    }
+    return names.empty() ? ROOT_DISC_NAME : names.back();
+}
+
 std::string title_set_file_name(int title_set, int part, const char* extension) {
     char name[32];
     std::snprintf(name, sizeof name, "VTS_%02d_%d", title_set % 100, part % 10);

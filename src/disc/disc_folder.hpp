@@ -38,6 +38,11 @@ struct LoadedIfo {
 LoadedIfo<VideoManager> load_video_manager(const DiscFolder& folder);
 LoadedIfo<TitleSetInfo> load_title_set(const DiscFolder& folder, int title_set);
 
+// What a disc's outputs are named after: the last name of its folder's
+// full path, or its parent's when that is VIDEO_TS in any case; "dvd" for
+// a drive's root.
+std::string disc_name(const std::string& path);
+
 // "VTS_01_0.IFO" for title set 1: a title set's file name, in upper case.
 std::string title_set_file_name(int title_set, int part, const char* extension);
 

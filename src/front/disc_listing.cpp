@@ -7,23 +7,13 @@
 #include "disc/playback_time.hpp"
 #include "front/command_line.hpp"
 #include "front/disc_title.hpp"
+#include "front/outputs.hpp"
 #include "front/run_control.hpp"
 
 namespace packrift {
 
 namespace {
 
-// The options that write an output; given without -title they ask for one.
-constexpr const char* OUTPUT_OPTIONS[] = {"-video", "-audio", "-lpcm", "-mpa", "-dts", "-chapters"};
-
-// DVD-Video's audio streams: AC-3, DTS and LPCM are substreams of private
-// stream 1 from 0x80, 0x88 and 0xA0; MPEG audio has its own stream ids from
-// 0xC0. Subpictures are substreams from 0x20.
-constexpr int AC3_FIRST = 0x80;
-constexpr int DTS_FIRST = 0x88;
-constexpr int LPCM_FIRST = 0xA0;
-constexpr int MPEG_AUDIO_FIRST = 0xC0;
-constexpr int SUBPICTURE_FIRST = 0x20;
 constexpr int NO_STREAM_ID = -1;
 constexpr unsigned STREAM_ID_MASK = 0xFF;  // stream and substream ids are one byte
 constexpr int KILOHERTZ = 1000;
@@ -83,18 +73,12 @@ std::string audio_line(const AudioAttributes& audio, std::uint16_t control) {
            (stream.option.empty() ? "no option extracts it" : stream.option) + ")\n";
 }
 
-std::string subpicture_line(const SubpictureAttributes& subpicture, std::uint32_t control, bool wide) {
-    return "  subpicture " + hex_id(SUBPICTURE_FIRST + subpicture_stream_number(control, wide)) + " " +
-           language_of(subpicture.language) + "\n";
+int subpicture_id(std::uint32_t control, bool wide) {
+    return SUBPICTURE_ROW.first + subpicture_stream_number(control, wide);
 }
 
-bool output_option_given(int argc, char** argv) {
-    for (const char* option : OUTPUT_OPTIONS) {
-        if (option_given(argc, argv, option)) {
-            return true;
-        }
-    }
-    return false;
+std::string subpicture_line(const SubpictureAttributes& subpicture, std::uint32_t control, bool wide) {
+    return "  subpicture " + hex_id(subpicture_id(control, wide)) + " " + language_of(subpicture.language) + "\n";
 }
 
 // The title sets the titles name, each read once, in the order first named;
@@ -142,27 +126,54 @@ bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
 }  // namespace
 
 AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number) {
+    StreamKind kind = StreamKind::ac3_audio;
     switch (coding) {
     case AudioCoding::ac3:
-        return {AC3_FIRST + stream_number, "-audio " + std::to_string(stream_number)};
+        break;
     case AudioCoding::dts:
-        return {DTS_FIRST + stream_number, "-dts " + std::to_string(stream_number)};
+        kind = StreamKind::dts_audio;
+        break;
     case AudioCoding::lpcm:
-        return {LPCM_FIRST + stream_number, "-lpcm " + std::to_string(stream_number)};
+        kind = StreamKind::lpcm_audio;
+        break;
     case AudioCoding::mpeg1:
     case AudioCoding::mpeg2:
-        return {MPEG_AUDIO_FIRST + stream_number, "-mpa " + std::to_string(stream_number)};
+        kind = StreamKind::mpeg_audio;
+        break;
     case AudioCoding::sdds:
     case AudioCoding::unknown:
-        break;
+        return {};
     }
-    return {};
+    const StreamKindRow& row = row_of(kind);
+    return {row.first + stream_number, std::string(row.option) + " " + std::to_string(stream_number), row.substream};
+}
+
+std::vector<StreamLanguage> title_languages(const TitleSetInfo& set, const ProgramChain& chain) {
+    std::vector<StreamLanguage> languages;
+    for (std::size_t i = 0; i < set.audio.size(); ++i) {
+        const AudioTrackStream stream =
+            audio_track_stream(set.audio[i].coding, audio_stream_number(chain.audio_control[i]));
+        if (audio_present(chain.audio_control[i]) && stream.id != NO_STREAM_ID) {
+            languages.push_back({stream.substream, stream.id, language_of(set.audio[i].language)});
+        }
+    }
+    for (std::size_t i = 0; i < set.subpictures.size(); ++i) {
+        if (subpicture_present(chain.subpicture_control[i])) {
+            languages.push_back({true, subpicture_id(chain.subpicture_control[i], set.video.wide),
+                                 language_of(set.subpictures[i].language)});
+        }
+    }
+    return languages;
+}
+
+const ProgramChain& first_program_chain(const DiscTitle& title, const TitleSetInfo& set) {
+    // The parser has checked that the title's chapters name chains of the set.
+    const std::vector<Chapter>& chapters = set.titles.at(static_cast<std::size_t>(title.title_in_set) - 1);
+    return set.program_chains.at(static_cast<std::size_t>(chapters.front().program_chain) - 1);
 }
 
 std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo& set) {
-    // The parser has checked that the title's chapters name chains of the set.
-    const std::vector<Chapter>& chapters = set.titles.at(static_cast<std::size_t>(title.title_in_set) - 1);
-    const ProgramChain& chain = set.program_chains.at(static_cast<std::size_t>(chapters.front().program_chain) - 1);
+    const ProgramChain& chain = first_program_chain(title, set);
     std::string text = "title " + std::to_string(number) + ": " + listing_clock(milliseconds_of(chain.playback_time)) +
                        ", " + plural(title.chapters, "chapter") + ", " + plural(title.angles, "angle") +
                        ", title set " + std::to_string(title.title_set) + "\n";
@@ -196,7 +207,7 @@ int run_disc(int argc, char** argv) {
         return run_disc_title(DiscRun{disc, *folder, std::move(manager.record)}, argc, argv);
     }
     bool ok = print_listing(*folder, manager.record);
-    if (output_option_given(argc, argv)) {
+    if (any_output_requested(argc, argv)) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
         ok = false;

@@ -6,6 +6,7 @@
 
 #include "disc/disc_folder.hpp"
 #include "disc/ifo_tables.hpp"
+#include "front/stream_report.hpp"
 
 namespace packrift {
 
@@ -25,9 +26,18 @@ std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo
 struct AudioTrackStream {
     int id = -1;
     std::string option;
+    bool substream = false;  // of private stream 1
 };
 
 // The stream of an audio track of this coding whose stream control gives stream_number.
 AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number);
+
+// The program chain of a title's first chapter, whose stream control names
+// the streams the title plays.
+const ProgramChain& first_program_chain(const DiscTitle& title, const TitleSetInfo& set);
+
+// The language of every audio and subpicture stream the title's first
+// program chain plays ("--" when the attributes give none).
+std::vector<StreamLanguage> title_languages(const TitleSetInfo& set, const ProgramChain& chain);
 
 }  // namespace packrift

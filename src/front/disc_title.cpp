@@ -1,18 +1,136 @@
 #include "front/disc_title.hpp"
 
+#include <array>
 #include <cstdio>
 
+#include "disc/title_plan.hpp"
+#include "disc/vob_set.hpp"
+#include "front/command_line.hpp"
+#include "front/disc_listing.hpp"
 #include "front/run_control.hpp"
 
 namespace packrift {
 
-// Not built yet: the title's sectors, found by title_cells and the VOB set,
-// are to pass through the pack loop as a file's do.
+namespace {
+
+inline constexpr const char* ANGLE_OPTION = "-angle";
+constexpr int FIRST_ANGLE = 1;
+// A title set's VOB files run from VTS_nn_1.VOB to VTS_nn_9.VOB.
+constexpr std::size_t MOST_VOB_FILES = 9;
+
+// The number after the last argument that holds option, or fallback.
+int last_number_of(int argc, char** argv, const char* option, int fallback) {
+    int number = fallback;
+    for (int i = 2; i < argc; ++i) {
+        if (contains_option(argv[i], option)) {
+            number = number_after(argc, argv, i);
+        }
+    }
+    return number;
+}
+
+// "(titles 1 to 5)", "(only title 1)".
+std::string range_of(const char* noun, std::size_t count) {
+    if (count == 1) {
+        return std::string("(only ") + noun + " 1)";
+    }
+    return std::string("(") + noun + "s 1 to " + std::to_string(count) + ")";
+}
+
+bool fail(const DiscRun& disc, const std::string& what) {
+    std::fprintf(stderr, "%s: %s\n", disc.argument.c_str(), what.c_str());
+    return false;
+}
+
+// What a title read needs, found and checked before any output is opened.
+struct TitleRead {
+    int number = 0;
+    int angle = FIRST_ANGLE;
+    DiscTitle title;
+    TitleSetInfo set;
+    CellPlan plan;
+    VobSet vobs;
+};
+
+bool choose_title(const DiscRun& disc, int argc, char** argv, TitleRead& read) {
+    read.number = last_number_of(argc, argv, TITLE_OPTION, 0);
+    read.angle = last_number_of(argc, argv, ANGLE_OPTION, FIRST_ANGLE);
+    const std::size_t titles = disc.manager.titles.size();
+    if (read.number < 1 || static_cast<std::size_t>(read.number) > titles) {
+        return fail(disc, "no title " + std::to_string(read.number) + " " +
+                              (titles == 0 ? std::string("(the disc has none)") : range_of("title", titles)));
+    }
+    read.title = disc.manager.titles[static_cast<std::size_t>(read.number) - 1];
+    if (read.angle < 1 || read.angle > read.title.angles) {
+        return fail(disc, "title " + std::to_string(read.number) + " has no angle " + std::to_string(read.angle) +
+                              " " + range_of("angle", static_cast<std::size_t>(std::max(read.title.angles, 1))));
+    }
+    return true;
+}
+
+bool plan_title(const DiscRun& disc, TitleRead& read) {
+    LoadedIfo<TitleSetInfo> loaded = load_title_set(disc.folder, read.title.title_set);
+    if (!loaded.failure.empty()) {
+        std::fprintf(stderr, "%s\n", loaded.failure.c_str());
+        return false;
+    }
+    read.set = std::move(loaded.record);
+    read.plan = title_cells(read.set, read.title.title_in_set, read.angle);
+    if (!read.plan.problem.empty()) {
+        return fail(disc, "title " + std::to_string(read.number) + ": " + read.plan.problem);
+    }
+    read.vobs = find_vob_files(disc.folder, read.title.title_set);
+    for (const PlannedCell& cell : read.plan.cells) {
+        if (!lies_within(read.vobs, cell.first_sector, cell.last_sector)) {
+            return fail(disc, "title " + std::to_string(read.number) + ", cell " + std::to_string(cell.cell) +
+                                  " lies past the end of the VOB files of title set " +
+                                  std::to_string(read.title.title_set));
+        }
+    }
+    return true;
+}
+
+// "dvd-title2", or "dvd-title2-angle3" for an angle after the first.
+std::string stem_of(const DiscRun& disc, const TitleRead& read) {
+    std::string stem = disc_name(disc.argument) + "-title" + std::to_string(read.number);
+    if (read.angle > FIRST_ANGLE) {
+        stem += "-angle" + std::to_string(read.angle);
+    }
+    return stem;
+}
+
+std::string chapters_of(const TitleRead& read) {
+    const ChapterStarts starts = chapter_starts(read.set, read.title.title_in_set, read.angle);
+    return chapters_text(starts.milliseconds);
+}
+
+}  // namespace
+
 int run_disc_title(const DiscRun& disc, int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    std::fprintf(stderr, "%s: reading a title is not built yet\n", disc.argument.c_str());
-    return EXIT_FAILED;
+    TitleRead read;
+    if (!choose_title(disc, argc, argv, read) || !plan_title(disc, read)) {
+        return EXIT_FAILED;
+    }
+    // The VOB files stay open for the run, so that no output can be one of them.
+    std::array<NamedFile, MOST_VOB_FILES> vob_files;
+    SplitInput input;
+    input.name = disc.argument;
+    for (std::size_t i = 0; i < read.vobs.files.size(); ++i) {
+        if (!open_for_reading(vob_files[i], read.vobs.files[i].path)) {
+            for (NamedFile& opened : vob_files) {
+                close_file(opened);
+            }
+            return EXIT_FAILED;
+        }
+        input.files.push_back(&vob_files[i]);
+        input.source_files.push_back({&vob_files[i], read.vobs.files[i].sectors});
+    }
+    for (const PlannedCell& cell : read.plan.cells) {
+        input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
+    }
+    input.naming = {disc.argument, stem_of(disc, read), chapters_of(read)};
+    input.languages = title_languages(read.set, first_program_chain(read.title, read.set));
+    return split(argc, argv, input);
 }
 
 }  // namespace packrift

@@ -72,6 +72,20 @@ bool open_output(StreamKind kind, int number, const OutputNaming& naming,
     return replaced_one_closed_cleanly;
 }
 
+// Writes the chapters file of a title at once: it is whole from the start.
+bool write_chapters(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs) {
+    NamedFile chapters;
+    const std::string name = *naming.stem + CHAPTERS_SUFFIX;
+    if (!open_untruncated(chapters, name) || refuse_if_open(chapters, inputs) || !start_output(chapters)) {
+        return false;
+    }
+    std::printf("opened %s for writing\n", name.c_str());
+    std::fflush(stdout);
+    write_block(chapters, naming.chapters->data(), naming.chapters->size());
+    close_file(chapters);
+    return !chapters.failed;
+}
+
 // What the user is told of an output that took everything and still stayed
 // empty, because the input never held its stream: a wrong number must not
 // look like a broken tool.
@@ -157,7 +171,7 @@ bool finish_output(StreamKind kind, int number, const StreamsFound& tally, bool 
 }  // namespace
 
 OutputNaming naming_of_file(const std::string& input_path) {
-    return {input_path, output_name(input_path, "")};
+    return {input_path, output_name(input_path, ""), std::nullopt};
 }
 
 bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
@@ -172,6 +186,9 @@ bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
             numbers[k] = number_after(argc, argv, i);
             ok = open_output(kind, numbers[k], naming, inputs) && ok;
         }
+        if (naming.chapters && naming.stem && contains_option(argv[i], CHAPTERS_OPTION)) {
+            ok = write_chapters(naming, inputs) && ok;
+        }
     }
     return ok;
 }
@@ -182,7 +199,7 @@ bool any_output_requested(int argc, char** argv) {
             return true;
         }
     }
-    return false;
+    return option_given(argc, argv, CHAPTERS_OPTION);
 }
 
 bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole) {

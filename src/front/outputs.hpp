@@ -10,11 +10,16 @@
 
 namespace packrift {
 
+inline constexpr const char* CHAPTERS_OPTION = "-chapters";
+inline constexpr const char* CHAPTERS_SUFFIX = ".chapters.txt";
+
 // How outputs are named: the stem their suffixes follow, or nothing when the
-// input's name gives none (source then names the input in the message).
+// input's name gives none (source then names the input in the message); and
+// for a title the text of its chapters, which -chapters writes.
 struct OutputNaming {
     std::string source;
     std::optional<std::string> stem;
+    std::optional<std::string> chapters;
 };
 
 // The stem of a file's outputs: its path up to its first lower-case ".vob".
@@ -23,13 +28,14 @@ OutputNaming naming_of_file(const std::string& input_path);
 // Examines every argument after the input, in order, each whole, and opens
 // the output of every kind whose option it contains; a later option of a
 // kind replaces the earlier output, which is closed at once and stays empty.
-// An output that is one of inputs, or another output, is left untouched.
+// -chapters writes a title's chapters at once. An output that is one of
+// inputs, or another output, is left untouched.
 // numbers receives each option's number. False when an output could not be
 // named or opened.
 bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
                             const std::vector<const NamedFile*>& inputs, OutputNumbers& numbers);
 
-// Whether any output is open (or was asked for and failed to open).
+// Whether an option that writes an output (-chapters included) is given.
 bool any_output_requested(int argc, char** argv);
 
 // Writes what each output still holds and closes it, in kind order, each

@@ -1,5 +1,6 @@
 #include "front/run_control.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -104,6 +105,36 @@ void forget_earlier_runs() {
 
 }  // namespace
 
+int split(int argc, char** argv, const SplitInput& input) {
+    std::vector<const NamedFile*> inputs(input.files.begin(), input.files.end());
+    OutputNumbers numbers;
+    numbers.fill(NO_NUMBER);
+    bool ok = open_requested_outputs(argc, argv, input.naming, inputs, numbers);
+    const bool report = option_given(argc, argv, STREAMS_OPTION);
+    const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    name_stream_languages(input.languages);
+    if (input.whole_file) {
+        read_whole_file(*input.files.front());
+    } else {
+        read_runs(input.source_files, input.runs);
+    }
+    const StreamsFound found = demux_packs(numbers, hooks);
+    const bool stopped = source_interrupted();
+    ok = tell_unread_sectors() && ok;
+    const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
+    ok = finish_outputs(numbers, found, !read_failed && !stopped) && ok;
+    for (NamedFile* file : input.files) {
+        close_file(*file);
+    }
+    if (stopped) {
+        return end_stopped(input.name.c_str());
+    }
+    if (report && !read_failed) {
+        print_stream_report();
+    }
+    return ok && !read_failed ? EXIT_OK : EXIT_FAILED;
+}
+
 int run_packrift(int argc, char** argv) {
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "packrift");
@@ -120,24 +151,12 @@ int run_packrift(int argc, char** argv) {
     if (!open_for_reading(input_file, argv[1])) {
         return EXIT_FAILED;
     }
-    OutputNumbers numbers;
-    numbers.fill(NO_NUMBER);
-    bool ok = open_requested_outputs(argc, argv, naming_of_file(argv[1]), {&input_file}, numbers);
-    const bool report = option_given(argc, argv, STREAMS_OPTION);
-    const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
-    read_whole_file(input_file);
-    const StreamsFound found = demux_packs(numbers, hooks);
-    const bool stopped = source_interrupted();
-    ok = tell_unread_sectors() && ok;
-    ok = finish_outputs(numbers, found, !input_file.failed && !stopped) && ok;
-    close_file(input_file);
-    if (stopped) {
-        return end_stopped(argv[1]);
-    }
-    if (report && !input_file.failed) {
-        print_stream_report();
-    }
-    return ok && !input_file.failed ? EXIT_OK : EXIT_FAILED;
+    SplitInput input;
+    input.name = argv[1];
+    input.naming = naming_of_file(argv[1]);
+    input.files = {&input_file};
+    input.whole_file = true;
+    return split(argc, argv, input);
 }
 
 }  // namespace packrift

@@ -51,6 +51,7 @@ struct Tally {
 };
 
 Tally tally;
+std::array<std::string, STREAM_KEYS> languages;
 
 // What -lpcm writes of an LPCM substream: the samples of the packets in the
 // format of its first, as WAV samples.
@@ -189,6 +190,9 @@ bool describe(std::size_t key, std::string& line) {
     }
     const StreamKindRow* row = kind_of_id(substream, id);
     line += formatted("0x%02X %s", static_cast<unsigned>(id), row->name);
+    if (!languages[key].empty()) {
+        line += " " + languages[key];
+    }
     const bool audio = row->option != nullptr && !is_mpeg_video(key);
     if (audio) {
         line += formatted(" (%s %d)", row->option, id - row->first);
@@ -222,6 +226,17 @@ PackLoopHooks with_stream_report(PackLoopHooks hooks) {
     lpcm_tallies = {};
     hooks.pack_examined = &on_pack_examined;
     return hooks;
+}
+
+void name_stream_languages(const std::vector<StreamLanguage>& named) {
+    languages = {};
+    for (const StreamLanguage& stream : named) {
+        const int first = stream.substream ? 0 : FIRST_MPEG_AUDIO_ID;
+        const auto key = static_cast<std::size_t>(stream.id - first) + (stream.substream ? MPEG_STREAMS : 0);
+        if (stream.id >= first && key < STREAM_KEYS) {
+            languages[key] = stream.language;
+        }
+    }
 }
 
 std::string stream_report() {

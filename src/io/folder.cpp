@@ -55,6 +55,22 @@ std::optional<std::vector<FolderEntry>> list_folder(const std::string& path) {
     return result;
 }
 
+std::vector<std::string> full_path_names(const std::string& path) {
+    std::error_code error;
+    fs::path full = fs::absolute(path_from_utf8(path), error);
+    if (error) {
+        full = path_from_utf8(path);
+    }
+    std::vector<std::string> names;
+    for (const fs::path& part : full.lexically_normal().relative_path()) {
+        const std::string name = utf8_of(part);
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 std::string path_in_folder(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/' || folder.back() == '\\') {
         return folder + name;

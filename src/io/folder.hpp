@@ -22,6 +22,10 @@ bool is_folder(const std::string& path);
 // What the folder holds, in no particular order; nothing when it cannot be listed.
 std::optional<std::vector<FolderEntry>> list_folder(const std::string& path);
 
+// The names of the folders that lead to path, made absolute and with "."
+// and ".." resolved, path's own last; none for a root ("/", "D:\").
+std::vector<std::string> full_path_names(const std::string& path);
+
 // The name of an entry of folder, joined with the separator every system takes.
 std::string path_in_folder(const std::string& folder, const std::string& name);
 

@@ -329,11 +329,11 @@ check_chapters() {
 
 kind_of_format() {
   case $1 in
-    ac3) echo "AC-3 $AC3_BASE -audio" ;;
-    dts) echo "DTS $DTS_BASE -dts" ;;
-    lpcm) echo "LPCM $LPCM_BASE -lpcm" ;;
-    mpeg1 | mpeg2) echo "MPEG $MPEG_BASE -mpa" ;;
-    *) echo "unknown 0 -" ;;
+    ac3) echo "$AC3_BASE -audio AC-3" ;;
+    dts) echo "$DTS_BASE -dts DTS" ;;
+    lpcm) echo "$LPCM_BASE -lpcm LPCM" ;;
+    mpeg1 | mpeg2) echo "$MPEG_BASE -mpa MPEG audio" ;;
+    *) echo "0 - unknown" ;;
   esac
 }
 
@@ -423,7 +423,7 @@ check_listed_title() {
     line=${ours_audio[k]:-}
     [[ $theirs =~ Language:\ ([a-z]+) ]] && language=${BASH_REMATCH[1]}
     [ "$language" = xx ] && language=--
-    [[ $theirs =~ Format:\ ([a-z0-9]+) ]] && read -r kind base option <<<"$(kind_of_format "${BASH_REMATCH[1]}")"
+    [[ $theirs =~ Format:\ ([a-z0-9]+) ]] && read -r base option kind <<<"$(kind_of_format "${BASH_REMATCH[1]}")"
     [[ $theirs =~ Channels:\ ([0-9]+) ]] && channels=${BASH_REMATCH[1]}
     [[ $theirs =~ Frequency:\ ([0-9]+)000 ]] && rate=${BASH_REMATCH[1]}
     [[ $theirs =~ Stream\ id:\ 0x([0-9a-f]+) ]] && local lsdvd_id=0x${BASH_REMATCH[1]^^}
