@@ -51,13 +51,13 @@ std::size_t read_position = 0;
 
 // Serves the input from memory. A short count must look like the end of the
 // input, so the hook first reads the (empty) stream to set its end-of-file flag.
-std::size_t read_from_memory(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+std::size_t read_from_memory(void* data, std::size_t size, std::size_t count, const packrift::NamedFile& file) {
     const Bytes& input = input_bytes();
     const std::size_t items = std::min(count, (input.size() - read_position) / size);
     std::memcpy(data, input.data() + read_position, items * size);
     read_position += items * size;
     if (items < count) {
-        std::fgetc(stream);
+        std::fgetc(file.stream);
     }
     return items;
 }

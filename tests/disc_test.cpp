@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disc/disc_folder.hpp"
@@ -222,6 +224,22 @@ TEST(TitlePlan, ChaptersInMkvmergesSimpleFormat) {
               "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Chapter 01\n"
               "CHAPTER02=00:00:02.902\nCHAPTER02NAME=Chapter 02\n"
               "CHAPTER03=01:02:03.004\nCHAPTER03NAME=Chapter 03\n");
+}
+
+// Outputs are named after the disc: its folder, or the folder above a
+// VIDEO_TS folder, and "dvd" for a drive's root.
+TEST(DiscName, TheFolderAboveVideoTsOrTheFolderItself) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"/media/dvd/VIDEO_TS", "dvd"}, {"/media/Film/", "Film"}, {"/media/Film/video_ts/", "Film"},
+        {"/media/Film/VIDEO_TS/../VIDEO_TS", "Film"}, {"/", "dvd"}, {"/VIDEO_TS", "dvd"},
+#ifdef _WIN32
+        {"D:\\", "dvd"}, {"D:\\VIDEO_TS", "dvd"}, {"E:\\Discs\\Film", "Film"},
+#endif
+    };
+    for (const auto& [path, name] : rows) {
+        EXPECT_EQ(packrift::disc_name(path), name) << path;
+    }
+    EXPECT_EQ(packrift::disc_name("."), packtest::utf8_of(std::filesystem::current_path().filename()));
 }
 
 TEST(VobSet, SectorsRunOnFromFileToFileInNumberOrder) {

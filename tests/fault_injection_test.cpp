@@ -16,6 +16,7 @@
 #include "front/run_control.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
+#include "support/disc_builder.hpp"
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
@@ -110,6 +111,14 @@ InProcessRun run_in_process(const std::vector<std::string>& args) {
     return run;
 }
 
+// Sectors of a file (the input, or a VOB file of a disc), first to one past
+// the last, whose reads fail.
+struct Damage {
+    std::string file;  // the end of its name
+    std::size_t first = 0;
+    std::size_t end = 0;
+};
+
 // The injected faults, keyed on the stream that the run's files hold.
 struct Faults {
     int failing_write = 0;  // the video output's write that fails, counted from 1
@@ -118,8 +127,7 @@ struct Faults {
     int video_writes = 0;
     std::size_t video_written = 0;  // bytes that reached the video output
     bool audio_close_fails = false;
-    // Sectors of the input, first to one past the last, whose reads fail.
-    std::vector<std::pair<std::size_t, std::size_t>> damaged;
+    std::vector<Damage> damaged;
     int stage_allocations_failing = 0;  // -1: all of them
     bool read_block_allocation_fails = false;
 };
@@ -154,19 +162,20 @@ int faulty_close(std::FILE* stream) {
     return result;
 }
 
-bool is_damaged(std::size_t sector) {
-    return std::any_of(faults.damaged.begin(), faults.damaged.end(),
-                       [&](const auto& range) { return sector >= range.first && sector < range.second; });
+bool is_damaged(const std::string& file, std::size_t sector) {
+    return std::any_of(faults.damaged.begin(), faults.damaged.end(), [&](const Damage& damage) {
+        return file.ends_with(damage.file) && sector >= damage.first && sector < damage.end;
+    });
 }
 
 // Reads up to the first damaged sector, as a drive does, then fails.
-std::size_t faulty_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    const auto at = static_cast<std::size_t>(std::ftell(stream)) / size;
+std::size_t faulty_read(void* data, std::size_t size, std::size_t count, const packrift::NamedFile& file) {
+    const auto at = static_cast<std::size_t>(std::ftell(file.stream)) / size;
     std::size_t good = 0;
-    while (good < count && !is_damaged(at + good)) {
+    while (good < count && !is_damaged(file.name, at + good)) {
         ++good;
     }
-    const std::size_t items = std::fread(data, size, good, stream);
+    const std::size_t items = std::fread(data, size, good, file.stream);
     if (items == good && good < count) {
         errno = EIO;
     }
@@ -281,39 +290,79 @@ Bytes sectors_but(const std::vector<Bytes>& payloads, std::size_t first, std::si
 
 struct DamageCase {
     const char* label;
-    std::vector<std::pair<std::size_t, std::size_t>> damaged;
+    std::vector<Damage> damaged;
     std::size_t unread_first;
     std::size_t unread_end;  // the sectors passed over: the damaged ones and those jumped
 };
+
+// The line that names what of a file was passed over.
+std::string unread_line(const std::string& file, std::size_t first, std::size_t end) {
+    const std::size_t count = end - first;
+    return file + ": " +
+           (count == 1 ? "1 sector could not be read and was passed over (at sector "
+                       : std::to_string(count) + " sectors could not be read and were passed over (the first at sector ") +
+           std::to_string(first) + ")\n";
+}
 
 // Damaged sectors are passed over, and the tries after a failed one lie
 // 1, 2, 4 ... sectors further on: what they jump over is lost too.
 TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
     const std::size_t sectors = movie().video.size();
     const std::vector<DamageCase> cases = {
-        {"a single sector", {{5, 6}}, 5, 6},
-        {"the first sector", {{0, 1}}, 0, 1},
+        {"a single sector", {{"movie.vob", 5, 6}}, 5, 6},
+        {"the first sector", {{"movie.vob", 0, 1}}, 0, 1},
         // Tries at 100, 101, 103, 107, 115, 131, then 163 reads.
-        {"a run longer than the step", {{100, 160}}, 100, 163},
-        {"at the end of a batch", {{999, 1001}}, 999, 1002},
-        {"in the last batch", {{3400, 3402}}, 3400, 3403},
-        {"up to the end of the input", {{sectors - 20, sectors}}, sectors - 20, sectors},
+        {"a run longer than the step", {{"movie.vob", 100, 160}}, 100, 163},
+        {"at the end of a batch", {{"movie.vob", 999, 1001}}, 999, 1002},
+        {"in the last batch", {{"movie.vob", 3400, 3402}}, 3400, 3403},
+        {"up to the end of the input", {{"movie.vob", sectors - 20, sectors}}, sectors - 20, sectors},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         faults = Faults{};
         faults.damaged = c.damaged;
         const auto run = run_both();
-        const std::size_t count = c.unread_end - c.unread_first;
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, input.string() + ": " +
-                               (count == 1 ? "1 sector could not be read and was passed over (at sector "
-                                           : std::to_string(count) +
-                                                 " sectors could not be read and were passed over (the first at sector ") +
-                               std::to_string(c.unread_first) + ")\n");
+        EXPECT_EQ(run.err, unread_line(input.string(), c.unread_first, c.unread_end));
         EXPECT_EQ(file(video), sectors_but(movie().video, c.unread_first, c.unread_end));
         EXPECT_EQ(file(audio), sectors_but(movie().audio, c.unread_first, c.unread_end));
     }
+}
+
+// A title's VOB files: damage in the second is named by that file, and the
+// steps past it stay within the cell being read. What the title then gives
+// is what it gives with the sectors passed over zeroed, which are not packs.
+TEST_F(FaultInjection, DamageInATitlesSecondVobFile) {
+    // Cells of 12 sectors from 0; VTS_01_1.VOB holds 15 of them, VTS_01_2.VOB the other 21.
+    const std::vector<DamageCase> cases = {
+        {"within a cell", {{"vts_01_2.vob", 2, 4}}, 2, 5},
+        // Tries at its 6 and 7; the next cell starts at its 9 afresh, at a step of 1.
+        {"at a cell's end and the next cell's start", {{"vts_01_2.vob", 6, 10}}, 6, 10},
+    };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const packtest::disc::Disc disc = packtest::disc::title_across_files();
+        packtest::disc::write_disc(disc, dir / "zeroed" / "VIDEO_TS");
+        packtest::disc::write_disc(disc, dir / "damaged" / "VIDEO_TS");
+        Bytes vob = packtest::read_file(dir / "zeroed" / "VIDEO_TS" / "vts_01_2.vob");
+        std::fill(vob.begin() + static_cast<std::ptrdiff_t>(c.unread_first * packtest::SECTOR),
+                  vob.begin() + static_cast<std::ptrdiff_t>(c.unread_end * packtest::SECTOR), 0);
+        packtest::write_file(dir / "zeroed" / "VIDEO_TS" / "vts_01_2.vob", vob);
+
+        faults = Faults{};
+        ASSERT_EQ(run_in_process({"zeroed", "-title", "1", "-video", "0", "-audio", "0"}).status, 0);
+        faults.damaged = c.damaged;
+        const auto run = run_in_process({"damaged", "-title", "1", "-video", "0", "-audio", "0"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, unread_line((fs::path("damaged") / "VIDEO_TS" / "vts_01_2.vob").string(), c.unread_first,
+                                       c.unread_end));
+        EXPECT_EQ(file(dir / "damaged-title1.m2v"), file(dir / "zeroed-title1.m2v"));
+        EXPECT_EQ(file(dir / "damaged-title1-stream0.ac3"), file(dir / "zeroed-title1-stream0.ac3"));
+        EXPECT_FALSE(file(dir / "damaged-title1.m2v").empty());
+    }
+    fs::current_path(before);
 }
 
 TEST_F(FaultInjection, AStageAllocationFailingLosesNothing) {

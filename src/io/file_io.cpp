@@ -10,8 +10,8 @@ namespace packrift {
 
 namespace {
 
-std::size_t standard_read(void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    return std::fread(data, size, count, stream);
+std::size_t standard_read(void* data, std::size_t size, std::size_t count, const NamedFile& file) {
+    return std::fread(data, size, count, file.stream);
 }
 
 std::size_t standard_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
@@ -116,7 +116,7 @@ bool same_file(const NamedFile& one, const NamedFile& other) {
 ReadOutcome read_items(NamedFile& file, void* data, std::size_t size, std::size_t count) {
     errno = 0;
     ReadOutcome outcome;
-    outcome.items = current_io.read(data, size, count, file.stream);
+    outcome.items = current_io.read(data, size, count, file);
     // fread stops short only at the end of the input or at an error.
     if (outcome.items < count && std::feof(file.stream) == 0) {
         outcome.error = error_or_io_failure();
@@ -174,8 +174,8 @@ int read_small_file(const std::string& name, std::size_t limit, std::vector<unsi
     constexpr std::size_t PIECE = 64 * 1024;
     bytes.clear();
     errno = 0;
-    std::FILE* stream = open_binary_file(name.c_str(), "rb");
-    if (stream == nullptr) {
+    const NamedFile file{open_binary_file(name.c_str(), "rb"), name, false};
+    if (file.stream == nullptr) {
         return error_or_io_failure();
     }
     int error = 0;
@@ -183,16 +183,16 @@ int read_small_file(const std::string& name, std::size_t limit, std::vector<unsi
         const std::size_t filled = bytes.size();
         bytes.resize(filled + PIECE);
         errno = 0;
-        const std::size_t got = current_io.read(bytes.data() + filled, 1, PIECE, stream);
+        const std::size_t got = current_io.read(bytes.data() + filled, 1, PIECE, file);
         bytes.resize(filled + got);
         if (bytes.size() > limit) {
             error = EFBIG;
         } else if (got < PIECE) {
-            error = std::feof(stream) != 0 ? 0 : error_or_io_failure();
+            error = std::feof(file.stream) != 0 ? 0 : error_or_io_failure();
             break;
         }
     }
-    current_io.close(stream);  // read only: nothing to lose at its close
+    current_io.close(file.stream);  // read only: nothing to lose at its close
     if (error != 0) {
         bytes.clear();
     }

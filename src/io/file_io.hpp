@@ -27,7 +27,8 @@ struct NamedFile {
 // the stream at its end (feof) for an end of input; otherwise the short count
 // is taken for a read error.
 struct IoHooks {
-    std::size_t (*read)(void* data, std::size_t size, std::size_t count, std::FILE* stream);
+    // Reads from file.stream; the name tells a test's hook which file it is.
+    std::size_t (*read)(void* data, std::size_t size, std::size_t count, const NamedFile& file);
     std::size_t (*write)(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
     int (*close)(std::FILE* stream);
     void* (*allocate)(std::size_t size);

@@ -1,0 +1,134 @@
+// Reading one title of a disc, end to end: the built packrift on crafted
+// VIDEO_TS folders must give what it gives for the title's sectors laid
+// out in play order as one file, and name its outputs after the disc.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/disc_builder.hpp"
+#include "support/run_binary.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using packtest::Bytes;
+using packtest::read_file;
+using packtest::run_packrift;
+
+struct TitleCase {
+    const char* label;
+    packtest::disc::Disc disc;
+    int title;
+    int angle;
+};
+
+// Whether a stream's bytes hold a payload tagged with another angle than its own.
+bool holds_other_angle(const Bytes& stream, int angle, int angles) {
+    const std::string text(stream.begin(), stream.end());
+    for (int other = 1; other <= angles; ++other) {
+        if (other != angle && text.find("angle " + std::to_string(other) + " ") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(DiscTitle, ATitleGivesWhatItsSectorsInPlayOrderGive) {
+    const std::vector<TitleCase> cases = {
+        {"cells played in another order than they lie", packtest::disc::cells_out_of_order(), 1, 1},
+        {"the second title of a set that holds two", packtest::disc::two_titles_one_set(), 2, 1},
+        {"a title across two VOB files", packtest::disc::title_across_files(), 1, 1},
+        {"angle 1 of 2, interleaved", packtest::disc::multi_angle(2), 1, 1},
+        {"angle 2 of 2, interleaved", packtest::disc::multi_angle(2), 1, 2},
+        {"angle 3 of 3, interleaved", packtest::disc::multi_angle(3), 1, 3},
+    };
+    const fs::path dir = packtest::scratch_dir("title");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(dir / "movie");
+        packtest::disc::write_disc(c.disc, dir / "movie" / "VIDEO_TS");
+        packtest::write_file(dir / "played.vob", packtest::disc::title_play_order(c.disc, c.title, c.angle));
+        ASSERT_EQ(run_packrift(dir, {"played.vob", "-video", "0", "-audio", "0"}).status, 0);
+
+        const std::string title = std::to_string(c.title);
+        const std::string stem = "movie-title" + title + (c.angle > 1 ? "-angle" + std::to_string(c.angle) : "");
+        const auto result = run_packrift(dir, {"movie/VIDEO_TS", "-title", title, "-angle", std::to_string(c.angle),
+                                               "-video", "0", "-audio", "0"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out.rfind("opened " + stem + ".m2v for writing\nopened " + stem +
+                                       "-stream0.ac3 for writing\nLBA = 0 ",
+                                   0),
+                  0u)
+            << result.out;
+        const Bytes video = read_file(dir / (stem + ".m2v"));
+        EXPECT_FALSE(video.empty());
+        EXPECT_TRUE(video == read_file(dir / "played.m2v"));
+        EXPECT_TRUE(read_file(dir / (stem + "-stream0.ac3")) == read_file(dir / "played-stream0.ac3"));
+        EXPECT_FALSE(holds_other_angle(video, c.angle, 3));
+    }
+    fs::remove_all(dir);
+}
+
+// The report names each stream's language as the title's program chain
+// gives it; an output that is one of the disc's files is left untouched.
+TEST(DiscTitle, LanguagesReachTheReportAndTheDiscIsNeverWritten) {
+    const fs::path dir = packtest::scratch_dir("title-report");
+    const packtest::disc::Disc disc = packtest::disc::two_titles_one_set();
+    packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+    // Title 3 plays the French track as substream 0x80, the German one as 0x81.
+    auto result = run_packrift(dir, {"dvd", "-title", "3", "-streams"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    const std::string report =
+        "stream 0xE0 MPEG video: 4 packs, 8100 bytes\nstream 0xBD 0x80 AC-3 fr (-audio 0): 2 packs, 4042 bytes\n";
+    ASSERT_GE(result.out.size(), report.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - report.size()), report);
+
+    const fs::path vob = dir / "dvd" / "VIDEO_TS" / "VTS_02_1.VOB";
+    const Bytes before = read_file(vob);
+    fs::create_hard_link(vob, dir / "dvd-title3.m2v");
+    result = run_packrift(dir, {"dvd", "-title", "3", "-video", "0"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("dvd-title3.m2v: is the same file as the input "), std::string::npos) << result.err;
+    EXPECT_TRUE(read_file(vob) == before);
+    fs::remove_all(dir);
+}
+
+struct RefusalCase {
+    const char* label;
+    packtest::disc::Disc disc;
+    std::vector<std::string> args;
+    std::string err;
+};
+
+// A title that cannot be read is named before any output is opened.
+TEST(DiscTitle, WhatCannotBeReadIsNamedAndNothingIsOpened) {
+    const std::vector<RefusalCase> cases = {
+        {"no such title", packtest::disc::two_titles_one_set(), {"dvd", "-title", "4", "-video", "0"},
+         "dvd: no title 4 (titles 1 to 3)\n"},
+        {"title 0", packtest::disc::cells_out_of_order(), {"dvd", "-title", "0", "-video", "0"},
+         "dvd: no title 0 (only title 1)\n"},
+        {"no such angle", packtest::disc::multi_angle(2), {"dvd", "-title", "1", "-angle", "3", "-video", "0"},
+         "dvd: title 1 has no angle 3 (angles 1 to 2)\n"},
+        {"a cell past the VOB files", packtest::disc::cell_past_end(), {"dvd", "-title", "1", "-video", "0"},
+         "dvd: title 1, cell 2 lies past the end of the VOB files of title set 1\n"},
+    };
+    const fs::path dir = packtest::scratch_dir("title-refused");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(dir / "dvd");
+        packtest::disc::write_disc(c.disc, dir / "dvd" / "VIDEO_TS");
+        const auto result = run_packrift(dir, c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "only the disc";
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
