@@ -3,19 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
-#ifndef _WIN32
-#include <atomic>
-#include <chrono>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <csignal>
 #include <cstdio>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,6 +131,39 @@ TEST_F(OddInput, ThePesHeaderDataLengthOf255InBothKindsOfPack) {
     EXPECT_EQ(audio(), concat({a1, a2}));
 }
 
+// One whole batch of sectors (1000), fed to a run that is then stopped, and
+// the streams its packs hold.
+struct FedBatch {
+    Bytes sectors;
+    Bytes video;
+    Bytes audio;
+};
+
+FedBatch one_batch() {
+    constexpr unsigned FED_PACKS = 1000;
+    FedBatch batch;
+    for (unsigned i = 0; i < FED_PACKS; ++i) {
+        const Bytes payload = pattern(1500, i);
+        const bool is_audio = i % 4 == 0;
+        const Bytes sector = is_audio ? ac3_pack(0x80, payload) : video_pack(payload);
+        Bytes& stream = is_audio ? batch.audio : batch.video;
+        stream.insert(stream.end(), payload.begin(), payload.end());
+        batch.sectors.insert(batch.sectors.end(), sector.begin(), sector.end());
+    }
+    return batch;
+}
+
+// Waits until the file holds text, for a few seconds at the most.
+bool wait_for_text(const fs::path& path, const std::string& text) {
+    for (int i = 0; i < 500; ++i) {
+        if (fs::exists(path) && packtest::read_text(path).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 #ifndef _WIN32
 // Writes bytes into a FIFO from a thread; if the reader never drains it,
 // drain() lets the writer finish so that the test cannot hang.
@@ -217,17 +256,6 @@ pid_t start_packrift(const fs::path& dir, const std::vector<std::string>& args) 
     return pid;
 }
 
-// Waits until the file holds text, for a few seconds at the most.
-bool wait_for_text(const fs::path& path, const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-        if (fs::exists(path) && packtest::read_text(path).find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 // Waits a few seconds at the most for the process to end; status is -1 if it did not.
 bool wait_for_exit(pid_t pid, int& status) {
     status = -1;
@@ -244,18 +272,8 @@ bool wait_for_exit(pid_t pid, int& status) {
 // A run stopped from outside writes what it staged, finishes its outputs and
 // then ends by the signal, so that a shell sees it and a loop stops.
 TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
-    constexpr int FED_PACKS = 1000;  // one whole batch
-    Bytes fed;
-    Bytes v;
-    Bytes a;
-    for (int i = 0; i < FED_PACKS; ++i) {
-        const Bytes payload = pattern(1500, static_cast<unsigned>(i));
-        const bool is_audio = i % 4 == 0;
-        const Bytes sector = is_audio ? ac3_pack(0x80, payload) : video_pack(payload);
-        Bytes& stream = is_audio ? a : v;
-        stream.insert(stream.end(), payload.begin(), payload.end());
-        fed.insert(fed.end(), sector.begin(), sector.end());
-    }
+    const FedBatch batch = one_batch();
+    const Bytes& fed = batch.sectors;
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal_number);
         fs::remove(dir / "movie.vob");
@@ -282,14 +300,201 @@ TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
                   "movie.vob: interrupted after 1000 packs; the outputs hold the streams up to there\n");
         const std::string out = packtest::read_text(dir / ".stdout");
         EXPECT_EQ(out.substr(out.size() - 2), "\r\n") << "the progress line is ended";
-        EXPECT_EQ(video(), v);
-        EXPECT_EQ(audio(), a);
+        EXPECT_EQ(video(), batch.video);
+        EXPECT_EQ(audio(), batch.audio);
     }
 }
 #else
 TEST_F(OddInput, AFifoIsReadToItsEndWithoutSeekingOrKnowingItsSize) {
     GTEST_SKIP() << "Windows has no FIFO among its files; a named pipe would do, but the outputs, named "
                     "after the input, would then have to be pipes too";
+}
+
+// A named pipe that the test serves to packrift, its one client: the input,
+// fed in batches and then ended, or an output, drained until packrift closes
+// it. The serving thread closes the pipe when it is done.
+class ServedPipe {
+public:
+    ServedPipe(const std::wstring& name, DWORD direction) : name_(name), direction_(direction) {
+        constexpr DWORD PIPE_BUFFER = 64 * 1024;
+        pipe_ = CreateNamedPipeW(name.c_str(), direction, PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER, PIPE_BUFFER, 0,
+                                 nullptr);
+        go_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~ServedPipe() {
+        finish();
+        CloseHandle(go_);
+    }
+    bool made() const { return pipe_ != INVALID_HANDLE_VALUE; }
+    // Writes first, and second once let go, then ends the input.
+    void feed(const Bytes& first, const Bytes& second) {
+        server_ = std::thread([this, first, second] {
+            if (connect() && write(first) && WaitForSingleObject(go_, INFINITE) == WAIT_OBJECT_0 && write(second)) {
+                FlushFileBuffers(pipe_);  // until packrift has read it all
+            }
+            CloseHandle(pipe_);  // the reader sees the end of its input
+        });
+    }
+    void let_go() { SetEvent(go_); }
+    void drain() {
+        server_ = std::thread([this] {
+            unsigned char block[4096];
+            DWORD length = 0;
+            while (connect() && ReadFile(pipe_, block, sizeof block, &length, nullptr) != 0) {
+                received_.insert(received_.end(), block, block + length);
+            }
+            CloseHandle(pipe_);
+        });
+    }
+    // What packrift wrote into it, once it has ended.
+    const Bytes& received() {
+        finish();
+        return received_;
+    }
+
+private:
+    bool connect() {
+        if (!connected_) {
+            connected_ = ConnectNamedPipe(pipe_, nullptr) != 0 || GetLastError() == ERROR_PIPE_CONNECTED;
+        }
+        return connected_;
+    }
+    bool write(const Bytes& bytes) {
+        DWORD written = 0;
+        return bytes.empty() ||
+               WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
+    }
+    void finish() {
+        if (!server_.joinable()) {
+            if (made()) {
+                CloseHandle(pipe_);
+                pipe_ = INVALID_HANDLE_VALUE;
+            }
+            return;
+        }
+        SetEvent(go_);
+        if (!connected_) {
+            // Packrift never opened it: a client of the test's own lets the server go.
+            const DWORD access = direction_ == PIPE_ACCESS_INBOUND ? GENERIC_WRITE : GENERIC_READ;
+            const HANDLE client = CreateFileW(name_.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (client != INVALID_HANDLE_VALUE) {
+                CloseHandle(client);
+            }
+        }
+        server_.join();
+    }
+    std::wstring name_;
+    DWORD direction_;
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE go_ = nullptr;
+    std::atomic<bool> connected_{false};
+    std::thread server_;
+    Bytes received_;
+};
+
+// Starts packrift in dir in a console of its own that has no window, so that
+// a Ctrl-C in it reaches packrift alone; standard output and error go into
+// files there.
+PROCESS_INFORMATION start_packrift_in_own_console(const fs::path& dir, const std::vector<std::string>& args) {
+    std::wstring command = L"\"" + packtest::path_from_utf8(packtest::packrift_path()).wstring() + L"\"";
+    for (const std::string& arg : args) {
+        command += L" \"" + packtest::path_from_utf8(arg).wstring() + L"\"";
+    }
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const auto open = [&](const wchar_t* name, DWORD access, DWORD disposition) {
+        return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, disposition, 0, nullptr);
+    };
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = open((dir / ".stdout").c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = open((dir / ".stderr").c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    // A Ctrl-C that the test itself ignores would be ignored by packrift too.
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, dir.c_str(),
+                       &startup, &started) == 0) {
+        started = PROCESS_INFORMATION{};
+    }
+    for (const HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        CloseHandle(handle);
+    }
+    return started;
+}
+
+BOOL WINAPI take_ctrl_c(DWORD event) {
+    return event == CTRL_C_EVENT ? TRUE : FALSE;
+}
+
+// Presses Ctrl-C in the console of process: the test joins that console for
+// the moment (and takes the Ctrl-C it gets too), then goes back to its own.
+bool press_ctrl_c_in_console_of(DWORD process_id) {
+    SetConsoleCtrlHandler(&take_ctrl_c, TRUE);
+    FreeConsole();
+    const bool pressed = AttachConsole(process_id) != 0 && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+    FreeConsole();
+    AttachConsole(ATTACH_PARENT_PROCESS);
+    return pressed;
+}
+
+// Ctrl-C does not cut short a read that waits on a pipe: the run stops at the
+// next sector once the read has returned, whether with more sectors or at the
+// end of the input, with its outputs finished and the status of a console
+// program ended by Ctrl-C. Ctrl-Break and the closing of the window set the
+// same flag, but Wine delivers neither, so only Ctrl-C is pressed here.
+TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
+    const FedBatch batch = one_batch();
+    const struct {
+        const char* after_the_stop;
+        Bytes sectors;
+    } rows[] = {
+        {"the input ends", {}},
+        {"another batch comes", batch.sectors},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.after_the_stop);
+        // Named after the input, the outputs are pipes too, which the test drains.
+        const std::string base = "\\\\.\\pipe\\" + packtest::utf8_of(dir.filename()) + "-movie";
+        const auto wide = [](const std::string& name) { return packtest::path_from_utf8(name).wstring(); };
+        ServedPipe input(wide(base + ".vob"), PIPE_ACCESS_OUTBOUND);
+        ServedPipe video_out(wide(base + ".m2v"), PIPE_ACCESS_INBOUND);
+        ServedPipe audio_out(wide(base + "-stream0.ac3"), PIPE_ACCESS_INBOUND);
+        ASSERT_TRUE(input.made() && video_out.made() && audio_out.made()) << GetLastError();
+        input.feed(batch.sectors, row.sectors);
+        video_out.drain();
+        audio_out.drain();
+        const PROCESS_INFORMATION run =
+            start_packrift_in_own_console(dir, {base + ".vob", "-video", "0", "-audio", "0"});
+        ASSERT_NE(run.hProcess, nullptr) << GetLastError();
+        // The batch's last progress line, then the moment its last packs take,
+        // and packrift waits for more in its next read.
+        EXPECT_TRUE(wait_for_text(dir / ".stdout", "LBA = 900 "));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(press_ctrl_c_in_console_of(run.dwProcessId)) << GetLastError();
+        // The handler's thread sets the flag before the read returns.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        input.let_go();
+        const bool ended = WaitForSingleObject(run.hProcess, 10000) == WAIT_OBJECT_0;
+        SetConsoleCtrlHandler(&take_ctrl_c, FALSE);
+        EXPECT_TRUE(ended) << "the stop did not end the run";
+        if (!ended) {
+            TerminateProcess(run.hProcess, 1);
+            WaitForSingleObject(run.hProcess, INFINITE);
+        }
+        DWORD status = 0;
+        GetExitCodeProcess(run.hProcess, &status);
+        CloseHandle(run.hProcess);
+        CloseHandle(run.hThread);
+        EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+        // Standard error and output in text mode, with CR LF line ends.
+        EXPECT_EQ(packtest::read_text(dir / ".stderr"),
+                  base + ".vob: interrupted after 1000 packs; the outputs hold the streams up to there\r\n");
+        const std::string out = packtest::read_text(dir / ".stdout");
+        EXPECT_EQ(out.substr(out.size() - 3), "\r\r\n") << "the progress line is ended";
+        EXPECT_EQ(video_out.received(), batch.video);
+        EXPECT_EQ(audio_out.received(), batch.audio);
+    }
 }
 #endif
 

@@ -179,6 +179,14 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
     source.fill = outcome.items * SECTOR_SIZE;
     source.address += outcome.items;
     source.stream_sector += outcome.items;
+    if ((outcome.error != 0 || outcome.items < asked) && stop_requested()) {
+        // The read the stop cut short, or on Windows, where a console event
+        // does not cut a waiting read short, the end of the input it waited
+        // for: its whole sectors are still split.
+        source.interrupted = true;
+        source.ended = true;
+        return true;
+    }
     if (outcome.error == 0) {
         if (outcome.items < asked) {
             // The file ends before the sectors it was taken to hold: what it
@@ -194,12 +202,6 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
             source.step = 1;
             source.one_at_a_time = source.address < source.retry_end;
         }
-        return true;
-    }
-    if (stop_requested()) {
-        // The read the signal cut short: its whole sectors are still split.
-        source.interrupted = true;
-        source.ended = true;
         return true;
     }
     if (!can_pass_over(file)) {

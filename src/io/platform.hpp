@@ -39,8 +39,10 @@ bool seek_stream(std::FILE* stream, std::uint64_t offset);
 
 // Stopping a run from outside: SIGINT, SIGTERM and SIGHUP on POSIX systems;
 // Ctrl-C, Ctrl-Break and the closing of the console window on Windows. The
-// handlers only note the request (reads that it interrupts are not
-// restarted); the run stops at the next sector and cleans up itself.
+// handlers only note the request; the run stops at the next sector and cleans
+// up itself. A read waiting on a pipe returns at a signal (it is not
+// restarted), but not at a console event: on Windows the run stops once that
+// read has returned.
 void install_stop_handlers();
 bool stop_requested();
 
