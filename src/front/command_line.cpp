@@ -40,6 +40,13 @@ std::string output_suffix(StreamKind kind, int number) {
     return text;
 }
 
+std::string hex_id(int id) {
+    constexpr unsigned BYTE_MASK = 0xFF;  // stream ids and substream numbers are one byte
+    char text[sizeof "0xFF"];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & BYTE_MASK);
+    return text;
+}
+
 std::optional<std::string> output_name(const std::string& input_path, const std::string& replacement) {
     const std::size_t position = input_path.find(INPUT_EXTENSION);
     if (position == std::string::npos) {

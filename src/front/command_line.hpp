@@ -31,6 +31,9 @@ int number_after(int argc, char** argv, int i);
 // ".m2v", "-stream2.ac3", "-lpcm2.wav" and so on.
 std::string output_suffix(StreamKind kind, int number);
 
+// "0xA2": a stream id or substream number as the messages and reports show it.
+std::string hex_id(int id);
+
 // The input path with its first ".vob" and all after it replaced, or nothing
 // when the path holds no lower-case ".vob".
 std::optional<std::string> output_name(const std::string& input_path, const std::string& replacement);

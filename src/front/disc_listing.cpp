@@ -15,7 +15,6 @@ namespace packrift {
 namespace {
 
 constexpr int NO_STREAM_ID = -1;
-constexpr unsigned STREAM_ID_MASK = 0xFF;  // stream and substream ids are one byte
 constexpr int KILOHERTZ = 1000;
 constexpr const char* NO_LANGUAGE = "--";
 
@@ -23,33 +22,35 @@ std::string plural(int count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-std::string hex_id(int id) {
-    char text[sizeof "0xFF"];
-    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & STREAM_ID_MASK);
-    return text;
-}
-
 std::string language_of(const std::string& language) {
     return language.empty() ? NO_LANGUAGE : language;
 }
 
-const char* audio_kind(AudioCoding coding) {
+// The kind of output that writes an audio coding, or none (SDDS, unknown).
+std::optional<StreamKind> kind_of_coding(AudioCoding coding) {
     switch (coding) {
     case AudioCoding::ac3:
-        return "AC-3";
+        return StreamKind::ac3_audio;
     case AudioCoding::mpeg1:
     case AudioCoding::mpeg2:
-        return "MPEG audio";
+        return StreamKind::mpeg_audio;
     case AudioCoding::lpcm:
-        return "LPCM";
+        return StreamKind::lpcm_audio;
     case AudioCoding::dts:
-        return "DTS";
+        return StreamKind::dts_audio;
     case AudioCoding::sdds:
-        return "SDDS";
     case AudioCoding::unknown:
         break;
     }
-    return "unknown coding";
+    return std::nullopt;
+}
+
+const char* audio_kind(AudioCoding coding) {
+    const std::optional<StreamKind> kind = kind_of_coding(coding);
+    if (kind) {
+        return row_of(*kind).name;
+    }
+    return coding == AudioCoding::sdds ? "SDDS" : "unknown coding";
 }
 
 std::string video_line(const VideoAttributes& video) {
@@ -126,25 +127,11 @@ bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
 }  // namespace
 
 AudioTrackStream audio_track_stream(AudioCoding coding, int stream_number) {
-    StreamKind kind = StreamKind::ac3_audio;
-    switch (coding) {
-    case AudioCoding::ac3:
-        break;
-    case AudioCoding::dts:
-        kind = StreamKind::dts_audio;
-        break;
-    case AudioCoding::lpcm:
-        kind = StreamKind::lpcm_audio;
-        break;
-    case AudioCoding::mpeg1:
-    case AudioCoding::mpeg2:
-        kind = StreamKind::mpeg_audio;
-        break;
-    case AudioCoding::sdds:
-    case AudioCoding::unknown:
+    const std::optional<StreamKind> kind = kind_of_coding(coding);
+    if (!kind) {
         return {};
     }
-    const StreamKindRow& row = row_of(kind);
+    const StreamKindRow& row = row_of(*kind);
     return {row.first + stream_number, std::string(row.option) + " " + std::to_string(stream_number), row.substream};
 }
 

@@ -13,14 +13,6 @@ namespace {
 
 constexpr const char* SEE_STREAMS = " (-streams lists what it holds)";
 
-// "0xA2": stream ids and substream numbers are one byte.
-std::string hex_id(int id) {
-    constexpr unsigned BYTE_MASK = 0xFF;
-    char text[sizeof "0xFF"];
-    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id) & BYTE_MASK);
-    return text;
-}
-
 // An output that is already open as an input or as another output is
 // closed again untouched: emptying it would destroy that file.
 bool refuse_if_same(NamedFile& output, const NamedFile& open, const char* role) {
@@ -48,6 +40,19 @@ bool refuse_if_open(NamedFile& output, const std::vector<const NamedFile*>& inpu
     return false;
 }
 
+// Opens name as output unless it is one of the files open already, and says
+// so on standard output.
+bool open_checked(NamedFile& output, const std::string& name, const std::vector<const NamedFile*>& inputs) {
+    if (!open_untruncated(output, name) || refuse_if_open(output, inputs) || !start_output(output)) {
+        return false;
+    }
+    std::printf("opened %s for writing\n", name.c_str());
+    // Keeps the "opened" lines and the error lines in option order when both
+    // go to one file.
+    std::fflush(stdout);
+    return true;
+}
+
 // Opens kind's output under the name naming gives with its suffix. The
 // output it replaces is closed first and stays empty.
 bool open_output(StreamKind kind, int number, const OutputNaming& naming,
@@ -61,26 +66,15 @@ bool open_output(StreamKind kind, int number, const OutputNaming& naming,
                      INPUT_EXTENSION, suffix.c_str());
         return false;
     }
-    const std::string name = *naming.stem + suffix;
-    if (!open_untruncated(output, name) || refuse_if_open(output, inputs) || !start_output(output)) {
-        return false;
-    }
-    std::printf("opened %s for writing\n", name.c_str());
-    // Keeps the "opened" lines and the error lines in option order when both
-    // streams go to one file.
-    std::fflush(stdout);
-    return replaced_one_closed_cleanly;
+    return open_checked(output, *naming.stem + suffix, inputs) && replaced_one_closed_cleanly;
 }
 
 // Writes the chapters file of a title at once: it is whole from the start.
 bool write_chapters(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs) {
     NamedFile chapters;
-    const std::string name = *naming.stem + CHAPTERS_SUFFIX;
-    if (!open_untruncated(chapters, name) || refuse_if_open(chapters, inputs) || !start_output(chapters)) {
+    if (!open_checked(chapters, *naming.stem + CHAPTERS_SUFFIX, inputs)) {
         return false;
     }
-    std::printf("opened %s for writing\n", name.c_str());
-    std::fflush(stdout);
     write_block(chapters, naming.chapters->data(), naming.chapters->size());
     close_file(chapters);
     return !chapters.failed;
