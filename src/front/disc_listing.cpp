@@ -62,13 +62,21 @@ std::string video_line(const VideoAttributes& video) {
 std::string audio_line(const AudioAttributes& audio, std::uint16_t control) {
     const int number = audio_stream_number(control);
     const AudioTrackStream stream = audio_track_stream(audio.coding, number);
-    std::string line = "  audio " + (stream.id == NO_STREAM_ID ? "#" + std::to_string(number) : hex_id(stream.id)) +
-                       " " + audio_kind(audio.coding) + " " + std::to_string(audio.channels) + "ch";
+    // Built by appending: GCC 12 at -O3 warns falsely of overlapping copies
+    // in "literal" + std::string.
+    std::string line = "  audio ";
+    if (stream.id == NO_STREAM_ID) {
+        line += '#';
+        line += std::to_string(number);
+    } else {
+        line += hex_id(stream.id);
+    }
+    line += std::string(" ") + audio_kind(audio.coding) + " " + std::to_string(audio.channels) + "ch";
     if (audio.sample_rate != 0) {
-        line += " " + std::to_string(audio.sample_rate / KILOHERTZ) + " kHz";
+        line += std::string(" ") + std::to_string(audio.sample_rate / KILOHERTZ) + " kHz";
     }
     if (audio.lpcm_bits != 0) {
-        line += " " + std::to_string(audio.lpcm_bits) + "-bit";
+        line += std::string(" ") + std::to_string(audio.lpcm_bits) + "-bit";
     }
     return line + " " + language_of(audio.language) + " (" +
            (stream.option.empty() ? "no option extracts it" : stream.option) + ")\n";
