@@ -20,7 +20,7 @@ SAMPLE = HERE.parent / "samples" / "sample.vob"
 CORPUS = HERE / "corpus"
 
 SECTOR = 2048
-SLICE_SECTORS = 32  # the fuzzer's largest input is the option byte and 32 sectors
+SLICE_SECTORS = 32  # the fuzzer's largest input is the four option bytes and 32 sectors
 SAMPLE_SLICES = 4
 
 

@@ -160,6 +160,15 @@ Streams rederive(const unsigned char* file, std::size_t size, const Options& opt
 // one (3 bits); then dynamic range.
 constexpr std::size_t LPCM_HEADER = 3;
 constexpr std::size_t LPCM_FORMAT_AT = 1;
+constexpr unsigned WORD_LENGTH_SHIFT = 6;
+constexpr unsigned FREQUENCY_SHIFT = 4;
+constexpr unsigned TWO_BITS = 0x3;
+constexpr unsigned CHANNEL_BITS = 0x7;
+constexpr int WORD_LENGTHS[] = {16, 20, 24};
+constexpr int SAMPLE_RATES[] = {48000, 96000};
+constexpr int PLAIN_BITS = 16;  // 16-bit samples come plain, the others in groups
+constexpr int NIBBLE_BITS = 20;  // 20-bit samples' low bits are a nibble each
+constexpr std::size_t BITS_PER_BYTE = 8;
 
 struct Format {
     int bits = 0;
@@ -173,12 +182,12 @@ bool lpcm_format(const Bytes& payload, Format& format) {
         return false;
     }
     const unsigned byte = payload[LPCM_FORMAT_AT];
-    const unsigned word = byte >> 6;
-    const unsigned rate = byte >> 4 & 3;
-    if (word > 2 || rate > 1) {
+    const unsigned word = byte >> WORD_LENGTH_SHIFT & TWO_BITS;
+    const unsigned rate = byte >> FREQUENCY_SHIFT & TWO_BITS;
+    if (word >= std::size(WORD_LENGTHS) || rate >= std::size(SAMPLE_RATES)) {
         return false;
     }
-    format = {16 + 4 * static_cast<int>(word), rate == 0 ? 48000 : 96000, static_cast<int>(byte & 7) + 1};
+    format = {WORD_LENGTHS[word], SAMPLE_RATES[rate], static_cast<int>(byte & CHANNEL_BITS) + 1};
     return true;
 }
 
@@ -215,11 +224,21 @@ LpcmTrack lpcm_track(const std::vector<Bytes>& packets) {
 // 24-bit sample, 20-bit ones in the high 20 bits. Only whole blocks are
 // converted, the rest at the end dropped: a sample frame for 16 bits; for
 // 20 and 24 bits the fewest frames that make whole groups, except that
-// ffmpeg takes four frames for mono and for six channels.
+// ffmpeg takes four frames for mono and for six channels. The samples of
+// all the packets taken come here as one stream: that is what carrying each
+// packet's rest over to the next amounts to.
+constexpr std::size_t MONO_GROUP = 2;
+constexpr std::size_t GROUP = 4;
+constexpr std::size_t FFMPEG_BLOCK_FRAMES = 4;  // for mono and six channels
+constexpr std::size_t SIX_CHANNELS = 6;
+constexpr unsigned HIGH_NIBBLE = 0xF0;
+constexpr unsigned NIBBLE_SHIFT = 4;
+
 Bytes lpcm_pcm(const Format& format, const Bytes& in) {
     const auto channels = static_cast<std::size_t>(format.channels);
+    const auto bits = static_cast<std::size_t>(format.bits);
     Bytes out;
-    if (format.bits == 16) {
+    if (format.bits == PLAIN_BITS) {
         const std::size_t frame = 2 * channels;
         const std::size_t whole = in.size() / frame * frame;
         for (std::size_t at = 0; at < whole; at += 2) {
@@ -228,19 +247,21 @@ Bytes lpcm_pcm(const Format& format, const Bytes& in) {
         }
         return out;
     }
-    const std::size_t group = channels == 1 ? 2 : 4;
-    const std::size_t frames = channels == 1 || channels == 6 ? 4 : std::lcm(channels, group) / channels;
-    const std::size_t block_bytes = frames * channels * static_cast<std::size_t>(format.bits) / 8;
-    const std::size_t group_bytes = group * static_cast<std::size_t>(format.bits) / 8;
+    const std::size_t group = channels == 1 ? MONO_GROUP : GROUP;
+    const std::size_t frames =
+        channels == 1 || channels == SIX_CHANNELS ? FFMPEG_BLOCK_FRAMES : std::lcm(channels, group) / channels;
+    const std::size_t block_bytes = frames * channels * bits / BITS_PER_BYTE;
+    const std::size_t group_bytes = group * bits / BITS_PER_BYTE;
     const std::size_t whole = in.size() / block_bytes * block_bytes;
     for (std::size_t at = 0; at < whole; at += group_bytes) {
         const unsigned char* high = in.data() + at;
         const unsigned char* low = high + 2 * group;
         for (std::size_t i = 0; i < group; ++i) {
-            if (format.bits == 24) {
-                out.push_back(low[i]);
+            if (format.bits == NIBBLE_BITS) {
+                const unsigned both = low[i / 2];
+                out.push_back(static_cast<unsigned char>((i % 2 == 0 ? both : both << NIBBLE_SHIFT) & HIGH_NIBBLE));
             } else {
-                out.push_back(static_cast<unsigned char>(i % 2 == 0 ? low[i / 2] & 0xF0 : low[i / 2] << 4));
+                out.push_back(low[i]);
             }
             out.push_back(high[2 * i + 1]);
             out.push_back(high[2 * i]);
@@ -256,16 +277,68 @@ void check(bool holds, const char* what) {
     }
 }
 
+// WAV (RIFF) layout, little-endian: "RIFF", size, "WAVE", then chunks of
+// an id, a 32-bit size and a body padded to an even length. The format
+// chunk's fields by offset, WAVE_FORMAT_EXTENSIBLE's after the plain ones.
+constexpr std::size_t ID_SIZE = 4;
+constexpr std::size_t U16 = 2;
+constexpr std::size_t U32 = 4;
+constexpr std::size_t RIFF_SIZE_AT = 4;
+constexpr std::size_t WAVE_AT = 8;
+constexpr std::size_t RIFF_HEAD = 12;
+constexpr std::size_t CHUNK_HEAD = 8;
+constexpr std::uint32_t UNKNOWN_SIZE = 0xFFFFFFFF;
+constexpr std::size_t TAG_AT = 0;
+constexpr std::size_t CHANNELS_AT = 2;
+constexpr std::size_t RATE_AT = 4;
+constexpr std::size_t BYTE_RATE_AT = 8;
+constexpr std::size_t BLOCK_ALIGN_AT = 12;
+constexpr std::size_t CONTAINER_BITS_AT = 14;
+constexpr std::size_t EXTENSION_SIZE_AT = 16;
+constexpr std::size_t VALID_BITS_AT = 18;
+constexpr std::size_t CHANNEL_MASK_AT = 20;
+constexpr std::size_t SUB_FORMAT_AT = 24;
+constexpr std::uint32_t PLAIN_FORMAT_SIZE = 16;
+constexpr std::uint32_t EXTENSIBLE_FORMAT_SIZE = 40;
+constexpr std::uint32_t EXTENSION_SIZE = 22;
+constexpr std::uint32_t WAVE_FORMAT_PCM = 0x0001;
+constexpr std::uint32_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+// KSDATAFORMAT_SUBTYPE_PCM as stored.
+constexpr unsigned char PCM_SUB_FORMAT[] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+
 std::uint32_t le(const Bytes& bytes, std::size_t at, std::size_t length) {
     std::uint32_t value = 0;
     for (std::size_t i = length; i-- > 0;) {
-        value = value << 8 | bytes[at + i];
+        value = value << BITS_PER_BYTE | bytes[at + i];
     }
     return value;
 }
 
 bool id_at(const Bytes& bytes, std::size_t at, const char* id) {
-    return std::memcmp(bytes.data() + at, id, 4) == 0;
+    return std::memcmp(bytes.data() + at, id, ID_SIZE) == 0;
+}
+
+// The format chunk's body at body, against the track's format.
+void check_format_chunk(const Bytes& wav, std::size_t body, std::uint32_t size, const Format& format) {
+    const bool plain = format.bits == PLAIN_BITS && format.channels <= 2;
+    const std::uint32_t container = format.bits == PLAIN_BITS ? 2 : 3;  // bytes a sample
+    const auto channels = static_cast<std::uint32_t>(format.channels);
+    const auto rate = static_cast<std::uint32_t>(format.rate);
+    check(size == (plain ? PLAIN_FORMAT_SIZE : EXTENSIBLE_FORMAT_SIZE), "the format chunk's size");
+    check(le(wav, body + TAG_AT, U16) == (plain ? WAVE_FORMAT_PCM : WAVE_FORMAT_EXTENSIBLE), "the format tag");
+    check(le(wav, body + CHANNELS_AT, U16) == channels, "the channel count");
+    check(le(wav, body + RATE_AT, U32) == rate, "the sampling rate");
+    check(le(wav, body + BYTE_RATE_AT, U32) == rate * channels * container, "the byte rate");
+    check(le(wav, body + BLOCK_ALIGN_AT, U16) == channels * container, "the block align");
+    check(le(wav, body + CONTAINER_BITS_AT, U16) == BITS_PER_BYTE * container, "the bits a sample");
+    if (!plain) {
+        check(le(wav, body + EXTENSION_SIZE_AT, U16) == EXTENSION_SIZE, "the extension size");
+        check(le(wav, body + VALID_BITS_AT, U16) == static_cast<std::uint32_t>(format.bits), "the valid bits");
+        check(std::popcount(le(wav, body + CHANNEL_MASK_AT, U32)) == format.channels,
+              "a channel mask for another count");
+        check(std::memcmp(wav.data() + body + SUB_FORMAT_AT, PCM_SUB_FORMAT, sizeof PCM_SUB_FORMAT) == 0,
+              "the PCM sub-format");
+    }
 }
 
 // Reads a WAV as a reader would, chunk by chunk, and checks its RIFF head,
@@ -273,20 +346,18 @@ bool id_at(const Bytes& bytes, std::size_t at, const char* id) {
 // (0xFFFFFFFF, unknown, when the file could not seek; a pad byte after
 // samples of odd length).
 void check_wav(const Bytes& wav, const Format& format, const Bytes& pcm, bool seekable) {
-    constexpr std::uint32_t UNKNOWN = 0xFFFFFFFF;
-    constexpr std::size_t HEAD = 12;
-    constexpr std::size_t CHUNK_HEAD = 8;
-    check(wav.size() >= HEAD && id_at(wav, 0, "RIFF") && id_at(wav, 8, "WAVE"), "no RIFF WAVE head");
-    check(le(wav, 4, 4) == (seekable ? wav.size() - CHUNK_HEAD : UNKNOWN), "the RIFF size is not the file's");
-    std::size_t at = HEAD;
+    check(wav.size() >= RIFF_HEAD && id_at(wav, 0, "RIFF") && id_at(wav, WAVE_AT, "WAVE"), "no RIFF WAVE head");
+    check(le(wav, RIFF_SIZE_AT, U32) == (seekable ? wav.size() - CHUNK_HEAD : UNKNOWN_SIZE),
+          "the RIFF size is not the file's");
+    std::size_t at = RIFF_HEAD;
     bool format_seen = false;
     while (true) {
         check(at + CHUNK_HEAD <= wav.size(), "the WAV has no data chunk");
-        const std::uint32_t size = le(wav, at + 4, 4);
+        const std::uint32_t size = le(wav, at + ID_SIZE, U32);
         const std::size_t body = at + CHUNK_HEAD;
         if (id_at(wav, at, "data")) {
             check(format_seen, "the data chunk comes before the format chunk");
-            check(size == (seekable ? pcm.size() : UNKNOWN), "the data size is not the samples'");
+            check(size == (seekable ? pcm.size() : UNKNOWN_SIZE), "the data size is not the samples'");
             Bytes padded = pcm;
             padded.resize(pcm.size() + pcm.size() % 2);
             check(std::equal(wav.begin() + static_cast<std::ptrdiff_t>(body), wav.end(), padded.begin(), padded.end()),
@@ -295,24 +366,7 @@ void check_wav(const Bytes& wav, const Format& format, const Bytes& pcm, bool se
         }
         check(body + size <= wav.size(), "a chunk runs past the WAV's end");
         if (id_at(wav, at, "fmt ")) {
-            const bool plain = format.bits == 16 && format.channels <= 2;
-            const std::uint32_t container = format.bits == 16 ? 2 : 3;
-            const auto channels = static_cast<std::uint32_t>(format.channels);
-            check(size == (plain ? 16 : 40), "the format chunk's size");
-            check(le(wav, body, 2) == (plain ? 1 : 0xFFFE), "the format tag");
-            check(le(wav, body + 2, 2) == channels, "the channel count");
-            check(le(wav, body + 4, 4) == static_cast<std::uint32_t>(format.rate), "the sampling rate");
-            check(le(wav, body + 8, 4) == static_cast<std::uint32_t>(format.rate) * channels * container,
-                  "the byte rate");
-            check(le(wav, body + 12, 2) == channels * container, "the block align");
-            check(le(wav, body + 14, 2) == 8 * container, "the bits a sample");
-            if (!plain) {
-                constexpr unsigned char PCM_GUID[] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
-                check(le(wav, body + 16, 2) == 22, "the extension size");
-                check(le(wav, body + 18, 2) == static_cast<std::uint32_t>(format.bits), "the valid bits");
-                check(std::popcount(le(wav, body + 20, 4)) == format.channels, "a channel mask for another count");
-                check(std::memcmp(wav.data() + body + 24, PCM_GUID, sizeof PCM_GUID) == 0, "the PCM sub-format");
-            }
+            check_format_chunk(wav, body, size, format);
             format_seen = true;
         }
         at = body + size + size % 2;
