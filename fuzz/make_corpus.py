@@ -1,23 +1,37 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seeds into fuzz/corpus: slices of the bundled sample
-and crafted packs. Each seed is one option byte followed by the input file.
+"""Writes the fuzzer's seeds into fuzz/corpus: slices of the bundled sample,
+slices of a VOB that ffmpeg's DVD muxer makes with every audio kind (when
+ffmpeg is installed; otherwise those seeds are left as they are) and crafted
+packs. Each seed is four option bytes followed by the input file.
 
-Option byte: bit 0 asks for video, bit 1 for AC-3, the six bits above them
-hold the audio number plus 32 (so 0x83 is video and substream 0x80)."""
+Option bytes: byte 0, bit 0 asks for video, bit 1 for AC-3, the six bits
+above them hold the audio number plus 32 (so 0x83 is video and substream
+0x80); byte 1, bit 0 asks for LPCM, bit 1 for a WAV file that can seek, the
+six bits above them hold the LPCM number plus 32; bytes 2 and 3, bit 0 asks
+for MPEG audio and DTS, the seven bits above it hold the number plus 64."""
 
 import pathlib
+import shutil
+import subprocess
+import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 SAMPLE = HERE.parent / "samples" / "sample.vob"
 CORPUS = HERE / "corpus"
 
 SECTOR = 2048
-SLICE_SECTORS = 32  # the fuzzer's largest input is the option byte and 32 sectors
+SLICE_SECTORS = 32  # the fuzzer's largest input is the four option bytes and 32 sectors
 SAMPLE_SLICES = 4
 
 
-def options(video, audio, audio_no=0):
-    return bytes([(audio_no + 32) << 2 | (2 if audio else 0) | (1 if video else 0)])
+def options(video, audio, audio_no=0, lpcm=None, seekable=False, mpa=None, dts=None):
+    """None for an output that is not asked for."""
+    def seven_bits(number):
+        return 0 if number is None else (number + 64) << 1 | 1
+
+    return bytes([(audio_no + 32) << 2 | (2 if audio else 0) | (1 if video else 0),
+                  0 if lpcm is None else (lpcm + 32) << 2 | (2 if seekable else 0) | 1,
+                  seven_bits(mpa), seven_bits(dts)])
 
 
 def pack(stream_id, body, header_length=0, packet_length=None):
@@ -43,6 +57,74 @@ def payload(length, seed):
 
 def ac3(substream, body, header_length=0, packet_length=None):
     return pack(0xBD, bytes([substream, 1, 0, 1]) + body, header_length, packet_length)
+
+
+def substream(number, body, frames=1):
+    """A private stream 1 packet's payload: substream number, frame count,
+    first access unit pointer, then the body."""
+    return bytes([number, frames, 0, 1]) + body
+
+
+def lpcm(number, bits, rate, channels, samples):
+    """An LPCM pack: its three header bytes (emphasis, mute and frame number;
+    word length, sampling frequency, channels less one; dynamic range), then
+    the samples."""
+    word = {16: 0, 20: 1, 24: 2, 3: 3}[bits]  # 3: a reserved word length
+    frequency = {48000: 0, 96000: 1, 44100: 2}[rate]  # 44.1 kHz is not DVD-Video's
+    return pack(0xBD, substream(number, bytes([0, word << 6 | frequency << 4 | (channels - 1), 0x80]) + samples))
+
+
+def crafted_kinds():
+    """Packs of MPEG audio, DTS and LPCM beside video and AC-3."""
+    movie = (pack(0xE0, payload(1500, 30)) + pack(0xC0, payload(1400, 31)) + pack(0xBD, substream(0x88, payload(1300, 32)))
+             + pack(0xBD, substream(0x80, payload(1200, 33))) + pack(0xC1, payload(900, 34))
+             + pack(0xBD, substream(0x89, payload(1100, 35))) + lpcm(0xA0, 16, 48000, 2, payload(1001, 36))
+             + lpcm(0xA0, 16, 48000, 2, payload(999, 37)) + pack(0xC0, payload(300, 38), 5))
+    # 24-bit 5.1: packets that cut groups and sample frames, one of another
+    # format and one of a reserved word length between them.
+    lpcm_51 = (lpcm(0xA1, 24, 48000, 6, payload(1003, 40)) + lpcm(0xA1, 16, 48000, 2, payload(800, 41))
+               + lpcm(0xA1, 24, 48000, 6, payload(77, 42)) + lpcm(0xA1, 3, 48000, 6, payload(500, 43))
+               + lpcm(0xA1, 24, 48000, 6, payload(1500, 44)))
+    lpcm_20 = (lpcm(0xA2, 20, 96000, 1, payload(1001, 45)) + lpcm(0xA2, 20, 96000, 1, payload(3, 46))
+               + lpcm(0xA2, 20, 96000, 1, payload(1201, 47)) + lpcm(0xA2, 20, 48000, 1, payload(500, 48))
+               + lpcm(0xA2, 24, 44100, 1, payload(500, 49)))
+    lpcm_20_3ch = lpcm(0xA3, 20, 48000, 3, payload(1111, 50)) + lpcm(0xA3, 20, 48000, 3, payload(1112, 51))
+    return {
+        "crafted-kinds-movie": options(True, True, 0, lpcm=0, mpa=1, dts=0) + movie,
+        "crafted-kinds-movie-seekable": options(False, False, lpcm=0, seekable=True, mpa=0, dts=1) + movie,
+        # Numbers past each kind's range reach the neighbours' streams, and
+        # -audio 8 takes the DTS substream 0x88 that -dts 0 takes too.
+        "crafted-kinds-neighbours": options(True, True, 8, lpcm=-32, mpa=32, dts=0) + movie,
+        "crafted-lpcm-24bit-51": options(False, False, lpcm=1, seekable=True) + lpcm_51,
+        "crafted-lpcm-20bit-mono": options(False, False, lpcm=2) + lpcm_20,
+        "crafted-lpcm-20bit-3ch": options(False, False, lpcm=3, seekable=True) + lpcm_20_3ch,
+    }
+
+
+def ffmpeg_slices():
+    """Slices of a VOB with video, AC-3, 24-bit 5.1 LPCM, MPEG audio and DTS
+    made by ffmpeg's DVD muxer, or nothing without ffmpeg."""
+    if shutil.which("ffmpeg") is None:
+        return {}
+    with tempfile.TemporaryDirectory() as folder:
+        vob = pathlib.Path(folder) / "kinds.vob"
+        subprocess.run(
+            ["ffmpeg", "-nostdin", "-v", "error", "-y",
+             "-f", "lavfi", "-i", "testsrc2=size=64x64:rate=25:duration=1",
+             "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1",
+             "-map", "0:v", "-map", "1:a", "-map", "1:a", "-map", "1:a", "-map", "1:a",
+             "-c:v", "mpeg2video", "-b:v", "200k", "-pix_fmt", "yuv420p", "-c:a", "ac3", "-ar", "48000",
+             "-b:a:0", "96k", "-c:a:1", "pcm_dvd", "-sample_fmt:a:1", "s32", "-ac:a:1", "6",
+             "-c:a:2", "mp2", "-b:a:2", "64k", "-c:a:3", "dca", "-ac:a:3", "2", "-b:a:3", "768k", "-strict", "-2",
+             "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-f", "dvd", str(vob)],
+            check=True)
+        data = vob.read_bytes()
+    slice_bytes = SLICE_SECTORS * SECTOR
+    return {
+        "ffmpeg-kinds-0": options(True, True, 0, lpcm=0, mpa=0, dts=0) + data[:slice_bytes],
+        "ffmpeg-kinds-1": options(False, False, lpcm=0, seekable=True, mpa=0, dts=0)
+        + data[4 * slice_bytes:5 * slice_bytes],
+    }
 
 
 def crafted():
@@ -75,7 +157,7 @@ def main():
     for i in range(SAMPLE_SLICES):
         chunk = sample[i * slice_bytes:(i + 1) * slice_bytes]
         (CORPUS / f"sample-{i}").write_bytes(options(True, True, i % 2) + chunk)
-    for name, data in crafted().items():
+    for name, data in {**crafted(), **crafted_kinds(), **ffmpeg_slices()}.items():
         (CORPUS / name).write_bytes(data)
 
 

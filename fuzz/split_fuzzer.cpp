@@ -1,13 +1,19 @@
-// Fuzzes the pack loop and the staging writer. The first byte of an input
-// chooses the outputs and the audio number; the rest is the input file, read
-// from memory through a real stream. Each output must equal what a plain
-// byte-by-byte reading of the same bytes extracts, and the accepted total
-// must equal the bytes written.
+// Fuzzes the pack loop, the staging writer and the WAV output. The first
+// four bytes of an input choose the outputs and the number after each
+// option; the rest is the input file, read from memory through a real
+// stream. Each output must equal what a plain byte-by-byte reading of the
+// same bytes extracts (an LPCM track's WAV: what a plain converter makes of
+// it), and the accepted total must equal the bytes written.
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <numeric>
 #include <vector>
 
 #include "demux/demux_common.hpp"
@@ -15,32 +21,57 @@
 #include "demux/sector_source.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
+#include "output/wav_output.hpp"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr unsigned char WANT_VIDEO = 0x01;
+// The option bytes. Byte 0: bit 0 video, bit 1 AC-3, the six bits above
+// them the audio number plus 32. Byte 1: bit 0 LPCM, bit 1 a seekable WAV
+// file (else a stream that cannot seek), the six bits above them the LPCM
+// number plus 32. Bytes 2 and 3: bit 0 MPEG audio or DTS, the seven bits
+// above it the number plus 64. The numbers reach past every kind's range
+// into the neighbouring kinds' streams.
+constexpr std::size_t OPTION_BYTES = 4;
+constexpr unsigned char WANTED = 0x01;
 constexpr unsigned char WANT_AUDIO = 0x02;
-constexpr int AUDIO_NO_SHIFT = 2;
-constexpr int AUDIO_NO_BIAS = 32;  // the six bits left give -32..31: substreams 0x60 to 0x9F
+constexpr unsigned char WANT_SEEKABLE = 0x02;
+constexpr int SIX_BIT_SHIFT = 2;
+constexpr int SIX_BIT_BIAS = 32;  // gives -32..31
+constexpr int SEVEN_BIT_SHIFT = 1;
+constexpr int SEVEN_BIT_BIAS = 64;  // gives -64..63
 
 struct Options {
     bool video = false;
     bool audio = false;
     int audio_no = 0;
+    bool lpcm = false;
+    bool lpcm_seekable = false;
+    int lpcm_no = 0;
+    bool mpa = false;
+    int mpa_no = 0;
+    bool dts = false;
+    int dts_no = 0;
 };
 
-Options options_of(unsigned char byte) {
+Options options_of(const unsigned char* bytes) {
     Options options;
-    options.video = (byte & WANT_VIDEO) != 0;
-    options.audio = (byte & WANT_AUDIO) != 0;
-    options.audio_no = (byte >> AUDIO_NO_SHIFT) - AUDIO_NO_BIAS;
+    options.video = (bytes[0] & WANTED) != 0;
+    options.audio = (bytes[0] & WANT_AUDIO) != 0;
+    options.audio_no = (bytes[0] >> SIX_BIT_SHIFT) - SIX_BIT_BIAS;
+    options.lpcm = (bytes[1] & WANTED) != 0;
+    options.lpcm_seekable = (bytes[1] & WANT_SEEKABLE) != 0;
+    options.lpcm_no = (bytes[1] >> SIX_BIT_SHIFT) - SIX_BIT_BIAS;
+    options.mpa = (bytes[2] & WANTED) != 0;
+    options.mpa_no = (bytes[2] >> SEVEN_BIT_SHIFT) - SEVEN_BIT_BIAS;
+    options.dts = (bytes[3] & WANTED) != 0;
+    options.dts_no = (bytes[3] >> SEVEN_BIT_SHIFT) - SEVEN_BIT_BIAS;
     return options;
 }
 
-// The pack layout, written out again here on purpose rather than taken from
-// the code under test.
+// The pack layout and the stream numbering, written out again here on
+// purpose rather than taken from the code under test.
 constexpr std::size_t SECTOR = 2048;
 constexpr std::size_t PACKET_AT = 14;  // after the 14-byte pack header
 constexpr std::size_t STREAM_ID_AT = 17;
@@ -52,48 +83,294 @@ constexpr std::size_t SUBSTREAM_HEADER = 4;
 constexpr unsigned char VIDEO_0_ID = 0xE0;
 constexpr unsigned char PRIVATE_1_ID = 0xBD;
 constexpr int FIRST_AC3_SUBSTREAM = 0x80;
+constexpr int FIRST_DTS_SUBSTREAM = 0x88;
+constexpr int FIRST_LPCM_SUBSTREAM = 0xA0;
+constexpr int SUBSTREAMS_OF_A_KIND = 8;
+constexpr int FIRST_MPEG_AUDIO_ID = 0xC0;
+constexpr int MPEG_AUDIO_IDS = 32;
 
 bool is_code(const unsigned char* p, unsigned char id) {
     return p[0] == 0x00 && p[1] == 0x00 && p[2] == 0x01 && p[3] == id;
 }
 
+// The id that "option N" takes, or -1 for none: -audio takes any substream
+// 0x80 + N, the other audio options only their own kind's.
+int own_id(bool wanted, int first, int count, int number) {
+    return wanted && number >= 0 && number < count ? first + number : -1;
+}
+
 struct Streams {
     Bytes video;
     Bytes audio;
+    Bytes mpa;
+    Bytes dts;
+    std::vector<Bytes> lpcm_packets;  // each LPCM packet's payload after the substream header
 };
 
 // Whole sectors only; one pack per sector, its first packet decides.
 Streams rederive(const unsigned char* file, std::size_t size, const Options& options) {
     Streams out;
+    const int audio = options.audio ? FIRST_AC3_SUBSTREAM + options.audio_no : -1;
+    const int lpcm = own_id(options.lpcm, FIRST_LPCM_SUBSTREAM, SUBSTREAMS_OF_A_KIND, options.lpcm_no);
+    const int mpa = own_id(options.mpa, FIRST_MPEG_AUDIO_ID, MPEG_AUDIO_IDS, options.mpa_no);
+    const int dts = own_id(options.dts, FIRST_DTS_SUBSTREAM, SUBSTREAMS_OF_A_KIND, options.dts_no);
     for (std::size_t at = 0; at + SECTOR <= size; at += SECTOR) {
         const unsigned char* s = file + at;
         if (!is_code(s, 0xBA) || !(s[PACKET_AT] == 0 && s[PACKET_AT + 1] == 0 && s[PACKET_AT + 2] == 1)) {
             continue;
         }
-        const std::size_t header_length = s[HEADER_LENGTH_AT];
-        const bool video = s[STREAM_ID_AT] == VIDEO_0_ID && options.video;
-        const bool audio = s[STREAM_ID_AT] == PRIVATE_1_ID && options.audio &&
-                           s[HEADER_DATA_AT + header_length] == FIRST_AC3_SUBSTREAM + options.audio_no;
-        if (!video && !audio) {
-            continue;
-        }
-        const std::size_t begin = HEADER_DATA_AT + header_length + (audio ? SUBSTREAM_HEADER : 0);
+        const std::size_t header_end = HEADER_DATA_AT + s[HEADER_LENGTH_AT];
+        const int id = s[STREAM_ID_AT];
+        const bool private_1 = id == PRIVATE_1_ID;
+        const int substream = private_1 ? s[header_end] : -1;
+        const std::size_t begin = header_end + (private_1 ? SUBSTREAM_HEADER : 0);
         std::size_t end = PACKET_LENGTH_COUNTS_FROM + s[PACKET_LENGTH_AT] * 256u + s[PACKET_LENGTH_AT + 1];
         if (end > SECTOR || end < begin) {
             end = SECTOR;
         }
-        if (video) {
+        if (id == VIDEO_0_ID && options.video) {
+            std::size_t video_end = end;
             for (std::size_t i = begin; i + 4 <= end; ++i) {
                 if (is_code(s + i, 0xBE)) {
-                    end = i;
+                    video_end = i;
                     break;
                 }
             }
+            out.video.insert(out.video.end(), s + begin, s + video_end);
         }
-        Bytes& to = video ? out.video : out.audio;
-        to.insert(to.end(), s + begin, s + end);
+        if (id == mpa) {
+            out.mpa.insert(out.mpa.end(), s + begin, s + end);
+        }
+        if (private_1 && substream == audio) {
+            out.audio.insert(out.audio.end(), s + begin, s + end);
+        }
+        if (private_1 && substream == dts) {
+            out.dts.insert(out.dts.end(), s + begin, s + end);
+        }
+        if (private_1 && substream == lpcm) {
+            out.lpcm_packets.emplace_back(s + begin, s + end);
+        }
     }
     return out;
+}
+
+// DVD LPCM, read plainly. The LPCM header: emphasis, mute and frame number;
+// then word length (2 bits: 16, 20, 24, reserved), sampling frequency
+// (2 bits: 48 kHz, 96 kHz, two not used), a reserved bit and channels less
+// one (3 bits); then dynamic range.
+constexpr std::size_t LPCM_HEADER = 3;
+constexpr std::size_t LPCM_FORMAT_AT = 1;
+constexpr unsigned WORD_LENGTH_SHIFT = 6;
+constexpr unsigned FREQUENCY_SHIFT = 4;
+constexpr unsigned TWO_BITS = 0x3;
+constexpr unsigned CHANNEL_BITS = 0x7;
+constexpr int WORD_LENGTHS[] = {16, 20, 24};
+constexpr int SAMPLE_RATES[] = {48000, 96000};
+constexpr int PLAIN_BITS = 16;  // 16-bit samples come plain, the others in groups
+constexpr int NIBBLE_BITS = 20;  // 20-bit samples' low bits are a nibble each
+constexpr std::size_t BITS_PER_BYTE = 8;
+
+struct Format {
+    int bits = 0;
+    int rate = 0;
+    int channels = 0;
+    friend bool operator==(const Format&, const Format&) = default;
+};
+
+bool lpcm_format(const Bytes& payload, Format& format) {
+    if (payload.size() < LPCM_HEADER) {
+        return false;
+    }
+    const unsigned byte = payload[LPCM_FORMAT_AT];
+    const unsigned word = byte >> WORD_LENGTH_SHIFT & TWO_BITS;
+    const unsigned rate = byte >> FREQUENCY_SHIFT & TWO_BITS;
+    if (word >= std::size(WORD_LENGTHS) || rate >= std::size(SAMPLE_RATES)) {
+        return false;
+    }
+    format = {WORD_LENGTHS[word], SAMPLE_RATES[rate], static_cast<int>(byte & CHANNEL_BITS) + 1};
+    return true;
+}
+
+// A track as -lpcm should make it: the first packet of a valid format sets
+// the format, packets of no valid format or of another are passed over, the
+// samples of the others are one stream.
+struct LpcmTrack {
+    bool started = false;
+    Format format;
+    Bytes samples;
+    std::uint64_t passed_over = 0;
+};
+
+LpcmTrack lpcm_track(const std::vector<Bytes>& packets) {
+    LpcmTrack track;
+    for (const Bytes& packet : packets) {
+        Format format;
+        if (!lpcm_format(packet, format) || (track.started && !(format == track.format))) {
+            ++track.passed_over;
+            continue;
+        }
+        track.started = true;
+        track.format = format;
+        track.samples.insert(track.samples.end(), packet.begin() + LPCM_HEADER, packet.end());
+    }
+    return track;
+}
+
+// The little-endian PCM a track's samples make. 16-bit samples are swapped
+// pairs. 20- and 24-bit samples come in groups of two samples (mono) or
+// four (any other count, across sample frames as ffmpeg reads them): the
+// high 16 bits of each, big-endian, then the low bits, a byte each for 24
+// bits, a nibble each for 20 (the first sample's high); each becomes a
+// 24-bit sample, 20-bit ones in the high 20 bits. Only whole blocks are
+// converted, the rest at the end dropped: a sample frame for 16 bits; for
+// 20 and 24 bits the fewest frames that make whole groups, except that
+// ffmpeg takes four frames for mono and for six channels. The samples of
+// all the packets taken come here as one stream: that is what carrying each
+// packet's rest over to the next amounts to.
+constexpr std::size_t MONO_GROUP = 2;
+constexpr std::size_t GROUP = 4;
+constexpr std::size_t FFMPEG_BLOCK_FRAMES = 4;  // for mono and six channels
+constexpr std::size_t SIX_CHANNELS = 6;
+constexpr unsigned HIGH_NIBBLE = 0xF0;
+constexpr unsigned NIBBLE_SHIFT = 4;
+
+Bytes lpcm_pcm(const Format& format, const Bytes& in) {
+    const auto channels = static_cast<std::size_t>(format.channels);
+    const auto bits = static_cast<std::size_t>(format.bits);
+    Bytes out;
+    if (format.bits == PLAIN_BITS) {
+        const std::size_t frame = 2 * channels;
+        const std::size_t whole = in.size() / frame * frame;
+        for (std::size_t at = 0; at < whole; at += 2) {
+            out.push_back(in[at + 1]);
+            out.push_back(in[at]);
+        }
+        return out;
+    }
+    const std::size_t group = channels == 1 ? MONO_GROUP : GROUP;
+    const std::size_t frames =
+        channels == 1 || channels == SIX_CHANNELS ? FFMPEG_BLOCK_FRAMES : std::lcm(channels, group) / channels;
+    const std::size_t block_bytes = frames * channels * bits / BITS_PER_BYTE;
+    const std::size_t group_bytes = group * bits / BITS_PER_BYTE;
+    const std::size_t whole = in.size() / block_bytes * block_bytes;
+    for (std::size_t at = 0; at < whole; at += group_bytes) {
+        const unsigned char* high = in.data() + at;
+        const unsigned char* low = high + 2 * group;
+        for (std::size_t i = 0; i < group; ++i) {
+            if (format.bits == NIBBLE_BITS) {
+                const unsigned both = low[i / 2];
+                out.push_back(static_cast<unsigned char>((i % 2 == 0 ? both : both << NIBBLE_SHIFT) & HIGH_NIBBLE));
+            } else {
+                out.push_back(low[i]);
+            }
+            out.push_back(high[2 * i + 1]);
+            out.push_back(high[2 * i]);
+        }
+    }
+    return out;
+}
+
+void check(bool holds, const char* what) {
+    if (!holds) {
+        std::fprintf(stderr, "split_fuzzer: %s\n", what);
+        std::abort();
+    }
+}
+
+// WAV (RIFF) layout, little-endian: "RIFF", size, "WAVE", then chunks of
+// an id, a 32-bit size and a body padded to an even length. The format
+// chunk's fields by offset, WAVE_FORMAT_EXTENSIBLE's after the plain ones.
+constexpr std::size_t ID_SIZE = 4;
+constexpr std::size_t U16 = 2;
+constexpr std::size_t U32 = 4;
+constexpr std::size_t RIFF_SIZE_AT = 4;
+constexpr std::size_t WAVE_AT = 8;
+constexpr std::size_t RIFF_HEAD = 12;
+constexpr std::size_t CHUNK_HEAD = 8;
+constexpr std::uint32_t UNKNOWN_SIZE = 0xFFFFFFFF;
+constexpr std::size_t TAG_AT = 0;
+constexpr std::size_t CHANNELS_AT = 2;
+constexpr std::size_t RATE_AT = 4;
+constexpr std::size_t BYTE_RATE_AT = 8;
+constexpr std::size_t BLOCK_ALIGN_AT = 12;
+constexpr std::size_t CONTAINER_BITS_AT = 14;
+constexpr std::size_t EXTENSION_SIZE_AT = 16;
+constexpr std::size_t VALID_BITS_AT = 18;
+constexpr std::size_t CHANNEL_MASK_AT = 20;
+constexpr std::size_t SUB_FORMAT_AT = 24;
+constexpr std::uint32_t PLAIN_FORMAT_SIZE = 16;
+constexpr std::uint32_t EXTENSIBLE_FORMAT_SIZE = 40;
+constexpr std::uint32_t EXTENSION_SIZE = 22;
+constexpr std::uint32_t WAVE_FORMAT_PCM = 0x0001;
+constexpr std::uint32_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+// KSDATAFORMAT_SUBTYPE_PCM as stored.
+constexpr unsigned char PCM_SUB_FORMAT[] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+
+std::uint32_t le(const Bytes& bytes, std::size_t at, std::size_t length) {
+    std::uint32_t value = 0;
+    for (std::size_t i = length; i-- > 0;) {
+        value = value << BITS_PER_BYTE | bytes[at + i];
+    }
+    return value;
+}
+
+bool id_at(const Bytes& bytes, std::size_t at, const char* id) {
+    return std::memcmp(bytes.data() + at, id, ID_SIZE) == 0;
+}
+
+// The format chunk's body at body, against the track's format.
+void check_format_chunk(const Bytes& wav, std::size_t body, std::uint32_t size, const Format& format) {
+    const bool plain = format.bits == PLAIN_BITS && format.channels <= 2;
+    const std::uint32_t container = format.bits == PLAIN_BITS ? 2 : 3;  // bytes a sample
+    const auto channels = static_cast<std::uint32_t>(format.channels);
+    const auto rate = static_cast<std::uint32_t>(format.rate);
+    check(size == (plain ? PLAIN_FORMAT_SIZE : EXTENSIBLE_FORMAT_SIZE), "the format chunk's size");
+    check(le(wav, body + TAG_AT, U16) == (plain ? WAVE_FORMAT_PCM : WAVE_FORMAT_EXTENSIBLE), "the format tag");
+    check(le(wav, body + CHANNELS_AT, U16) == channels, "the channel count");
+    check(le(wav, body + RATE_AT, U32) == rate, "the sampling rate");
+    check(le(wav, body + BYTE_RATE_AT, U32) == rate * channels * container, "the byte rate");
+    check(le(wav, body + BLOCK_ALIGN_AT, U16) == channels * container, "the block align");
+    check(le(wav, body + CONTAINER_BITS_AT, U16) == BITS_PER_BYTE * container, "the bits a sample");
+    if (!plain) {
+        check(le(wav, body + EXTENSION_SIZE_AT, U16) == EXTENSION_SIZE, "the extension size");
+        check(le(wav, body + VALID_BITS_AT, U16) == static_cast<std::uint32_t>(format.bits), "the valid bits");
+        check(std::popcount(le(wav, body + CHANNEL_MASK_AT, U32)) == format.channels,
+              "a channel mask for another count");
+        check(std::memcmp(wav.data() + body + SUB_FORMAT_AT, PCM_SUB_FORMAT, sizeof PCM_SUB_FORMAT) == 0,
+              "the PCM sub-format");
+    }
+}
+
+// Reads a WAV as a reader would, chunk by chunk, and checks its RIFF head,
+// its format chunk against the track's format, its samples and its sizes
+// (0xFFFFFFFF, unknown, when the file could not seek; a pad byte after
+// samples of odd length).
+void check_wav(const Bytes& wav, const Format& format, const Bytes& pcm, bool seekable) {
+    check(wav.size() >= RIFF_HEAD && id_at(wav, 0, "RIFF") && id_at(wav, WAVE_AT, "WAVE"), "no RIFF WAVE head");
+    check(le(wav, RIFF_SIZE_AT, U32) == (seekable ? wav.size() - CHUNK_HEAD : UNKNOWN_SIZE),
+          "the RIFF size is not the file's");
+    std::size_t at = RIFF_HEAD;
+    bool format_seen = false;
+    while (true) {
+        check(at + CHUNK_HEAD <= wav.size(), "the WAV has no data chunk");
+        const std::uint32_t size = le(wav, at + ID_SIZE, U32);
+        const std::size_t body = at + CHUNK_HEAD;
+        if (id_at(wav, at, "data")) {
+            check(format_seen, "the data chunk comes before the format chunk");
+            check(size == (seekable ? pcm.size() : UNKNOWN_SIZE), "the data size is not the samples'");
+            Bytes padded = pcm;
+            padded.resize(pcm.size() + pcm.size() % 2);
+            check(std::equal(wav.begin() + static_cast<std::ptrdiff_t>(body), wav.end(), padded.begin(), padded.end()),
+                  "the WAV's samples differ from the plain converter's");
+            return;
+        }
+        check(body + size <= wav.size(), "a chunk runs past the WAV's end");
+        if (id_at(wav, at, "fmt ")) {
+            check_format_chunk(wav, body, size, format);
+            format_seen = true;
+        }
+        at = body + size + size % 2;
+    }
 }
 
 // Blocks are handed out again instead of coming fresh from the allocator
@@ -105,17 +382,10 @@ struct PooledBlock {
     bool in_use = false;
 };
 
-// The read block and two stages; a plain array, so that nothing frees the
-// blocks at exit behind the leak checker's back.
-constexpr std::size_t POOL_SIZE = 3;
+// The read block and a stage for each output; a plain array, so that
+// nothing frees the blocks at exit behind the leak checker's back.
+constexpr std::size_t POOL_SIZE = 1 + packrift::OUTPUT_KINDS;
 PooledBlock pool[POOL_SIZE];
-
-void check(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "split_fuzzer: %s\n", what);
-        std::abort();
-    }
-}
 
 void* pooled_allocate(std::size_t size) {
     for (auto& pooled : pool) {
@@ -164,41 +434,63 @@ void add_accepted(int length) {
     accepted_total += length;
 }
 
-struct MemoryOutput {
+// An output in memory, or, for a WAV that must be finished in place, in a
+// temporary file, which can seek.
+struct Output {
     char* data = nullptr;
     std::size_t size = 0;
+    bool seekable = false;
 };
 
-void open_memory_output(packrift::NamedFile& file, const char* name, MemoryOutput& memory) {
-    file = packrift::NamedFile{};
+using Kind = packrift::StreamKind;
+
+void open_output(Kind kind, const char* name, Output& output) {
+    packrift::NamedFile& file = packrift::output_of(kind);
     file.name = name;
-    file.stream = open_memstream(&memory.data, &memory.size);
-    check(file.stream != nullptr, "open_memstream failed");
+    file.stream = output.seekable ? std::tmpfile() : open_memstream(&output.data, &output.size);
+    check(file.stream != nullptr, "no output stream");
 }
 
-// What the real writer left in the output once it is flushed and closed.
-Bytes finish(packrift::StreamKind kind, packrift::NamedFile& file, MemoryOutput& memory) {
+Bytes read_back(std::FILE* stream) {
+    check(std::fflush(stream) == 0 && std::fseek(stream, 0, SEEK_END) == 0, "the WAV file cannot be read back");
+    const long size = std::ftell(stream);
+    check(size >= 0, "the WAV file has no size");
+    Bytes out(static_cast<std::size_t>(size));
+    std::rewind(stream);
+    check(std::fread(out.data(), 1, out.size(), stream) == out.size(), "the WAV file reads short");
+    return out;
+}
+
+// What the real writer left in the output once it is finished and closed.
+Bytes finish(Kind kind, Output& output) {
+    packrift::NamedFile& file = packrift::output_of(kind);
     if (file.stream == nullptr) {
         return {};
     }
     packrift::flush_stream(kind, file);
+    check(!file.failed, "an I/O failure on an output");
+    if (output.seekable) {
+        Bytes out = read_back(file.stream);
+        packrift::close_file(file);
+        return out;
+    }
     packrift::close_file(file);
-    Bytes out(memory.data, memory.data + memory.size);
-    std::free(memory.data);
+    Bytes out(output.data, output.data + output.size);
+    std::free(output.data);
     return out;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
+    if (size < OPTION_BYTES) {
         return 0;
     }
     packrift::io_hooks().allocate = &pooled_allocate;
     packrift::io_hooks().release = &pooled_release;
-    const Options options = options_of(data[0]);
-    const unsigned char* file = data + 1;
-    const std::size_t file_size = size - 1;
+    const Options options = options_of(data);
+    const unsigned char* file = data + OPTION_BYTES;
+    const std::size_t file_size = size - OPTION_BYTES;
 
     // fmemopen wants a writable buffer even for reading.
     Bytes input(file, file + file_size);
@@ -207,33 +499,58 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packrift::input_file.stream = fmemopen(input.data(), input.size(), "rb");
     check(packrift::input_file.stream != nullptr, "fmemopen failed");
 
-    MemoryOutput video_memory;
-    MemoryOutput audio_memory;
-    packrift::output_of(packrift::StreamKind::video) = packrift::NamedFile{};
-    packrift::output_of(packrift::StreamKind::ac3_audio) = packrift::NamedFile{};
-    if (options.video) {
-        open_memory_output(packrift::output_of(packrift::StreamKind::video), "fuzz.m2v", video_memory);
-    }
-    if (options.audio) {
-        open_memory_output(packrift::output_of(packrift::StreamKind::ac3_audio), "fuzz.ac3", audio_memory);
+    std::array<Output, packrift::OUTPUT_KINDS> outputs{};
+    outputs[packrift::index_of(Kind::lpcm_audio)].seekable = options.lpcm_seekable;
+    const std::array<bool, packrift::OUTPUT_KINDS> wanted = {options.video, options.audio, options.lpcm, options.mpa,
+                                                             options.dts};
+    const char* const names[packrift::OUTPUT_KINDS] = {"fuzz.m2v", "fuzz.ac3", "fuzz.wav", "fuzz.mp2", "fuzz.dts"};
+    for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
+        packrift::outputs[k] = packrift::NamedFile{};
+        if (wanted[k]) {
+            open_output(static_cast<Kind>(k), names[k], outputs[k]);
+        }
     }
 
     accepted_total = 0;
+    packrift::reset_wav_output();
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
     packrift::read_whole_file(packrift::input_file);
-    packrift::demux_packs({0, options.audio_no, -1, -1, -1}, hooks);
-    const Bytes video = finish(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video), video_memory);
-    const Bytes audio = finish(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio), audio_memory);
+    packrift::demux_packs({0, options.audio_no, options.lpcm_no, options.mpa_no, options.dts_no}, hooks);
+    std::array<Bytes, packrift::OUTPUT_KINDS> made;
+    for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
+        made[k] = finish(static_cast<Kind>(k), outputs[k]);
+    }
+    check(!packrift::input_file.failed, "an I/O failure on the input");
     packrift::close_file(packrift::input_file);
-
     check(all_blocks_back(), "a read block or stage still held after the run");
-    check(!packrift::input_file.failed && !packrift::output_of(packrift::StreamKind::video).failed && !packrift::output_of(packrift::StreamKind::ac3_audio).failed,
-          "an I/O failure on memory streams");
+
     const Streams expected = rederive(file, file_size, options);
-    check(video == expected.video, "the video output differs from the plain reading");
-    check(audio == expected.audio, "the AC-3 output differs from the plain reading");
-    check(accepted_total == static_cast<long long>(video.size() + audio.size()),
-          "the accepted total differs from the bytes written");
+    check(made[packrift::index_of(Kind::video)] == expected.video, "the video output differs from the plain reading");
+    check(made[packrift::index_of(Kind::ac3_audio)] == expected.audio, "the AC-3 output differs from the plain reading");
+    check(made[packrift::index_of(Kind::mpeg_audio)] == expected.mpa,
+          "the MPEG audio output differs from the plain reading");
+    check(made[packrift::index_of(Kind::dts_audio)] == expected.dts, "the DTS output differs from the plain reading");
+
+    // The WAV: a header only once a packet of a valid format came, then what
+    // the plain converter makes of the track.
+    const Bytes& wav = made[packrift::index_of(Kind::lpcm_audio)];
+    const LpcmTrack track = lpcm_track(expected.lpcm_packets);
+    std::size_t wav_samples = 0;
+    if (track.started) {
+        const Bytes pcm = lpcm_pcm(track.format, track.samples);
+        check_wav(wav, track.format, pcm, options.lpcm_seekable);
+        wav_samples = pcm.size();
+    } else {
+        check(wav.empty(), "a WAV written without an LPCM packet of a valid format");
+    }
+    check(packrift::wav_packets_passed_over() == track.passed_over,
+          "the packets passed over differ from the plain reading's");
+
+    long long written = static_cast<long long>(wav_samples);
+    for (const Kind kind : {Kind::video, Kind::ac3_audio, Kind::mpeg_audio, Kind::dts_audio}) {
+        written += static_cast<long long>(made[packrift::index_of(kind)].size());
+    }
+    check(accepted_total == written, "the accepted total differs from the bytes written");
     return 0;
 }
