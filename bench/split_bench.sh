@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Times packrift splitting a DVD-style VOB of about 1 GB against two baselines
-# measured in the same run: dd copying the input in 2,048,000-byte blocks (the
-# user-space copy floor) and ffmpeg's stream copy of the same two streams;
-# and the same split with the stream report (-streams) beside it.
-# An untimed pass first checks packrift's outputs against ffmpeg's (cmp).
-# Then the runs alternate; before each one every output is removed, the input
-# is copied once untimed (so that every run finds memory in the same state)
-# and dirty pages are flushed. The medians, their ratios and packrift's peak
-# resident memory are printed.
+# Times packrift against baselines measured in the same run, on a DVD-style
+# VOB of about 900 MB (video, two AC-3 tracks, an LPCM and an MPEG audio
+# track) and on a one-title disc made of it by dvdauthor:
+#   - the split of video and AC-3 against dd copying the input in
+#     2,048,000-byte blocks (the user-space copy floor) and ffmpeg's stream
+#     copy of the same two streams, and with the stream report beside it;
+#   - the same split by the Debian package's hardened build (dpkg-buildflags)
+#     and, with BASELINE, by another build (say, of an earlier commit);
+#   - video, AC-3, LPCM and MPEG audio in one pass against ffmpeg making the
+#     same four outputs in one run;
+#   - the disc's title 1 read with -title against the split of its VOB file,
+#     in time and in peak memory.
+# An untimed pass first checks the outputs (cmp against ffmpeg's, the title's
+# against the VOB file's). Then the runs alternate; before each one every
+# output is removed, the input is copied once untimed (so that every run
+# finds memory in the same state) and dirty pages are flushed. The medians,
+# their ratios and the peak resident memory are printed.
 #
 # Usage: bench/split_bench.sh [RUNS]    (RUNS defaults to 9)
 # Environment:
 #   PACKRIFT=path   time that binary instead of building the release preset
-#   BASELINE=path   also time another packrift build (say, of an earlier
-#                   commit) in the same rounds, and report the two side by side
-#   BENCH_DIR=dir   keep the input and every output there instead of
+#   HARDENED=path   time that binary as the hardened one instead of building
+#                   the package preset
+#   BASELINE=path   also time another packrift build in the same rounds
+#   BENCH_DIR=dir   keep the inputs and every output there instead of
 #                   bench/cache (one filesystem for all of them)
 # Exit status: 0 when the outputs match and every target is met, 1 when an
 # output differs or a step fails, 2 when the outputs match but a target is missed.
@@ -23,19 +32,25 @@ set -euo pipefail
 runs=${1:-9}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${BENCH_DIR:-$root/bench/cache}
-input=$cache/bench.vob
+input=$cache/bench4.vob
+disc=$cache/disc
 outdir=$cache/out
 
-# The targets: wall time against the copy floor and against ffmpeg, and peak
-# resident memory.
+# The targets: wall time against the copy floor, against ffmpeg and against
+# the other builds and inputs, and peak resident memory.
 max_ratio_to_dd=1.3
 min_speedup_over_ffmpeg=3
 max_rss_kib=8192
 max_ratio_of_report=1.05
+max_ratio_to_baseline=1.02
+max_ratio_of_hardened=1.02
+max_ratio_of_title=1.05
+max_title_rss_growth_kib=1024
 
-# The input: 780 s of MPEG-2 video at the encoder's highest quality (about
-# 9.3 Mbit/s on this source) and two AC-3 substreams, muxed by ffmpeg's DVD
-# muxer; about 1 GB, made once (under a minute on two cores) and cached.
+# The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
+# stereo LPCM and MPEG audio, within DVD's 10.08 Mbit/s, muxed by ffmpeg's
+# DVD muxer; about 900 MB, made once and cached. The disc is dvdauthor's
+# one-title disc of it, its VOB file under 1 GiB.
 make_input() {
     local seconds=780
     mkdir -p "$cache"
@@ -44,33 +59,55 @@ make_input() {
         -f lavfi -i "testsrc2=size=720x480:rate=30000/1001:duration=$seconds" \
         -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds" \
         -f lavfi -i "sine=frequency=1000:sample_rate=48000:duration=$seconds" \
-        -map 0:v -map 1:a -map 2:a \
-        -c:v mpeg2video -q:v 1 -qmin 1 -g 15 -pix_fmt yuv420p \
-        -c:a ac3 -b:a:0 448k -b:a:1 384k -ac 2 -ar 48000 \
+        -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=$seconds" \
+        -f lavfi -i "sine=frequency=880:sample_rate=48000:duration=$seconds" \
+        -map 0:v -map 1:a -map 2:a -map 3:a -map 4:a \
+        -c:v mpeg2video -b:v 7000k -maxrate 7500k -bufsize 1835k -g 15 -pix_fmt yuv420p \
+        -c:a:0 ac3 -b:a:0 448k -c:a:1 ac3 -b:a:1 192k -c:a:2 pcm_dvd -c:a:3 mp2 -b:a:3 192k -ac 2 -ar 48000 \
         -f dvd "$input.part"
     mv "$input.part" "$input"
 }
 
-for tool in ffmpeg dd /usr/bin/time awk cmp sync; do
+make_disc() {
+    echo "making $disc with dvdauthor (once; it is cached)..."
+    rm -rf "$disc" "$disc.part"
+    cat >"$cache/disc.xml" <<EOF
+<dvdauthor dest="$disc.part"><vmgm/><titleset><titles>
+<video format="ntsc" aspect="4:3"/>
+<pgc><vob file="$input" chapters="0,5:00,10:00"/></pgc>
+</titles></titleset></dvdauthor>
+EOF
+    VIDEO_FORMAT=NTSC dvdauthor -x "$cache/disc.xml" >"$cache/disc.log" 2>&1 ||
+        { tail -n 5 "$cache/disc.log" >&2; exit 1; }
+    mv "$disc.part" "$disc"
+}
+
+for tool in ffmpeg dd dvdauthor /usr/bin/time awk cmp sync; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 if [ -z "${PACKRIFT:-}" ]; then
     (cd "$root" && cmake --workflow --preset release >/dev/null)
     PACKRIFT=$root/build/release/src/packrift
 fi
+if [ -z "${HARDENED:-}" ]; then
+    (cd "$root" && cmake --preset package >/dev/null && cmake --build --preset package >/dev/null)
+    HARDENED=$root/build/package/src/packrift
+fi
 [ -f "$input" ] || make_input
+[ -f "$disc/VIDEO_TS/VTS_01_1.VOB" ] || make_disc
 mkdir -p "$outdir"
 
-# packrift writes beside its input: the split with the report, and the
-# baseline, get hard links of the input of their own.
-tools=(packrift dd ffmpeg streams)
-mkdir -p "$cache/streams"
-ln -f "$input" "$cache/streams/bench.vob"
-if [ -n "${BASELINE:-}" ]; then
-    mkdir -p "$cache/baseline"
-    ln -f "$input" "$cache/baseline/bench.vob"
-    tools+=(baseline)
-fi
+# packrift writes beside its input, or for a title in the current folder:
+# each packrift run gets a folder of its own with a hard link of its input.
+tools=(packrift dd ffmpeg streams hardened four ffmpeg4 title vobsplit)
+[ -n "${BASELINE:-}" ] && tools+=(baseline)
+for tool in streams hardened baseline four title vobsplit; do
+    mkdir -p "$cache/$tool"
+done
+for tool in streams hardened baseline four; do
+    ln -f "$input" "$cache/$tool/bench.vob"
+done
+ln -f "$disc/VIDEO_TS/VTS_01_1.VOB" "$cache/vobsplit/vts_01_1.vob"
 
 # The command line and the outputs of each tool. ffmpeg runs with -v fatal
 # because its AC-3 muxer complains about repeated timestamps, harmlessly.
@@ -78,20 +115,32 @@ command_of() {
     case $1 in
         packrift) cmd=("$PACKRIFT" "$input" -video 0 -audio 0) ;;
         streams) cmd=("$PACKRIFT" "$cache/streams/bench.vob" -video 0 -audio 0 -streams) ;;
+        hardened) cmd=("$HARDENED" "$cache/hardened/bench.vob" -video 0 -audio 0) ;;
         baseline) cmd=("$BASELINE" "$cache/baseline/bench.vob" -video 0 -audio 0) ;;
+        four) cmd=("$PACKRIFT" "$cache/four/bench.vob" -video 0 -audio 0 -lpcm 0 -mpa 0) ;;
+        title) cmd=(env -C "$cache/title" "$PACKRIFT" "$disc" -title 1 -video 0 -audio 0) ;;
+        vobsplit) cmd=("$PACKRIFT" "$cache/vobsplit/vts_01_1.vob" -video 0 -audio 0) ;;
         dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
                      -map 0:a:0 -c copy -f ac3 "$outdir/ffmpeg.ac3") ;;
+        ffmpeg4) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
+                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg4.m2v"
+                      -map 0:a:0 -c copy -f ac3 "$outdir/ffmpeg4.ac3"
+                      -map 0:a:2 -c:a pcm_s16le -f wav "$outdir/ffmpeg4.wav"
+                      -map 0:a:3 -c copy -f mp2 "$outdir/ffmpeg4.mp2") ;;
     esac
 }
 outputs_of() {
     case $1 in
-        packrift) echo "$cache/bench.m2v $cache/bench-stream0.ac3" ;;
-        streams) echo "$cache/streams/bench.m2v $cache/streams/bench-stream0.ac3" ;;
-        baseline) echo "$cache/baseline/bench.m2v $cache/baseline/bench-stream0.ac3" ;;
+        packrift) echo "$cache/bench4.m2v $cache/bench4-stream0.ac3" ;;
+        streams | hardened | baseline) echo "$cache/$1/bench.m2v $cache/$1/bench-stream0.ac3" ;;
+        four) echo "$cache/four/bench.m2v $cache/four/bench-stream0.ac3 $cache/four/bench-lpcm0.wav $cache/four/bench-mpa0.mp2" ;;
+        title) echo "$cache/title/disc-title1.m2v $cache/title/disc-title1-stream0.ac3" ;;
+        vobsplit) echo "$cache/vobsplit/vts_01_1.m2v $cache/vobsplit/vts_01_1-stream0.ac3" ;;
         dd) echo "$outdir/dd.vob" ;;
         ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
+        ffmpeg4) echo "$outdir/ffmpeg4.m2v $outdir/ffmpeg4.ac3 $outdir/ffmpeg4.wav $outdir/ffmpeg4.mp2" ;;
     esac
 }
 
@@ -103,20 +152,35 @@ remove_all_outputs() {
     done
 }
 
-# Compares packrift's outputs (with the report, and the baseline's) with
-# ffmpeg's stream copy.
+same() {
+    if ! cmp "$1" "$2"; then
+        echo "FAIL: $1 differs from $2" >&2
+        return 1
+    fi
+}
+
+# The samples of a WAV: what follows its data chunk's head.
+wav_samples() {
+    local offset
+    offset=$(grep -obUaP 'data' "$1" | head -n 1 | cut -d: -f1)
+    tail -c +$((offset + 9)) "$1"
+}
+
+# Compares the outputs: the splits of the VOB with ffmpeg's stream copy (the
+# WAV's samples with ffmpeg's decode), the title's with its VOB file's split.
 check_outputs() {
-    local tool video audio pair status=0
-    for tool in "${tools[@]}"; do
-        case $tool in dd | ffmpeg) continue ;; esac
-        read -r video audio <<<"$(outputs_of "$tool")"
-        for pair in "$video:$outdir/ffmpeg.m2v" "$audio:$outdir/ffmpeg.ac3"; do
-            if ! cmp "${pair%%:*}" "${pair##*:}"; then
-                echo "FAIL: $tool's ${pair%%:*} differs from ffmpeg's stream copy" >&2
-                status=1
-            fi
-        done
+    local tool video audio status=0
+    for tool in packrift streams hardened baseline four; do
+        [[ " ${tools[*]} " == *" $tool "* ]] || continue
+        read -r video audio _ <<<"$(outputs_of "$tool")"
+        same "$video" "$outdir/ffmpeg.m2v" || status=1
+        same "$audio" "$outdir/ffmpeg.ac3" || status=1
     done
+    same "$cache/four/bench-mpa0.mp2" "$outdir/ffmpeg4.mp2" || status=1
+    same <(wav_samples "$cache/four/bench-lpcm0.wav") <(wav_samples "$outdir/ffmpeg4.wav") || status=1
+    read -r video audio <<<"$(outputs_of title)"
+    same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
+    same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
     return $status
 }
 
@@ -152,7 +216,7 @@ median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR 
 maximum() { tr ' ' '\n' | grep . | sort -g | tail -1; }
 
 input_bytes=$(stat -c %s "$input")
-echo "input: $input ($input_bytes bytes)"
+echo "input: $input ($input_bytes bytes); disc: $disc ($(stat -c %s "$disc/VIDEO_TS/VTS_01_1.VOB") bytes of VOB)"
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(uname -r)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -163,8 +227,8 @@ for tool in "${tools[@]}"; do
     "${cmd[@]}" >/dev/null
 done
 check_outputs || exit 1
-read -r video audio <<<"$(outputs_of packrift)"
-echo "outputs: identical to ffmpeg's stream copy ($(stat -c %s "$video") + $(stat -c %s "$audio") bytes)"
+echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's to its VOB file's split"
+[ "$runs" -ge 1 ] || exit 0
 
 count=${#tools[@]}
 for ((round = 1; round <= runs; ++round)); do
@@ -173,7 +237,7 @@ for ((round = 1; round <= runs; ++round)); do
     for ((k = 0; k < count; ++k)); do
         tool=${tools[(round + k) % count]}
         timed_run "$tool"
-        line+=" $tool ${last[$tool]} s"
+        line+=" $tool ${last[$tool]}"
     done
     echo "$line"
 done
@@ -181,32 +245,37 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 remove_all_outputs
 
-status=0
-echo "runs: $runs of each, alternating; wall times in s:"
+echo "runs: $runs of each, alternating; wall times in s, peak resident KiB:"
+declare -A med peak
 for tool in "${tools[@]}"; do
-    printf '  %-9s %s\n' "$tool" "${times[$tool]}"
+    med[$tool]=$(echo "${times[$tool]}" | median)
+    peak[$tool]=$(echo "${rss[$tool]}" | maximum)
+    printf '  %-9s median %.3f, peak %6d KiB: %s\n' "$tool" "${med[$tool]}" "${peak[$tool]}" "${times[$tool]}"
 done
-t_pr=$(echo "${times[packrift]}" | median)
-t_dd=$(echo "${times[dd]}" | median)
-t_ff=$(echo "${times[ffmpeg]}" | median)
-t_streams=$(echo "${times[streams]}" | median)
-peak=$(echo "${rss[packrift]}" | maximum)
-if [ -n "${BASELINE:-}" ]; then
-    t_base=$(echo "${times[baseline]}" | median)
-    awk -v pr="$t_pr" -v base="$t_base" -v dd="$t_dd" -v peak="$(echo "${rss[baseline]}" | maximum)" 'BEGIN {
-        printf "baseline: median %.3f s (%.2f x dd), peak resident %d KiB; packrift / baseline: %.2f\n",
-            base, base / dd, peak, pr / base }'
-fi
-awk -v pr="$t_pr" -v dd="$t_dd" -v ff="$t_ff" -v peak="$peak" -v bytes="$input_bytes" -v st="$t_streams" \
+
+status=0
+awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${med[streams]}" \
+    -v hard="${med[hardened]}" -v four="${med[four]}" -v ff4="${med[ffmpeg4]}" \
+    -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" \
+    -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
+    -v bytes="$input_bytes" \
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" \
-    -v max_st="$max_ratio_of_report" '
+    -v max_st="$max_ratio_of_report" -v max_base="$max_ratio_to_baseline" -v max_hard="$max_ratio_of_hardened" \
+    -v max_title="$max_ratio_of_title" -v max_growth="$max_title_rss_growth_kib" '
     function verdict(ok) { if (!ok) missed = 1; return ok ? "met" : "MISSED" }
     BEGIN {
-        printf "median wall time: packrift %.3f s (%.0f MB/s), dd %.3f s, ffmpeg %.3f s\n", pr, bytes / pr / 1e6, dd, ff
-        printf "packrift / dd copy:      %.2f  (target <= %s: %s)\n", pr / dd, max_dd, verdict(pr / dd <= max_dd)
-        printf "ffmpeg / packrift:       %.2f  (target >= %s: %s)\n", ff / pr, min_ff, verdict(ff / pr >= min_ff)
-        printf "packrift peak resident:  %d KiB (%.2f MiB; target <= %d KiB: %s)\n", peak, peak / 1024, max_rss, verdict(peak <= max_rss)
-        printf "with -streams / without: %.3f (median %.3f s; target <= %s: %s)\n", st / pr, st, max_st, verdict(st / pr <= max_st)
+        printf "packrift -video 0 -audio 0: %.3f s (%.0f MB/s); dd %.3f s; ffmpeg %.3f s\n", pr, bytes / pr / 1e6, dd, ff
+        printf "packrift / dd copy:             %.3f  (target <= %s: %s)\n", pr / dd, max_dd, verdict(pr / dd <= max_dd)
+        printf "ffmpeg / packrift:              %.2f  (target >= %s: %s)\n", ff / pr, min_ff, verdict(ff / pr >= min_ff)
+        printf "packrift peak resident:         %d KiB (target <= %d KiB: %s)\n", peak, max_rss, verdict(peak <= max_rss)
+        printf "with -streams / without:        %.3f  (target <= %s: %s)\n", st / pr, max_st, verdict(st / pr <= max_st)
+        if (base != "")
+            printf "packrift / baseline build:      %.3f  (target <= %s: %s)\n", pr / base, max_base, verdict(pr / base <= max_base)
+        printf "hardened build / packrift:      %.3f  (target <= %s: %s)\n", hard / pr, max_hard, verdict(hard / pr <= max_hard)
+        printf "four outputs: packrift %.3f s, ffmpeg %.3f s: ffmpeg / packrift %.2f\n", four, ff4, ff4 / four
+        printf "title / its VOB file split:     %.3f  (target <= %s: %s)\n", title / vob, max_title, verdict(title / vob <= max_title)
+        printf "title peak - VOB split peak:    %+d KiB (target <= %d KiB: %s)\n", title_peak - vob_peak, max_growth,
+            verdict(title_peak - vob_peak <= max_growth)
         exit missed ? 2 : 0
     }' || status=$?
 exit $status
