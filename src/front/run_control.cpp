@@ -112,7 +112,9 @@ int split(int argc, char** argv, const SplitInput& input) {
     bool ok = open_requested_outputs(argc, argv, input.naming, inputs, numbers);
     const bool report = option_given(argc, argv, STREAMS_OPTION);
     const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
-    name_stream_languages(input.languages);
+    if (report) {
+        name_stream_languages(input.languages);
+    }
     if (input.whole_file) {
         read_whole_file(*input.files.front());
     } else {

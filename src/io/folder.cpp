@@ -1,81 +1,69 @@
 #include "io/folder.hpp"
 
-#include <filesystem>
-#include <system_error>
+#include "io/platform.hpp"
 
 namespace packrift {
 
 namespace {
 
-namespace fs = std::filesystem;
+constexpr char SEPARATOR = '/';
+#ifdef _WIN32
+constexpr char OTHER_SEPARATOR = '\\';
+#else
+constexpr char OTHER_SEPARATOR = '/';
+#endif
 
-// Through char8_t, so that the UTF-8 bytes are taken as UTF-8 on every system.
-fs::path path_from_utf8(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
+bool is_separator(char c) {
+    return c == SEPARATOR || c == OTHER_SEPARATOR;
 }
 
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-FolderEntry entry_of(const fs::directory_entry& entry) {
-    std::error_code error;
-    FolderEntry result;
-    result.name = utf8_of(entry.path().filename());
-    result.folder = entry.is_directory(error);
-    if (!result.folder) {
-        const std::uintmax_t size = entry.file_size(error);
-        result.size = error ? 0 : static_cast<std::uint64_t>(size);
+// The names between separators, "." dropped and ".." taking the name before.
+std::vector<std::string> normal_names(const std::string& path) {
+    std::vector<std::string> names;
+    std::string name;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !is_separator(path[i])) {
+            name += path[i];
+            continue;
+        }
+        if (name == "..") {
+            if (!names.empty()) {
+                names.pop_back();
+            }
+        } else if (!name.empty() && name != ".") {
+            names.push_back(name);
+        }
+        name.clear();
     }
-    return result;
+    return names;
 }
 
 }  // namespace
 
 bool is_folder(const std::string& path) {
-    std::error_code error;
-    return !path.empty() && fs::is_directory(path_from_utf8(path), error);
+    return !path.empty() && is_folder_path(path);
 }
 
 std::optional<std::vector<FolderEntry>> list_folder(const std::string& path) {
-    std::error_code error;
-    fs::directory_iterator entries(path_from_utf8(path), error);
-    if (error) {
-        return std::nullopt;
-    }
-    std::vector<FolderEntry> result;
-    // Stepped with an error code: a failing step must not throw.
-    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-        result.push_back(entry_of(*entries));
-    }
-    if (error) {
-        return std::nullopt;
-    }
-    return result;
+    return list_folder_entries(path);
 }
 
 std::vector<std::string> full_path_names(const std::string& path) {
-    std::error_code error;
-    fs::path full = fs::absolute(path_from_utf8(path), error);
-    if (error) {
-        full = path_from_utf8(path);
+    std::vector<std::string> names = normal_names(full_path_of(path));
+#ifdef _WIN32
+    // A drive ("D:") is the root, not a folder's name.
+    if (!names.empty() && names.front().size() == 2 && names.front()[1] == ':') {
+        names.erase(names.begin());
     }
-    std::vector<std::string> names;
-    for (const fs::path& part : full.lexically_normal().relative_path()) {
-        const std::string name = utf8_of(part);
-        if (!name.empty()) {
-            names.push_back(name);
-        }
-    }
+#endif
     return names;
 }
 
 std::string path_in_folder(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/' || folder.back() == '\\') {
+    if (folder.empty() || is_separator(folder.back())) {
         return folder + name;
     }
-    return folder + "/" + name;
+    return folder + SEPARATOR + name;
 }
 
 }  // namespace packrift

@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace packrift {
+#include "io/platform.hpp"
 
-struct FolderEntry {
-    std::string name;  // as the file system spells it
-    bool folder = false;
-    std::uint64_t size = 0;  // of a file; 0 for a folder
-};
+namespace packrift {
 
 // Whether path names a folder (a link to one counts).
 bool is_folder(const std::string& path);

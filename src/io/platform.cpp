@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -180,6 +181,60 @@ int end_stopped_run() {
     return static_cast<int>(STATUS_CONTROL_C_EXIT);
 }
 
+bool is_folder_path(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(openable_path(wide_from_utf8(path.c_str())).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::optional<std::vector<FolderEntry>> list_folder_entries(const std::string& path) {
+    std::wstring pattern = openable_path(wide_from_utf8(path.c_str()));
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {
+        pattern += L'\\';
+    }
+    pattern += L'*';
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    constexpr int HIGH_HALF_SHIFT = 32;
+    std::vector<FolderEntry> entries;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        FolderEntry entry;
+        entry.name = utf8_from_wide(found.cFileName);
+        entry.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!entry.folder) {
+            entry.size = static_cast<std::uint64_t>(found.nFileSizeHigh) << HIGH_HALF_SHIFT | found.nFileSizeLow;
+        }
+        entries.push_back(entry);
+    } while (FindNextFileW(search, &found) != 0);
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    if (!complete) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::string full_path_of(const std::string& path) {
+    const std::wstring wide = wide_from_utf8(path.c_str());
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    return utf8_from_wide(full.c_str());
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -245,6 +300,59 @@ bool truncate_file(std::FILE* stream) {
 
 bool seek_stream(std::FILE* stream, std::uint64_t offset) {
     return ::fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+// Room for the current folder's path at first; more when it needs it.
+constexpr std::size_t PATH_MAX_GUESS = 4096;
+
+bool is_folder_path(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::optional<std::vector<FolderEntry>> list_folder_entries(const std::string& path) {
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* found = ::readdir(folder)) {
+        const std::string name = found->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        // The entry's own kind and size, through a link too, as an open would see them.
+        struct stat status {};
+        FolderEntry entry;
+        entry.name = name;
+        if (::stat((path + "/" + name).c_str(), &status) == 0) {
+            entry.folder = S_ISDIR(status.st_mode);
+            entry.size = entry.folder ? 0 : static_cast<std::uint64_t>(status.st_size);
+        }
+        entries.push_back(entry);
+        errno = 0;
+    }
+    const bool complete = errno == 0;
+    ::closedir(folder);
+    if (!complete) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::string full_path_of(const std::string& path) {
+    if (!path.empty() && path.front() == '/') {
+        return path;
+    }
+    std::vector<char> folder(PATH_MAX_GUESS);
+    while (::getcwd(folder.data(), folder.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return path;
+        }
+        folder.resize(folder.size() * 2);
+    }
+    return std::string(folder.data()) + "/" + path;
 }
 
 namespace {

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace packrift {
 
@@ -36,6 +38,23 @@ bool truncate_file(std::FILE* stream);
 // Places the stream at offset bytes from the start, past 2 GiB too; false
 // (errno set) when it cannot seek.
 bool seek_stream(std::FILE* stream, std::uint64_t offset);
+
+// An entry of a folder, as the file system names it.
+struct FolderEntry {
+    std::string name;
+    bool folder = false;
+    std::uint64_t size = 0;  // of a file; 0 for a folder
+};
+
+// Whether path names a folder (a link to one counts).
+bool is_folder_path(const std::string& path);
+
+// What the folder holds, in no particular order; nothing when it cannot be listed.
+std::optional<std::vector<FolderEntry>> list_folder_entries(const std::string& path);
+
+// path made absolute (on Windows also with "." and ".." resolved); path
+// itself when the current folder cannot be had.
+std::string full_path_of(const std::string& path);
 
 // Stopping a run from outside: SIGINT, SIGTERM and SIGHUP on POSIX systems;
 // Ctrl-C, Ctrl-Break and the closing of the console window on Windows. The
