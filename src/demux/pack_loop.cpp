@@ -1,5 +1,7 @@
 #include "demux/pack_loop.hpp"
 
+#include <bit>
+
 #include "demux/sector_source.hpp"
 #include "output/staging_writer.hpp"
 
@@ -19,12 +21,14 @@ constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one by
 struct Routes {
     std::array<unsigned, IDS> by_stream_id{};
     std::array<unsigned, IDS> by_substream{};
+    std::array<std::size_t, OUTPUT_KINDS> skip{};  // each kind's substream header
 };
 
 Routes routes_for(const OutputNumbers& numbers) {
     Routes routes;
     for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
         const auto kind = static_cast<StreamKind>(k);
+        routes.skip[k] = row_of(kind).skip;
         const int id = selected_id(kind, numbers[k]);
         if (outputs[k].stream == nullptr || id < 0) {
             continue;
@@ -55,15 +59,19 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
     const std::size_t start = payload_start(sector);
     // System headers, padding, navigation and streams nobody asked for have no taker.
     unsigned takers = id == PRIVATE_STREAM_1_ID ? routes.by_substream[sector[start]] : routes.by_stream_id[id];
-    int staged = NOTHING_STAGED;
-    for (std::size_t k = 0; takers != 0; ++k, takers >>= 1) {
-        if ((takers & 1U) != 0) {
-            const auto kind = static_cast<StreamKind>(k);
-            ++found.packs[k];
-            found.scrambled[k] += is_scrambled(sector) ? 1 : 0;
-            staged = stage_span(kind, sector, payload_span(sector, start + row_of(kind).skip), hooks);
-        }
+    if (takers == 0) {
+        return NOTHING_STAGED;
     }
+    const unsigned scrambled = is_scrambled(sector) ? 1 : 0;
+    int staged = NOTHING_STAGED;
+    do {
+        const auto k = static_cast<std::size_t>(std::countr_zero(takers));
+        takers &= takers - 1;
+        const auto kind = static_cast<StreamKind>(k);
+        ++found.packs[k];
+        found.scrambled[k] += scrambled;
+        staged = stage_span(kind, sector, payload_span(sector, start + routes.skip[k]), hooks);
+    } while (takers != 0);
     return staged;
 }
 
@@ -77,9 +85,12 @@ PayloadSpan payload_span(const unsigned char* sector, std::size_t start) {
     return {start, static_cast<int>(end - start)};
 }
 
-StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks) {
+StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& given_hooks) {
     StreamsFound found;
     const Routes routes = routes_for(numbers);
+    // A copy of the loop's own, which no hook can reach: its pointers stay
+    // in registers instead of being loaded again after every call.
+    const PackLoopHooks hooks = given_hooks;
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();
     }

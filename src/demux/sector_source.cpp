@@ -280,26 +280,40 @@ void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun
     start_source(files, runs);
 }
 
-const unsigned char* next_sector() {
-    if (source.position >= source.fill) {
+namespace {
+
+// The next batch, or the end: when the batch is used up, or a stop is asked
+// for. The sectors of a read that the stop cut short are still handed out.
+const unsigned char* next_batch_or_end() {
+    if (source.position < source.fill && source.interrupted) {
+        const unsigned char* sector = source.block + source.position;
+        source.position += SECTOR_SIZE;
+        return sector;
+    }
+    if (stop_requested()) {
+        source.interrupted = true;
+    } else if (source.block == nullptr) {
+        source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
         if (source.block == nullptr) {
-            source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
-            if (source.block == nullptr) {
-                report_io_error(*source.files.front().file, ENOMEM);
-                source.ended = true;
-            }
-        }
-        if (source.block == nullptr || !refill()) {
-            release_block_only();
-            return nullptr;
+            report_io_error(*source.files.front().file, ENOMEM);
+            source.ended = true;
         }
     }
-    // Checked at every sector but those of a read that the stop cut short,
-    // which are still split.
-    if (!source.interrupted && stop_requested()) {
-        source.interrupted = true;
+    if (source.block == nullptr || source.interrupted || !refill()) {
         release_block_only();
         return nullptr;
+    }
+    const unsigned char* sector = source.block;
+    source.position = SECTOR_SIZE;
+    return sector;
+}
+
+}  // namespace
+
+const unsigned char* next_sector() {
+    // The stop is looked for at every sector; all else only once a batch is used up.
+    if (source.position >= source.fill || stop_requested()) {
+        return next_batch_or_end();
     }
     // Handed out in place: a copy of every sector cost about as much as the video trim.
     const unsigned char* sector = source.block + source.position;

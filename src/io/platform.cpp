@@ -23,6 +23,8 @@
 
 namespace packrift {
 
+std::atomic<int> stop_request{0};
+
 #ifdef _WIN32
 
 namespace {
@@ -138,7 +140,6 @@ bool seek_stream(std::FILE* stream, std::uint64_t offset) {
 namespace {
 
 // The console control handler runs on a thread of its own.
-volatile LONG stop_event = 0;
 HANDLE outputs_closed = nullptr;
 // Windows ends the process a few seconds after the window's close event.
 constexpr DWORD CLOSE_EVENT_GRACE_MS = 4500;
@@ -147,10 +148,10 @@ BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        InterlockedExchange(&stop_event, 1);
+        stop_request.store(1);
         return TRUE;
     case CTRL_CLOSE_EVENT:
-        InterlockedExchange(&stop_event, 1);
+        stop_request.store(1);
         // Returning ends the process at once: first let the run close its outputs.
         if (outputs_closed != nullptr) {
             WaitForSingleObject(outputs_closed, CLOSE_EVENT_GRACE_MS);
@@ -168,10 +169,6 @@ void install_stop_handlers() {
         outputs_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     SetConsoleCtrlHandler(&on_console_event, TRUE);
-}
-
-bool stop_requested() {
-    return stop_event != 0;
 }
 
 int end_stopped_run() {
@@ -357,10 +354,8 @@ std::string full_path_of(const std::string& path) {
 
 namespace {
 
-volatile std::sig_atomic_t stop_signal = 0;
-
 extern "C" void on_stop_signal(int signal_number) {
-    stop_signal = signal_number;
+    stop_request.store(signal_number);
 }
 
 }  // namespace
@@ -379,13 +374,9 @@ void install_stop_handlers() {
     }
 }
 
-bool stop_requested() {
-    return stop_signal != 0;
-}
-
 int end_stopped_run() {
     constexpr int SIGNALLED_STATUS_BASE = 128;  // what a shell shows for a program ended by a signal
-    const int signal_number = stop_signal;
+    const int signal_number = stop_request.load();
     ::signal(signal_number, SIG_DFL);
     ::raise(signal_number);
     return SIGNALLED_STATUS_BASE + signal_number;  // only if the signal is blocked

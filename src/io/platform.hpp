@@ -3,6 +3,7 @@
 // two open files are one, and, on Windows, the wide arguments and the
 // console's code page. Names are UTF-8 throughout.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -63,7 +64,15 @@ std::string full_path_of(const std::string& path);
 // restarted), but not at a console event: on Windows the run stops once that
 // read has returned.
 void install_stop_handlers();
-bool stop_requested();
+
+// The stop asked for: the signal's number on POSIX systems, 1 on Windows;
+// 0 until then. Read at every sector, so it is read in place.
+extern std::atomic<int> stop_request;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only store to a lock-free atomic");
+
+inline bool stop_requested() {
+    return stop_request.load(std::memory_order_relaxed) != 0;
+}
 
 // Ends a stopped run once its outputs are closed, as the system ends a
 // program that takes no notice of the stop: the signal's default action on
