@@ -303,6 +303,13 @@ const unsigned char* next_batch_or_end() {
         release_block_only();
         return nullptr;
     }
+    // A stop asked for while the batch was read ends the run before it,
+    // unless the stop cut that read short: then its sectors are still split.
+    if (!source.interrupted && stop_requested()) {
+        source.interrupted = true;
+        release_block_only();
+        return nullptr;
+    }
     const unsigned char* sector = source.block;
     source.position = SECTOR_SIZE;
     return sector;

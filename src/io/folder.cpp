@@ -6,10 +6,12 @@ namespace packrift {
 
 namespace {
 
-constexpr char SEPARATOR = '/';
+// Names are joined as the system writes them; Windows takes both.
 #ifdef _WIN32
-constexpr char OTHER_SEPARATOR = '\\';
+constexpr char SEPARATOR = '\\';
+constexpr char OTHER_SEPARATOR = '/';
 #else
+constexpr char SEPARATOR = '/';
 constexpr char OTHER_SEPARATOR = '/';
 #endif
 
