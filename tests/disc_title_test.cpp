@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -95,6 +96,31 @@ TEST(DiscTitle, LanguagesReachTheReportAndTheDiscIsNeverWritten) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("dvd-title3.m2v: is the same file as the input "), std::string::npos) << result.err;
     EXPECT_TRUE(read_file(vob) == before);
+    fs::remove_all(dir);
+}
+
+// A unit of an angle whose navigation pack is lost cannot say where the
+// angle goes on: the rest of the cell is read in order, and that is told.
+TEST(DiscTitle, AnAngleUnitWithoutItsNavigationPackIsReadOnInOrderAndSaidSo) {
+    const fs::path dir = packtest::scratch_dir("title-unled");
+    const packtest::disc::Disc disc = packtest::disc::multi_angle(2);
+    packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+    // Units: one before the block, then angle 1 and angle 2 in turn, three rounds.
+    const std::size_t second_unit_of_angle_2 = packtest::disc::lay_out(disc.title_sets[0])[4].first;
+    const fs::path vob = dir / "dvd" / "VIDEO_TS" / "VTS_01_1.VOB";
+    Bytes bytes = read_file(vob);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(second_unit_of_angle_2 * packtest::SECTOR),
+                packtest::SECTOR, 0);
+    packtest::write_file(vob, bytes);
+
+    const auto result = run_packrift(dir, {"dvd", "-title", "1", "-angle", "2", "-video", "0"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, packtest::utf8_of(fs::path("dvd") / "VIDEO_TS" / "VTS_01_1.VOB") +
+                              ": 1 interleaved unit had no navigation pack to lead to its angle's next unit (the first "
+                              "at sector " +
+                              std::to_string(second_unit_of_angle_2) +
+                              "); the rest of the cell was read in order, other angles' packs with it\n");
+    EXPECT_TRUE(holds_other_angle(read_file(dir / "dvd-title1-angle2.m2v"), 2, 2));
     fs::remove_all(dir);
 }
 

@@ -47,6 +47,7 @@ struct Source {
 
 Source source;
 std::vector<UnreadSectors> unread;
+std::vector<UnreadSectors> unled;
 
 void release_block_only() {
     release_block(source.block);
@@ -73,16 +74,30 @@ Place place_of(std::uint64_t address) {
     return {};
 }
 
-void count_unread_in(std::size_t file, std::uint64_t sector, std::uint64_t count) {
+// Adds count at sector of file to the file's entry in tally.
+void add_to(std::vector<UnreadSectors>& tally, std::size_t file, std::uint64_t sector, std::uint64_t count) {
     const NamedFile* named = source.files[file].file;
-    for (UnreadSectors& entry : unread) {
+    for (UnreadSectors& entry : tally) {
         if (entry.file == named) {
             entry.count += count;
             entry.first = std::min(entry.first, sector);
             return;
         }
     }
-    unread.push_back({named, count, sector});
+    tally.push_back({named, count, sector});
+}
+
+void count_unread_in(std::size_t file, std::uint64_t sector, std::uint64_t count) {
+    add_to(unread, file, sector, count);
+}
+
+// A unit of an angle whose navigation pack could not lead on: the rest of
+// its cell is read in order, and the user is told that angles may mix.
+void count_unled_unit(std::uint64_t address) {
+    const Place place = place_of(address);
+    if (place.file != NO_FILE) {
+        add_to(unled, place.file, place.sector, 1);
+    }
 }
 
 // Counts count sectors from address as not read, file by file.
@@ -130,13 +145,15 @@ bool find_sectors_to_read() {
 }
 
 // The unit's navigation pack, just read at address - 1, says where the unit
-// ends and where the angle goes on. Without one the rest of the cell is read
-// in order: nothing of it is lost, though angles may mix.
+// ends and where the angle goes on. Without one (or with a unit that ends
+// at its navigation pack) the rest of the cell is read in order: nothing of
+// it is lost, though angles may mix, and that is counted to be told.
 void bound_unit(const unsigned char* nav_pack) {
     source.at_unit_start = false;
     const std::uint64_t start = source.address - 1;
     const DsiReading dsi = read_dsi(nav_pack, SECTOR_SIZE);
-    if (dsi.status != NavPackReading::dsi_found) {
+    if (dsi.status != NavPackReading::dsi_found || dsi.unit.unit_end == 0) {
+        count_unled_unit(start);
         return;
     }
     source.unit_last = std::min(start + dsi.unit.unit_end, current_run().last);
@@ -157,7 +174,10 @@ bool place_stream(const Place& place) {
 
 // A sector that failed: it and the sectors the step jumps over are not read.
 void pass_over_failed_sector() {
-    source.at_unit_start = false;  // a unit whose navigation pack is lost is read on in order
+    if (source.at_unit_start) {
+        count_unled_unit(source.address);  // its navigation pack is lost: read on in order
+        source.at_unit_start = false;
+    }
     const std::uint64_t room = source.unit_last - source.address + 1;
     const std::uint64_t jumped = std::min(source.step, room);
     count_unread(source.address, jumped);
@@ -264,6 +284,7 @@ void start_source(const std::vector<SourceFile>& files, const std::vector<Sector
         begin_unit(runs.front().first);
     }
     unread.clear();
+    unled.clear();
 }
 
 }  // namespace
@@ -330,6 +351,10 @@ const unsigned char* next_sector() {
 
 const std::vector<UnreadSectors>& unread_sectors() {
     return unread;
+}
+
+const std::vector<UnreadSectors>& units_read_in_order() {
+    return unled;
 }
 
 bool source_interrupted() {

@@ -51,6 +51,12 @@ struct UnreadSectors {
 // What was passed over, per file, in the order of the first failure.
 const std::vector<UnreadSectors>& unread_sectors();
 
+// The interleaved units, per file, whose navigation pack could not be read or
+// did not say where the unit ends: the rest of each one's cell was read in
+// order, so that other angles' packs may be among it. first is where the
+// first such unit begins in its file.
+const std::vector<UnreadSectors>& units_read_in_order();
+
 // Whether the run was stopped by an interruption before the input's end.
 bool source_interrupted();
 

@@ -130,8 +130,12 @@ std::string disc_name(const std::string& path) {
 }
 
 std::string title_set_file_name(int title_set, int part, const char* extension) {
-    char name[32];
-    std::snprintf(name, sizeof name, "VTS_%02d_%d", title_set % 100, part % 10);
+    // A title set is 01 to 99 (the title table is checked for it), a part 0 to 9.
+    constexpr unsigned TITLE_SETS = 100;
+    constexpr unsigned PARTS = 10;
+    char name[sizeof "VTS_99_9"];
+    std::snprintf(name, sizeof name, "VTS_%02u_%u", static_cast<unsigned>(title_set) % TITLE_SETS,
+                  static_cast<unsigned>(part) % PARTS);
     return name + std::string(extension);
 }
 

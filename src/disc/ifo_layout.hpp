@@ -20,6 +20,8 @@ inline constexpr std::size_t SECTOR_SIZE = 2048;
 inline constexpr std::string_view VMG_IDENTIFIER = "DVDVIDEO-VMG";
 inline constexpr std::string_view VTS_IDENTIFIER = "DVDVIDEO-VTS";
 inline constexpr std::size_t VMG_TITLE_SET_COUNT = 62;       // 16 bits
+// Title sets are numbered VTS_01 to VTS_99 in their files' names.
+inline constexpr int MOST_TITLE_SETS = 99;
 inline constexpr std::size_t VMG_TITLE_TABLE_SECTOR = 196;   // TT_SRPT, 32 bits
 inline constexpr std::size_t VTS_CHAPTER_TABLE_SECTOR = 200; // VTS_PTT_SRPT, 32 bits
 inline constexpr std::size_t VTS_PROGRAM_CHAIN_TABLE_SECTOR = 204;  // VTS_PGCIT, 32 bits

@@ -75,7 +75,7 @@ std::uint64_t milliseconds_of(const PlaybackTime& time) {
 }
 
 std::string listing_clock(std::uint64_t milliseconds) {
-    char text[64];
+    char text[sizeof "18446744073709551615:00:00.000"];  // the largest count of hours
     std::snprintf(text, sizeof text, "%" PRIu64 ":%02" PRIu64 ":%02" PRIu64 ".%03" PRIu64,
                   milliseconds / MILLISECONDS_PER_HOUR, milliseconds % MILLISECONDS_PER_HOUR / MILLISECONDS_PER_MINUTE,
                   milliseconds % MILLISECONDS_PER_MINUTE / MILLISECONDS_PER_SECOND,

@@ -54,6 +54,11 @@ Parsed<VideoManager> parse_video_manager(ByteView file) {
         return parsed;
     }
     parsed.record.title_sets = read_be16(file, VMG_TITLE_SET_COUNT);
+    if (parsed.record.title_sets > MOST_TITLE_SETS) {
+        parsed.problem = "counts " + std::to_string(parsed.record.title_sets) + " title sets, more than the " +
+                         std::to_string(MOST_TITLE_SETS) + " a disc may hold";
+        return parsed;
+    }
     std::optional<ByteView> table = table_at(file, read_be32(file, VMG_TITLE_TABLE_SECTOR), "title table",
                                              parsed.problem);
     if (table) {

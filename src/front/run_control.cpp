@@ -68,7 +68,8 @@ void print_stream_report() {
     std::fputs(stream_report().c_str(), stdout);
 }
 
-// One line per file whose damaged sectors were passed over; false when any were.
+// One line per file whose damaged sectors were passed over, and one per file
+// with interleaved units that could not be followed; false when there were any.
 bool tell_unread_sectors() {
     for (const UnreadSectors& unread : unread_sectors()) {
         end_progress_line();
@@ -82,7 +83,16 @@ bool tell_unread_sectors() {
                          unread.file->name.c_str(), unread.count, unread.first);
         }
     }
-    return unread_sectors().empty();
+    for (const UnreadSectors& units : units_read_in_order()) {
+        end_progress_line();
+        std::fprintf(stderr,
+                     "%s: %" PRIu64 " interleaved %s no navigation pack to lead to its angle's next unit (the "
+                     "first at sector %" PRIu64 "); the rest of the cell was read in order, other angles' packs "
+                     "with it\n",
+                     units.file->name.c_str(), units.count, units.count == 1 ? "unit had" : "units had",
+                     units.first);
+    }
+    return unread_sectors().empty() && units_read_in_order().empty();
 }
 
 // The last line of a run stopped from outside, after everything else.
@@ -115,6 +125,9 @@ int split(int argc, char** argv, const SplitInput& input) {
     if (report) {
         name_stream_languages(input.languages);
     }
+    // From here on a stop has something to keep: before, the files are only
+    // being opened, and the system's own ending of the process loses nothing.
+    install_stop_handlers();
     if (input.whole_file) {
         read_whole_file(*input.files.front());
     } else {
@@ -128,7 +141,8 @@ int split(int argc, char** argv, const SplitInput& input) {
     for (NamedFile* file : input.files) {
         close_file(*file);
     }
-    if (stopped) {
+    // A stop that came while the outputs were finished decides the status too.
+    if (stopped || stop_requested()) {
         return end_stopped(input.name.c_str());
     }
     if (report && !read_failed) {
@@ -146,7 +160,6 @@ int run_packrift(int argc, char** argv) {
         return EXIT_OK;
     }
     forget_earlier_runs();
-    install_stop_handlers();
     if (is_folder(argv[1])) {
         return run_disc(argc, argv);
     }

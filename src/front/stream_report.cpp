@@ -23,9 +23,9 @@ constexpr std::size_t SUBSTREAMS = 256;
 constexpr std::size_t STREAM_KEYS = MPEG_STREAMS + SUBSTREAMS;
 constexpr std::size_t VIDEO_STREAM_0_KEY = FIRST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID;
 
-// The PES header's flags byte: PTS_DTS_flags 10 or 11 mean a PTS, which
+// The PES header's second flags byte: PTS_DTS_flags 10 or 11 mean a PTS, which
 // takes the first five bytes of the header data.
-constexpr std::size_t PES_FLAGS_OFFSET = 21;
+constexpr std::size_t PES_PTS_FLAGS_OFFSET = 21;
 constexpr unsigned PTS_PRESENT_BIT = 0x80;
 constexpr unsigned PTS_BYTES = 5;
 
@@ -113,7 +113,7 @@ std::uint64_t pts_of(const unsigned char* pts) {
 }
 
 void read_pts(const unsigned char* sector, StreamTally& stream) {
-    if ((sector[PES_FLAGS_OFFSET] & PTS_PRESENT_BIT) != 0 && sector[PES_HEADER_LENGTH_OFFSET] >= PTS_BYTES) {
+    if ((sector[PES_PTS_FLAGS_OFFSET] & PTS_PRESENT_BIT) != 0 && sector[PES_HEADER_LENGTH_OFFSET] >= PTS_BYTES) {
         stream.first_pts = pts_of(sector + PES_HEADER_DATA_OFFSET);
         stream.has_pts = true;
     }

@@ -364,7 +364,10 @@ void install_stop_handlers() {
     struct sigaction action {};
     action.sa_handler = &on_stop_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a read waiting on a pipe returns at once
+    // No SA_RESTART: a read waiting on a pipe returns at once. SA_RESETHAND:
+    // a second stop ends the process, should the clean-up itself hang (a
+    // write to a pipe that nobody reads).
+    action.sa_flags = SA_RESETHAND;
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before {};
         // A signal the caller ignores (nohup's SIGHUP) stays ignored.
