@@ -10,62 +10,73 @@
 #include <string_view>
 #include <vector>
 
-#include "support/crafted_ifo.hpp"
+#include "support/disc_builder.hpp"
 #include "support/run_binary.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace packtest;
+using namespace packtest::disc;
 
 using DiscFiles = std::map<std::string, Bytes>;
 
-CraftedTitleSet film_set() {
-    CraftedTitleSet set;
-    set.video = {0x5C, 0x00};  // MPEG-2, PAL, 16:9, 720 wide
-    set.audio = {audio_attributes(0, 6, 0, 0, "en"), audio_attributes(0, 2, 0, 0, "fr"),
-                 audio_attributes(4, 2, 0, 0, ""), audio_attributes(6, 6, 0, 1, "it"),
-                 audio_attributes(0, 2, 0, 0, "es")};
-    set.subpictures = {subpicture_attributes("de")};
-    CraftedChain film;
-    film.time = playback_time(1, 32, 5, 7, 25);
-    film.cells = {CraftedCell{0, 9, playback_time(1, 0, 0, 0, 25)},
-                  CraftedCell{10, 19, playback_time(0, 32, 5, 7, 25)}};
-    film.program_entry_cells = {1, 2};
+// Units of ten blank sectors behind their navigation pack, one a cell.
+TitleSet with_units(int count) {
+    TitleSet set;
+    for (int i = 1; i <= count; ++i) {
+        set.vobus.push_back({std::vector<Bytes>(9, Bytes(SECTOR)), 0, 1, static_cast<std::uint8_t>(i)});
+    }
+    return set;
+}
+
+TitleSet film_set() {
+    TitleSet set = with_units(3);
+    set.video = {true, true};  // PAL, 16:9, 720 wide
+    set.audio = {{AudioCoding::ac3, 6, 48000, 16, "en"}, {AudioCoding::ac3, 2, 48000, 16, "fr"},
+                 {AudioCoding::lpcm, 2, 48000, 16, ""}, {AudioCoding::dts, 6, 96000, 16, "it"},
+                 {AudioCoding::ac3, 2, 48000, 16, "es"}};
+    set.subpictures = {{"de"}};
+    ProgramChain film;
+    film.cells = {cell_of_vobus(set, 0, 0, {1, 0, 0, 0}), cell_of_vobus(set, 1, 1, {0, 32, 5, 7})};
+    film.program_first_cells = {1, 2};
     // The Spanish track is not in this chain; the subpicture's 16:9 stream is 1.
-    film.audio_control = {0x8000, 0x8100, 0x8000, 0x8100, 0x0000};
-    film.subpicture_control = {0x80010000};
-    CraftedChain extra;
-    extra.time = playback_time(0, 0, 10, 0, 25);
-    extra.cells = {CraftedCell{20, 29, playback_time(0, 0, 10, 0, 25)}};
-    extra.audio_control = {0x8000};
-    set.chains = {film, extra};
-    set.titles = {{{1, 1}, {1, 2}}, {{2, 1}}};
+    film.audio_streams = {0, 1, 0, 1, -1};
+    film.subpicture_streams = {{0, 1, 0, 0}};
+    ProgramChain extra;
+    extra.cells = {cell_of_vobus(set, 2, 2, {0, 0, 10, 0})};
+    extra.audio_streams = {0};
+    set.program_chains = {film, extra};
+    set.titles = {{{{1, 1}, {1, 2}}, 1}, {{{2, 1}}, 2}};
     return set;
 }
 
-CraftedTitleSet ntsc_set() {
-    CraftedTitleSet set;
-    set.video = {0x40, 0x0C};  // MPEG-2, NTSC, 4:3, 352 wide at half height
-    set.audio = {audio_attributes(2, 2, 0, 0, "de")};
-    set.subpictures = {subpicture_attributes("nl")};
-    CraftedChain chain;
-    chain.time = playback_time(0, 0, 59, 29, 30);
-    chain.cells = {CraftedCell{0, 9, playback_time(0, 0, 59, 29, 30)}};
-    chain.audio_control = {0x8200};
-    chain.subpicture_control = {0x83010000};  // 4:3 stream 3, 16:9 stream 1
-    set.chains = {chain};
+TitleSet ntsc_set() {
+    TitleSet set = with_units(1);
+    set.video = {false, false, 3};  // NTSC, 4:3, 352 wide at half height
+    set.audio = {{AudioCoding::mpeg1, 2, 48000, 16, "de"}};
+    set.subpictures = {{"nl"}};
+    ProgramChain chain;
+    chain.cells = {cell_of_vobus(set, 0, 0, {0, 0, 59, 29, true})};
+    chain.audio_streams = {2};
+    chain.subpicture_streams = {{3, 1, 0, 0}};
+    set.program_chains = {chain};
+    set.titles = {{{{1, 1}}, 1}};
     return set;
 }
 
-// Each IFO file with its backup, and a VOB file per title set.
+// Each IFO file with its backup, and a VOB file per title set; the title
+// table takes title set 2's title between those of title set 1.
 DiscFiles crafted_disc() {
-    const Bytes manager = video_manager_ifo(2, {{1, 1, 2, 1}, {2, 1, 1, 1}, {1, 2, 1, 2}});
-    const Bytes film = title_set_ifo(film_set());
-    const Bytes ntsc = title_set_ifo(ntsc_set());
+    Disc disc;
+    disc.title_sets = {film_set(), ntsc_set()};
+    disc.title_order = {{1, 1}, {2, 1}, {1, 2}};
+    const Bytes manager = video_manager_ifo(disc);
+    const Bytes film = title_set_ifo(disc, 0);
+    const Bytes ntsc = title_set_ifo(disc, 1);
     return {{"VIDEO_TS.IFO", manager}, {"VIDEO_TS.BUP", manager}, {"VTS_01_0.IFO", film},
             {"VTS_01_0.BUP", film},    {"VTS_02_0.IFO", ntsc},    {"VTS_02_0.BUP", ntsc},
-            {"VTS_01_1.VOB", Bytes(30 * SECTOR)}, {"VTS_02_1.VOB", Bytes(10 * SECTOR)}};
+            {"VTS_01_1.VOB", title_set_vobs(disc.title_sets[0])}, {"VTS_02_1.VOB", title_set_vobs(disc.title_sets[1])}};
 }
 
 // What the crafted disc holds, as the listing must say it: times from the

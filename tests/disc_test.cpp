@@ -17,32 +17,32 @@
 #include "disc/nav_pack.hpp"
 #include "disc/title_plan.hpp"
 #include "disc/vob_set.hpp"
-#include "support/crafted_ifo.hpp"
+#include "support/disc_builder.hpp"
 #include "support/run_binary.hpp"
 
 namespace {
 
 using namespace packrift;
 using packtest::Bytes;
-using packtest::CraftedCell;
-using packtest::CraftedChain;
-using packtest::CraftedTitleSet;
-using packtest::put_be16_at;
-using packtest::put_be32_at;
+using packtest::disc::put_be16_at;
+using packtest::disc::put_be32_at;
 
 ByteView view(const Bytes& bytes) {
     return view_of(bytes.data(), bytes.size());
 }
 
-// Two chains: the first of two cells and two programs, the second of one.
-CraftedTitleSet two_chains() {
-    CraftedTitleSet set;
-    CraftedChain first;
-    first.cells = {CraftedCell{0, 9}, CraftedCell{10, 19}};
-    first.program_entry_cells = {1, 2};
-    set.chains = {first, CraftedChain{}};
-    set.titles = {{{1, 1}, {1, 2}}, {{2, 1}}};
-    return set;
+// Two chains, the first of two cells and two programs, the second of one,
+// and two titles, in title set 1 of 2.
+packtest::disc::Disc two_chains() {
+    packtest::disc::TitleSet set;
+    set.program_chains.resize(2);
+    set.program_chains[0].cells = {{0, 9, {}}, {10, 19, {}}};
+    set.program_chains[0].program_first_cells = {1, 2};
+    set.program_chains[1].cells.resize(1);
+    set.titles = {{{{1, 1}, {1, 2}}}, {{{2, 1}}}};
+    packtest::disc::Disc disc;
+    disc.title_sets = {set, {}};
+    return disc;
 }
 
 struct DamageCase {
@@ -53,23 +53,25 @@ struct DamageCase {
 };
 
 TEST(IfoParsers, EveryDamagedFileGivesItsReason) {
-    const CraftedTitleSet set = two_chains();
-    const std::size_t chain_1 = packtest::crafted_chain_offset(set, 0);
-    const std::size_t chain_2 = packtest::crafted_chain_offset(set, 1);
-    const std::size_t title_2 = packtest::CRAFTED_TITLE_TABLE + 8 + 12;
-    const std::size_t chapters = packtest::CRAFTED_CHAPTER_TABLE + 8 + 4 * 2;  // title 1's first chapter
-    const std::size_t chains = packtest::CRAFTED_CHAIN_TABLE;
+    const packtest::disc::Disc disc = two_chains();
+    const Bytes manager = packtest::disc::video_manager_ifo(disc);
+    const Bytes title_set = packtest::disc::title_set_ifo(disc, 0);
+    const packtest::disc::IfoPlaces vts = packtest::disc::ifo_places(title_set);
+    const std::size_t titles = packtest::disc::ifo_places(manager).title_table;
+    const std::size_t title_2 = titles + 8 + 12;
+    const std::size_t chain_1 = vts.chains.at(0);
+    const std::size_t chain_2 = vts.chains.at(1);
+    const std::size_t chapters = vts.chapter_table + 8 + 4 * 2;  // title 1's first chapter
+    const std::size_t chains = vts.chain_table;
     const std::vector<DamageCase> cases = {
         {"a title table cut short", false, [](Bytes& b) { b.resize(100); }, "truncated"},
         {"not a video manager", false, [](Bytes& b) { b[9] = 'X'; }, "no DVDVIDEO-VMG at its start"},
         {"no title table", false, [](Bytes& b) { put_be32_at(b, 196, 0); }, "no title table"},
         {"a title table offset past the end", false, [](Bytes& b) { put_be32_at(b, 196, 9); },
          "title table past the end of the file"},
-        {"a title table longer than the file", false,
-         [](Bytes& b) { put_be32_at(b, packtest::CRAFTED_TITLE_TABLE + 4, 4096); },
+        {"a title table longer than the file", false, [=](Bytes& b) { put_be32_at(b, titles + 4, 4096); },
          "title table runs past the end of the file"},
-        {"more titles than the table holds", false,
-         [](Bytes& b) { put_be16_at(b, packtest::CRAFTED_TITLE_TABLE, 3); },
+        {"more titles than the table holds", false, [=](Bytes& b) { put_be16_at(b, titles, 3); },
          "title table lists 3 titles, more than it holds"},
         {"a title of a title set the disc has not", false, [=](Bytes& b) { b[title_2 + 6] = 3; },
          "title 2 names title set 3 of 2"},
@@ -82,10 +84,10 @@ TEST(IfoParsers, EveryDamagedFileGivesItsReason) {
         {"a chapter table offset past the end", true, [](Bytes& b) { put_be32_at(b, 200, 40); },
          "chapter table past the end of the file"},
         {"more titles than the chapter table holds", true,
-         [](Bytes& b) { put_be16_at(b, packtest::CRAFTED_CHAPTER_TABLE, 600); },
+         [=](Bytes& b) { put_be16_at(b, vts.chapter_table, 600); },
          "chapter table lists 600 titles, more than it holds"},
         {"a title's chapters outside the chapter table", true,
-         [](Bytes& b) { put_be32_at(b, packtest::CRAFTED_CHAPTER_TABLE + 8, 0x10000); },
+         [=](Bytes& b) { put_be32_at(b, vts.chapter_table + 8, 0x10000); },
          "the chapters of title 1 lie outside the chapter table"},
         {"a chapter of a chain the set has not", true, [=](Bytes& b) { put_be16_at(b, chapters, 3); },
          "chapter 1 of title 1 names program chain 3 of 2"},
@@ -110,7 +112,7 @@ TEST(IfoParsers, EveryDamagedFileGivesItsReason) {
     };
     for (const DamageCase& c : cases) {
         SCOPED_TRACE(c.label);
-        Bytes file = c.title_set ? packtest::title_set_ifo(set) : packtest::video_manager_ifo(2, {{1, 1}, {2, 1}});
+        Bytes file = c.title_set ? title_set : manager;
         // Sound as made.
         ASSERT_EQ(c.title_set ? parse_title_set(view(file)).problem : parse_video_manager(view(file)).problem, "");
         c.damage(file);

@@ -16,31 +16,13 @@
 # tool is missing. The discs are cached in WORK_DIR/discs, keyed on the tools'
 # versions and this script.
 set -uo pipefail
+source "$(dirname "$0")/check_common.sh" || exit 1
 
-readonly SKIP_STATUS=77
-readonly THREADS=2
-
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
-  exit 2
-fi
-packrift=$1
-work_dir=$2
-emulator=("${@:3}")
+take_arguments "$@"
 script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 
-for tool in ffmpeg:ffmpeg ffprobe:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd; do
-  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
-    echo "SKIPPED: ${tool%%:*} not found (Debian package ${tool##*:}); the disc check needs ffmpeg, dvdauthor and lsdvd"
-    exit "$SKIP_STATUS"
-  fi
-done
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+require_tools "the disc check needs ffmpeg, dvdauthor and lsdvd" \
+  ffmpeg:ffmpeg ffprobe:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd
 
 # A VOB of the given frame size and rate, seconds long, with one audio track
 # per spec (ac3:CHANNELS, mp2:CHANNELS or lpcm:CHANNELS) in that order.
@@ -286,13 +268,8 @@ check_disc() {
   fi
 }
 
-if [ ! -x "$packrift" ]; then
-  echo "no packrift executable at $packrift" >&2
-  exit 1
-fi
-packrift=$(cd "$(dirname "$packrift")" && pwd)/$(basename "$packrift")
+absolute_paths
 mkdir -p "$work_dir/discs"
-work_dir=$(cd "$work_dir" && pwd)
 cd "$work_dir/discs" || exit 1
 
 key=$( (ffmpeg -version | head -n 1; dvdauthor -h 2>&1 | head -n 1; cat "$script") | sha256sum | cut -c1-16)

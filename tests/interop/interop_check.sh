@@ -11,9 +11,8 @@
 # tool is missing. Generated VOBs are cached in WORK_DIR/vobs, keyed on the
 # ffmpeg version and the command line that made them.
 set -uo pipefail
+source "$(dirname "$0")/check_common.sh" || exit 1
 
-readonly SKIP_STATUS=77
-readonly SECTOR_SIZE=2048
 # Where each audio kind's tracks lie: private stream 1 substreams, and MPEG
 # audio stream ids as ffprobe writes them (0x1c0 for stream 0xC0).
 readonly AC3_SUBSTREAM_BASE=$((0x80))
@@ -23,27 +22,11 @@ readonly SUBSTREAMS_OF_A_KIND=8
 readonly MPEG_AUDIO_BASE=$((0x1C0))
 readonly MPEG_AUDIO_STREAMS=32
 readonly MPEG_VIDEO_0=$((0x1E0))
-# WAV layout: "RIFF", size, "WAVE", then chunks of an id and a 32-bit size.
-readonly RIFF_HEAD_SIZE=12
-readonly CHUNK_HEAD_SIZE=8
-readonly THREADS=2
 # Bytes shown on each side of the first difference.
 readonly DIFF_CONTEXT=16
 
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
-  exit 2
-fi
-packrift=$1
-work_dir=$2
-emulator=("${@:3}")
-
-for tool in ffmpeg:ffmpeg ffprobe:ffmpeg mpegdemux:mpegdemux; do
-  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
-    echo "SKIPPED: ${tool%%:*} not found (Debian package ${tool##*:}); the interop check needs ffmpeg and mpegdemux"
-    exit "$SKIP_STATUS"
-  fi
-done
+take_arguments "$@"
+require_tools "the interop check needs ffmpeg and mpegdemux" ffmpeg:ffmpeg ffprobe:ffmpeg mpegdemux:mpegdemux
 
 # One shape a line: name|frame size|frame rate|seconds|video encoder options|
 # audio streams as [codec=]bitrate:channels[:offset in seconds against the
@@ -64,17 +47,7 @@ shapes=(
   "pal_lpcm_ac3|720x576|25|3|-b:v 3000k -maxrate 9000k -bufsize 1835k -g 12|192k:2 pcm_dvd=s32:2|"
 )
 
-failures=0
-checks=0
-failed_checks=0
 ffmpeg_version=$(ffmpeg -version 2>/dev/null | head -n 1)
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-file_size() { wc -c <"$1" | tr -d ' '; }
 
 # The ffmpeg arguments that make the VOB of one shape, one a line.
 vob_command() {
@@ -161,17 +134,6 @@ show_difference() {
   fi
 }
 
-# Counts a check as failed when it added any failure since it began.
-begin_check() {
-  checks=$((checks + 1))
-  failures_before_check=$failures
-}
-end_check() {
-  if [ "$failures" -gt "$failures_before_check" ]; then
-    failed_checks=$((failed_checks + 1))
-  fi
-}
-
 # Compares packrift's output with both demuxers' and says who disagrees.
 compare_outputs() {
   local label=$1 ours=$2 by_ffmpeg=$3 by_mpegdemux=$4
@@ -211,17 +173,6 @@ check_decodes() {
     printf '%s\n' "$complaints" | head -n 10 | sed 's/^/      /'
   else
     echo "  ok   $label: decodes without an error"
-  fi
-}
-
-run_packrift() {
-  local label=$1
-  shift
-  "${emulator[@]}" "$packrift" "$@" >packrift.log 2>&1
-  local status=$?
-  if [ "$status" -ne 0 ]; then
-    fail "$label: packrift $* exited with $status"
-    tr '\r' '\n' <packrift.log | tail -n 5 | sed 's/^/      /'
   fi
 }
 
@@ -273,23 +224,6 @@ track_of_id() {
 # True when two decimal numbers lie within a tolerance of each other.
 within() {
   awk -v a="$1" -v b="$2" -v tolerance="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= tolerance + 1e-9) }'
-}
-
-# The unsigned little-endian 32-bit number at a byte offset of a file.
-le32() { od -A n -t u4 --endian=little -j "$2" -N 4 "$1" | tr -d ' '; }
-
-# The offset of a WAV's data chunk head: the chunks after "WAVE" in turn.
-data_chunk_offset() {
-  local wav=$1 at=$RIFF_HEAD_SIZE size
-  while [ $((at + CHUNK_HEAD_SIZE)) -le "$(file_size "$wav")" ]; do
-    if [ "$(head -c $((at + 4)) "$wav" | tail -c 4)" = data ]; then
-      echo "$at"
-      return 0
-    fi
-    size=$(le32 "$wav" $((at + 4)))
-    at=$((at + CHUNK_HEAD_SIZE + size + size % 2))
-  done
-  return 1
 }
 
 # The bytes of a file that a split wrote of a stream: for a WAV, those after
@@ -491,13 +425,7 @@ check_shape() {
   cd "$work_dir" || return
 }
 
-if [ ! -x "$packrift" ]; then
-  echo "no packrift executable at $packrift" >&2
-  exit 1
-fi
-packrift=$(cd "$(dirname "$packrift")" && pwd)/$(basename "$packrift")
-mkdir -p "$work_dir"
-work_dir=$(cd "$work_dir" && pwd)
+absolute_paths
 cd "$work_dir" || exit 1
 echo "$ffmpeg_version; $(mpegdemux --version 2>&1 | head -n 1)"
 for shape in "${shapes[@]}"; do

@@ -12,29 +12,15 @@
 # the FIFO case is then left out). Exits 0 when everything matches, 1 on any
 # mismatch, 77 (skipped) when ffmpeg is missing.
 set -uo pipefail
+source "$(dirname "$0")/check_common.sh" || exit 1
 
-readonly SKIP_STATUS=77
 readonly LPCM_SUBSTREAM_BASE=$((0xA0))
-readonly RIFF_HEAD_SIZE=12   # "RIFF", size, "WAVE"
-readonly CHUNK_HEAD_SIZE=8   # id, 32-bit little-endian size
 readonly UNKNOWN_SIZE=4294967295
 readonly SECONDS_OF_AUDIO=2
 readonly FIFO_TIMEOUT=120
 
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
-  exit 2
-fi
-packrift=$1
-work_dir=$2
-emulator=("${@:3}")
-
-for tool in ffmpeg ffprobe od timeout; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIPPED: $tool not found; the LPCM check needs ffmpeg (Debian package ffmpeg)"
-    exit "$SKIP_STATUS"
-  fi
-done
+take_arguments "$@"
+require_tools "the LPCM check needs ffmpeg (Debian package ffmpeg)" ffmpeg ffprobe od timeout
 
 # One shape a line: name|rate|LPCM tracks as sample format:channel layout,
 # after one AC-3 track, so that the LPCM tracks are not ffmpeg's first audio.
@@ -49,30 +35,6 @@ shapes=(
   "s24_71_48k|48000|s32:7.1"
   "two_tracks_48k|48000|s16:stereo s32:stereo"
 )
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# The unsigned little-endian 32-bit number at a byte offset of a file.
-le32() { od -A n -t u4 --endian=little -j "$2" -N 4 "$1" | tr -d ' '; }
-file_size() { wc -c <"$1" | tr -d ' '; }
-
-# The offset of the data chunk's head: the chunks after "WAVE" in turn.
-data_chunk_offset() {
-  local wav=$1 at=$RIFF_HEAD_SIZE size
-  while [ $((at + CHUNK_HEAD_SIZE)) -le "$(file_size "$wav")" ]; do
-    if [ "$(head -c $((at + 4)) "$wav" | tail -c 4)" = data ]; then
-      echo "$at"
-      return 0
-    fi
-    size=$(le32 "$wav" $((at + 4)))
-    at=$((at + CHUNK_HEAD_SIZE + size + size % 2))
-  done
-  return 1
-}
 
 make_vob() {
   local vob=$1 rate=$2 tracks=$3
@@ -169,9 +131,7 @@ check_shape() {
   cd "$work_dir" || exit 1
 }
 
-packrift=$(cd "$(dirname "$packrift")" && pwd)/$(basename "$packrift")
-mkdir -p "$work_dir"
-work_dir=$(cd "$work_dir" && pwd)
+absolute_paths
 cd "$work_dir" || exit 1
 ffmpeg -version | head -n 1
 for shape in "${shapes[@]}"; do

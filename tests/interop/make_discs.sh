@@ -24,10 +24,8 @@
 # discs are kept and reused while this script, ffmpeg and dvdauthor stay
 # the same.
 set -uo pipefail
+source "$(dirname "$0")/check_common.sh" || exit 1
 
-readonly SKIP_STATUS=77
-readonly SECTOR_SIZE=2048
-readonly THREADS=2
 readonly DISCS=(two_sets split_vob reuse_cells)
 
 if [ $# -ne 1 ]; then
@@ -35,12 +33,8 @@ if [ $# -ne 1 ]; then
   exit 2
 fi
 
-for tool in ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor; do
-  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
-    echo "SKIPPED: ${tool%%:*} not found (Debian package ${tool##*:}); the test discs need ffmpeg, dvdauthor and spumux" >&2
-    exit "$SKIP_STATUS"
-  fi
-done
+require_tools "the test discs need ffmpeg, dvdauthor and spumux" \
+  ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor >&2
 
 mkdir -p "$1" || exit 1
 work_dir=$(cd "$1" && pwd)

@@ -27,10 +27,8 @@
 # Exits 0 when everything matches, 1 on any mismatch, 77 (skipped) when a
 # tool is missing.
 set -uo pipefail
+source "$(dirname "$0")/check_common.sh" || exit 1
 
-readonly SKIP_STATUS=77
-readonly SECTOR_SIZE=2048
-readonly THREADS=2
 readonly MPLAYER_SECONDS=120
 readonly CRAFTED_SHAPES=(two_angles three_angles cells_out_of_order title_across_files two_titles_one_set)
 # Stream ids of the audio kinds (the DVD-Video stream numbering).
@@ -57,41 +55,10 @@ readonly WIDE_ASPECT=$((0x0C))
 readonly PGC_AUDIO_CONTROL=$((0x0C))
 readonly PGC_SUBPICTURE_CONTROL=$((0x1C))
 
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PACKRIFT WORK_DIR [EMULATOR...]" >&2
-  exit 2
-fi
-packrift=$1
-work_dir=$2
-emulator=("${@:3}")
+take_arguments "$@"
 here=$(cd "$(dirname "$0")" && pwd)
-
-for tool in ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer \
-  dvdxchap:ogmtools od:coreutils; do
-  if ! command -v "${tool%%:*}" >/dev/null 2>&1; then
-    echo "SKIPPED: ${tool%%:*} not found (Debian package ${tool##*:}); the title check needs ffmpeg, dvdauthor, lsdvd, mplayer and ogmtools"
-    exit "$SKIP_STATUS"
-  fi
-done
-
-failures=0
-checks=0
-failed_checks=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-begin_check() {
-  checks=$((checks + 1))
-  failures_before_check=$failures
-}
-end_check() {
-  if [ "$failures" -gt "$failures_before_check" ]; then
-    failed_checks=$((failed_checks + 1))
-  fi
-}
-file_size() { wc -c <"$1" | tr -d ' '; }
+require_tools "the title check needs ffmpeg, dvdauthor, lsdvd, mplayer and ogmtools" ffmpeg:ffmpeg \
+  dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer dvdxchap:ogmtools od:coreutils
 
 # ---- The IFO files, read with od ----------------------------------------
 
@@ -152,19 +119,6 @@ stream_control() {
 }
 
 # ---- Running the tools --------------------------------------------------
-
-# Runs packrift in the current folder; its output in packrift.log.
-run_packrift() {
-  local label=$1
-  shift
-  "${emulator[@]}" "$packrift" "$@" >packrift.log 2>&1
-  local status=$?
-  if [ "$status" -ne 0 ]; then
-    fail "$label: packrift $* exited with $status"
-    tr '\r' '\n' <packrift.log | tail -n 5 | sed 's/^/      /'
-    return 1
-  fi
-}
 
 # mplayer's dump of one title and angle into FILE, bounded in time and size
 # (a disc whose navigation packs loop would otherwise fill the disk).
@@ -516,13 +470,7 @@ check_disc() {
   done
 }
 
-if [ ! -x "$packrift" ]; then
-  echo "no packrift executable at $packrift" >&2
-  exit 1
-fi
-packrift=$(cd "$(dirname "$packrift")" && pwd)/$(basename "$packrift")
-mkdir -p "$work_dir"
-work_dir=$(cd "$work_dir" && pwd)
+absolute_paths
 cd "$work_dir" || exit 1
 
 bash "$here/make_discs.sh" "$work_dir" >discs.txt

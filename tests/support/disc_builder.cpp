@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 namespace packtest::disc {
@@ -22,6 +23,7 @@ constexpr std::size_t TITLE_ENTRY = 12;           // one title in the title tabl
 constexpr std::size_t TITLE_SET_SECTOR = 8;       // in a title entry: where its title set begins
 constexpr std::size_t CHAPTER_ENTRY = 4;          // program chain and program numbers
 constexpr std::size_t PGC_SEARCH_ENTRY = 8;       // one program chain's search pointer
+constexpr std::size_t PGC_SEARCH_OFFSET = 4;      // in it: where the chain lies in the table
 constexpr std::size_t PGC_HEADER = 236;           // a program chain's fixed part
 constexpr std::size_t CELL_PLAYBACK_ENTRY = 24;
 constexpr std::size_t CELL_POSITION_ENTRY = 4;
@@ -98,6 +100,7 @@ constexpr unsigned RATE_30 = 0xC0;
 constexpr unsigned VIDEO_MPEG2 = 0x40;
 constexpr unsigned VIDEO_PAL = 0x10;
 constexpr unsigned VIDEO_WIDE = 0x0C;  // 16:9 display aspect
+constexpr unsigned PICTURE_SIZE_SHIFT = 2;  // in the second video byte
 constexpr unsigned LANGUAGE_PRESENT_AUDIO = 0x04;
 constexpr unsigned LANGUAGE_PRESENT_SUBPICTURE = 0x01;
 constexpr unsigned QUANT_DRC = 3;
@@ -229,6 +232,7 @@ void put_attributes(Table& table, const TitleSet& set) {
         video |= VIDEO_WIDE;
     }
     table.u8(VTS_VIDEO, video);
+    table.u8(VTS_VIDEO + 1, static_cast<unsigned>(set.video.picture_size) << PICTURE_SIZE_SHIFT);
     table.u8(VTS_AUDIO_COUNT, static_cast<unsigned>(set.audio.size()));
     for (std::size_t i = 0; i < set.audio.size(); ++i) {
         const AudioTrack& track = set.audio[i];
@@ -388,27 +392,14 @@ void spoil(Bytes& ifo, IfoDamage damage, std::size_t table_field) {
         case IfoDamage::none: break;
         case IfoDamage::truncated: ifo.resize(100); break;
         case IfoDamage::bad_identifier: ifo[0] = 'X'; break;
-        case IfoDamage::table_past_end: {
-            // The table's sector lies far past the file's end.
-            Table table{std::move(ifo)};
-            table.u32(table_field, 0x00FFFFFF);
-            ifo = std::move(table.bytes);
-            break;
-        }
+        case IfoDamage::table_past_end: put_be32_at(ifo, table_field, 0x00FFFFFF); break;  // far past the end
     }
 }
 
-// The title's title set and its number within it.
+// The title's title set and its number within it, both 0-based.
 std::pair<std::size_t, std::size_t> find_title(const Disc& disc, int title_number) {
-    int seen = 0;
-    for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
-        for (std::size_t t = 0; t < disc.title_sets[s].titles.size(); ++t) {
-            if (++seen == title_number) {
-                return {s, t};
-            }
-        }
-    }
-    throw std::out_of_range("no such title");
+    const auto [set, title] = disc_titles(disc).at(static_cast<std::size_t>(title_number - 1));
+    return {static_cast<std::size_t>(set - 1), static_cast<std::size_t>(title - 1)};
 }
 
 // The next unit of the same angle in the same interleaved run, or none.
@@ -647,7 +638,7 @@ Bytes title_set_ifo(const Disc& disc, std::size_t title_set_index) {
         }
         const std::size_t at = TABLE_HEADER + PGC_SEARCH_ENTRY * p;
         chains.u8(at, entry);
-        chains.u32(at + 4, static_cast<std::uint32_t>(chains.bytes.size()));
+        chains.u32(at + PGC_SEARCH_OFFSET, static_cast<std::uint32_t>(chains.bytes.size()));
         Bytes pgc = program_chain_bytes(set.program_chains[p]);
         fill_cell_units(set, pgc);
         chains.append(pgc);
@@ -731,21 +722,19 @@ Bytes video_manager_ifo(const Disc& disc) {
         set_sector += 2 * ifo_sectors + vob_sectors(disc.title_sets[s]);
     }
     std::vector<std::uint32_t> title_set_of_entry;
-    unsigned count = 0;
-    for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
-        const TitleSet& set = disc.title_sets[s];
-        for (std::size_t t = 0; t < set.titles.size(); ++t) {
-            const std::size_t at = titles.bytes.size();
-            titles.u8(at + 1, static_cast<unsigned>(set.titles[t].angles));
-            titles.u16(at + 2, static_cast<unsigned>(set.titles[t].chapters.size()));
-            titles.u8(at + 6, static_cast<unsigned>(s + 1));
-            titles.u8(at + 7, static_cast<unsigned>(t + 1));
-            titles.grow(at + TITLE_ENTRY);
-            title_set_of_entry.push_back(set_sectors[s]);
-            ++count;
-        }
+    const auto order = disc_titles(disc);
+    for (const auto& [s, t] : order) {
+        const TitleSet& set = disc.title_sets.at(static_cast<std::size_t>(s - 1));
+        const Title& title = set.titles.at(static_cast<std::size_t>(t - 1));
+        const std::size_t at = titles.bytes.size();
+        titles.u8(at + 1, static_cast<unsigned>(title.angles));
+        titles.u16(at + 2, static_cast<unsigned>(title.chapters.size()));
+        titles.u8(at + 6, static_cast<unsigned>(s));
+        titles.u8(at + 7, static_cast<unsigned>(t));
+        titles.grow(at + TITLE_ENTRY);
+        title_set_of_entry.push_back(set_sectors[static_cast<std::size_t>(s - 1)]);
     }
-    finish_table(titles, count);
+    finish_table(titles, static_cast<unsigned>(order.size()));
 
     // Title set attribute table: offsets, then each set's attributes.
     Table attributes;
@@ -779,6 +768,50 @@ Bytes video_manager_ifo(const Disc& disc) {
                 2 * ifo_sectors + title_set_of_entry[i]);
     }
     return ifo.bytes;
+}
+
+std::vector<std::pair<int, int>> disc_titles(const Disc& disc) {
+    if (!disc.title_order.empty()) {
+        return disc.title_order;
+    }
+    std::vector<std::pair<int, int>> order;
+    for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
+        for (std::size_t t = 0; t < disc.title_sets[s].titles.size(); ++t) {
+            order.emplace_back(static_cast<int>(s) + 1, static_cast<int>(t) + 1);
+        }
+    }
+    return order;
+}
+
+IfoPlaces ifo_places(const Bytes& ifo) {
+    IfoPlaces places;
+    const auto table_at = [&ifo](std::size_t sector_field) {
+        return read_be32(ifo, sector_field) * std::size_t{IFO_SECTOR};
+    };
+    const std::string_view vmg = VMG_IDENTIFIER;
+    if (ifo.size() >= vmg.size() && std::equal(vmg.begin(), vmg.end(), ifo.begin())) {
+        places.title_table = table_at(VMG_TITLE_TABLE);
+        return places;
+    }
+    places.chapter_table = table_at(VTS_CHAPTER_TABLE);
+    places.chain_table = table_at(VTS_PGC_TABLE);
+    const std::size_t chains = std::size_t{ifo.at(places.chain_table)} << 8 | ifo.at(places.chain_table + 1);
+    for (std::size_t p = 0; p < chains; ++p) {
+        places.chains.push_back(places.chain_table +
+                                read_be32(ifo, places.chain_table + TABLE_HEADER + PGC_SEARCH_ENTRY * p +
+                                                   PGC_SEARCH_OFFSET));
+    }
+    return places;
+}
+
+void put_be16_at(Bytes& bytes, std::size_t at, unsigned value) {
+    bytes.at(at) = static_cast<unsigned char>(value >> 8 & 0xFF);
+    bytes.at(at + 1) = static_cast<unsigned char>(value & 0xFF);
+}
+
+void put_be32_at(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    put_be16_at(bytes, at, value >> 16);
+    put_be16_at(bytes, at + 2, value & 0xFFFF);
 }
 
 void write_disc(const Disc& disc, const std::filesystem::path& video_ts) {

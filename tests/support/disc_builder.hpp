@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/pack_builder.hpp"
@@ -101,7 +102,8 @@ struct SubpictureTrack {
 
 struct Video {
     bool pal = true;
-    bool wide = false;  // 16:9, else 4:3
+    bool wide = false;     // 16:9, else 4:3
+    int picture_size = 0;  // 0 720 wide, 1 704, 2 352, 3 352 at half height
 };
 
 struct TitleSet {
@@ -121,6 +123,9 @@ enum class IfoDamage { none, truncated, bad_identifier, table_past_end };
 
 struct Disc {
     std::vector<TitleSet> title_sets;
+    // The disc's titles in its title table, as (title set, title in the
+    // set), both 1-based. Empty: every set's titles, set by set.
+    std::vector<std::pair<int, int>> title_order;
     bool lower_case_names = false;
     IfoDamage vmg_damage = IfoDamage::none;
     std::vector<IfoDamage> vts_damage;  // per title set; missing entries: none
@@ -141,11 +146,27 @@ Cell cell_of_vobus(const TitleSet& title_set, std::size_t first_vobu, std::size_
 // first_vobu: from that angle's first unit to the end of its last.
 Cell angle_cell(const TitleSet& title_set, std::size_t first_vobu, int angle, const PlayTime& time);
 
+// The disc's titles in its order, as Disc::title_order says.
+std::vector<std::pair<int, int>> disc_titles(const Disc& disc);
+
 // The bytes of the files, before damage.
 Bytes video_manager_ifo(const Disc& disc);
 Bytes title_set_ifo(const Disc& disc, std::size_t title_set_index);
 Bytes title_set_vobs(const TitleSet& title_set);  // all VOB files joined
 Bytes navigation_pack(const TitleSet& title_set, std::size_t vobu_index);
+
+// Where an IFO file made above holds its tables (byte offsets, read back
+// from the file's own fields), and a big-endian writer into bytes already
+// there: for tests that spoil single fields.
+struct IfoPlaces {
+    std::size_t title_table = 0;      // VIDEO_TS.IFO
+    std::size_t chapter_table = 0;    // VTS_nn_0.IFO
+    std::size_t chain_table = 0;
+    std::vector<std::size_t> chains;  // each program chain's fixed part
+};
+IfoPlaces ifo_places(const Bytes& ifo);
+void put_be16_at(Bytes& bytes, std::size_t at, unsigned value);
+void put_be32_at(Bytes& bytes, std::size_t at, std::uint32_t value);
 
 // Writes the folder (created when missing) with every file, damage applied
 // to the .IFO files only.
