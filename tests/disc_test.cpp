@@ -75,6 +75,9 @@ TEST(IfoParsers, EveryDamagedFileGivesItsReason) {
          "title table lists 3 titles, more than it holds"},
         {"a title of a title set the disc has not", false, [=](Bytes& b) { b[title_2 + 6] = 3; },
          "title 2 names title set 3 of 2"},
+        // Files are named VTS_01 to VTS_99: set 150 would read set 50's.
+        {"more title sets than a disc may hold", false, [](Bytes& b) { put_be16_at(b, 62, 150); },
+         "counts 150 title sets, more than the 99 a disc may hold"},
         {"a title numbered 0 in its set", false, [=](Bytes& b) { b[title_2 + 7] = 0; },
          "title 2 has no number in its title set"},
         {"a management table cut short", true, [](Bytes& b) { b.resize(700); }, "truncated"},

@@ -207,7 +207,7 @@ int run_disc(int argc, char** argv) {
         std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
         ok = false;
     }
-    return ok ? EXIT_OK : EXIT_FAILED;
+    return standard_output_written() && ok ? EXIT_OK : EXIT_FAILED;
 }
 
 }  // namespace packrift

@@ -1,8 +1,10 @@
 #include "front/run_control.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "demux/demux_common.hpp"
@@ -115,6 +117,15 @@ void forget_earlier_runs() {
 
 }  // namespace
 
+bool standard_output_written() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return true;
+    }
+    std::fprintf(stderr, "standard output: %s\n", std::strerror(errno != 0 ? errno : EIO));
+    return false;
+}
+
 int split(int argc, char** argv, const SplitInput& input) {
     std::vector<const NamedFile*> inputs(input.files.begin(), input.files.end());
     OutputNumbers numbers;
@@ -157,7 +168,7 @@ int run_packrift(int argc, char** argv) {
         return EXIT_FAILED;
     }
     if (answered_help_or_version(argv[0], argv[1])) {
-        return EXIT_OK;
+        return standard_output_written() ? EXIT_OK : EXIT_FAILED;
     }
     forget_earlier_runs();
     if (is_folder(argv[1])) {

@@ -26,6 +26,11 @@ struct SplitInput {
     std::vector<StreamLanguage> languages;  // for the stream report
 };
 
+// Whether what was printed on standard output reached it; when it did not
+// (a full disc, a closed pipe), says so. For runs whose result is what they
+// print: the listing, the help.
+bool standard_output_written();
+
 // Opens the outputs that the options ask for, runs the pack loop over the
 // input, finishes the outputs and tells what went wrong; returns the exit
 // status, or ends the process by the stop signal that stopped the run.

@@ -24,16 +24,16 @@ script=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 require_tools "the disc check needs ffmpeg, dvdauthor and lsdvd" \
   ffmpeg:ffmpeg ffprobe:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd
 
-# A VOB of the given frame size and rate, seconds long, with one audio track
-# per spec (ac3:CHANNELS, mp2:CHANNELS or lpcm:CHANNELS) in that order.
+# A VOB of the given frame size and rate, seconds long, with the audio tracks
+# given as ac3:CHANNELS, mp2:CHANNELS or lpcm:CHANNELS, in that order.
 make_vob() {
-  local out=$1 size=$2 rate=$3 seconds=$4 specs=$5
+  local out=$1 size=$2 rate=$3 seconds=$4 tracks=$5
   local -a args=(-nostdin -v error -y -threads "$THREADS"
     -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds")
   local -a maps=(-map 0:v) codecs=()
-  local index=0 spec coding channels
-  for spec in $specs; do
-    IFS=: read -r coding channels <<<"$spec"
+  local index=0 track coding channels
+  for track in $tracks; do
+    IFS=: read -r coding channels <<<"$track"
     args+=(-f lavfi -i "sine=frequency=$((330 * (index + 1))):sample_rate=48000:duration=$seconds")
     maps+=(-map "$((index + 1)):a")
     case $coding in
