@@ -367,7 +367,7 @@ void install_stop_handlers() {
     // No SA_RESTART: a read waiting on a pipe returns at once. SA_RESETHAND:
     // a second stop ends the process, should the clean-up itself hang (a
     // write to a pipe that nobody reads).
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);  // glibc defines it as an unsigned constant
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before {};
         // A signal the caller ignores (nohup's SIGHUP) stays ignored.
