@@ -87,10 +87,6 @@ void add_to(std::vector<UnreadSectors>& tally, std::size_t file, std::uint64_t s
     tally.push_back({named, count, sector});
 }
 
-void count_unread_in(std::size_t file, std::uint64_t sector, std::uint64_t count) {
-    add_to(unread, file, sector, count);
-}
-
 // A unit of an angle whose navigation pack could not lead on: the rest of
 // its cell is read in order, and the user is told that angles may mix.
 void count_unled_unit(std::uint64_t address) {
@@ -108,7 +104,7 @@ void count_unread(std::uint64_t address, std::uint64_t count) {
             return;
         }
         const std::uint64_t here = std::min(count, place.left);
-        count_unread_in(place.file, place.sector, here);
+        add_to(unread, place.file, place.sector, here);
         address += here;
         count -= here;
     }
@@ -193,8 +189,8 @@ bool can_pass_over(const NamedFile& file) {
     return size.has_value() && (!source.whole_file || *size / SECTOR_SIZE > source.address);
 }
 
-// Takes on what a read gave. False when nothing more is to be read.
-bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome) {
+// Takes on what a read gave.
+void take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome) {
     NamedFile& file = *source.files[place.file].file;
     source.fill = outcome.items * SECTOR_SIZE;
     source.address += outcome.items;
@@ -205,7 +201,7 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
         // for: its whole sectors are still split.
         source.interrupted = true;
         source.ended = true;
-        return true;
+        return;
     }
     if (outcome.error == 0) {
         if (outcome.items < asked) {
@@ -222,12 +218,12 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
             source.step = 1;
             source.one_at_a_time = source.address < source.retry_end;
         }
-        return true;
+        return;
     }
     if (!can_pass_over(file)) {
         report_io_error(file, outcome.error);
         source.ended = true;
-        return true;
+        return;
     }
     if (!source.one_at_a_time) {
         // Jumps past damage stop at the end of a plain input: it is a regular file.
@@ -239,10 +235,9 @@ bool take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
         source.one_at_a_time = true;
         source.retry_end = source.address - outcome.items + asked;
         source.stream_file = NO_FILE;
-        return true;
+        return;
     }
     pass_over_failed_sector();
-    return true;
 }
 
 // Fills the block with the next sectors; false when none can be had any more.

@@ -56,8 +56,7 @@ std::array<std::string, STREAM_KEYS> languages;
 // What -lpcm writes of an LPCM substream: the samples of the packets in the
 // format of its first, as WAV samples.
 struct LpcmTally {
-    bool started = false;
-    LpcmFormat format;
+    LpcmStreamFormat stream;
     std::uint64_t sample_bytes = 0;
 };
 
@@ -75,18 +74,27 @@ void tally_lpcm(std::size_t key, const unsigned char* sector, std::size_t start)
     const PayloadSpan span = payload_span(sector, start);
     const auto length = static_cast<std::size_t>(span.length);
     LpcmTally& lpcm = lpcm_tallies[key - MPEG_STREAMS - FIRST_LPCM_SUBSTREAM];
-    LpcmFormat format;
-    if (!read_lpcm_format(sector + span.offset, length, format) || (lpcm.started && !(format == lpcm.format))) {
-        return;
+    if (in_stream_format(lpcm.stream, sector + span.offset, length)) {
+        lpcm.sample_bytes += length - LPCM_HEADER_SIZE;
     }
-    lpcm.started = true;
-    lpcm.format = format;
-    lpcm.sample_bytes += length - LPCM_HEADER_SIZE;
 }
 
 std::uint64_t lpcm_bytes(std::size_t key) {
     const LpcmTally& lpcm = lpcm_tallies[key - MPEG_STREAMS - FIRST_LPCM_SUBSTREAM];
-    return lpcm.started ? lpcm_converted_size(lpcm.format, lpcm.sample_bytes) : 0;
+    return lpcm.stream.known ? lpcm_converted_size(lpcm.stream.format, lpcm.sample_bytes) : 0;
+}
+
+constexpr std::size_t NO_KEY = STREAM_KEYS;
+
+// Where a stream is tallied: MPEG audio and video by their stream id, then
+// private stream 1's substreams by their number; NO_KEY for any other.
+std::size_t key_of(bool substream, int id) {
+    constexpr int LAST_SUBSTREAM = SUBSTREAMS - 1;
+    if (substream) {
+        return id >= 0 && id <= LAST_SUBSTREAM ? MPEG_STREAMS + static_cast<std::size_t>(id) : NO_KEY;
+    }
+    return id >= FIRST_MPEG_AUDIO_ID && id <= LAST_MPEG_VIDEO_ID ? static_cast<std::size_t>(id - FIRST_MPEG_AUDIO_ID)
+                                                                   : NO_KEY;
 }
 
 bool is_substream(std::size_t key) {
@@ -132,14 +140,13 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     }
     const int id = sector[STREAM_ID_OFFSET];
     std::size_t start = payload_start(sector);
-    std::size_t key = 0;
-    if (id >= FIRST_MPEG_AUDIO_ID && id <= LAST_MPEG_VIDEO_ID) {
-        key = static_cast<std::size_t>(id - FIRST_MPEG_AUDIO_ID);
-    } else if (id == PRIVATE_STREAM_1_ID) {
-        key = MPEG_STREAMS + sector[start];
-        start += SUBSTREAM_HEADER_SIZE;
-    } else {
+    const bool substream = id == PRIVATE_STREAM_1_ID;
+    const std::size_t key = key_of(substream, substream ? sector[start] : id);
+    if (key == NO_KEY) {
         return;  // system headers, padding, navigation and the rest are not listed
+    }
+    if (substream) {
+        start += SUBSTREAM_HEADER_SIZE;
     }
     StreamTally& stream = tally_of(key);
     ++stream.packs;
@@ -231,9 +238,8 @@ PackLoopHooks with_stream_report(PackLoopHooks hooks) {
 void name_stream_languages(const std::vector<StreamLanguage>& named) {
     languages = {};
     for (const StreamLanguage& stream : named) {
-        const int first = stream.substream ? 0 : FIRST_MPEG_AUDIO_ID;
-        const auto key = static_cast<std::size_t>(stream.id - first) + (stream.substream ? MPEG_STREAMS : 0);
-        if (stream.id >= first && key < STREAM_KEYS) {
+        const std::size_t key = key_of(stream.substream, stream.id);
+        if (key != NO_KEY) {
             languages[key] = stream.language;
         }
     }

@@ -224,6 +224,16 @@ bool read_lpcm_format(const unsigned char* header, std::size_t length, LpcmForma
     return true;
 }
 
+bool in_stream_format(LpcmStreamFormat& stream, const unsigned char* header, std::size_t length) {
+    LpcmFormat format;
+    if (!read_lpcm_format(header, length, format) || (stream.known && !(format == stream.format))) {
+        return false;
+    }
+    stream.known = true;
+    stream.format = format;
+    return true;
+}
+
 std::string lpcm_format_text(const LpcmFormat& format) {
     return std::to_string(format.bits) + "-bit, " + std::to_string(format.sample_rate / HERTZ_PER_KILOHERTZ) +
            " kHz, " + std::to_string(format.channels) + (format.channels == 1 ? " channel" : " channels");

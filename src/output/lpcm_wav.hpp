@@ -36,6 +36,17 @@ bool read_lpcm_format(const unsigned char* header, std::size_t length, LpcmForma
 // "24-bit, 96 kHz, 2 channels" ("1 channel" for mono), for messages.
 std::string lpcm_format_text(const LpcmFormat& format);
 
+// An LPCM stream's format: that of its first packet whose header names one.
+struct LpcmStreamFormat {
+    bool known = false;
+    LpcmFormat format;
+};
+
+// Whether the packet whose LPCM header is at header (length bytes, the
+// samples after it) is in the stream's format, which the first such packet
+// sets; packets in any other are passed over.
+bool in_stream_format(LpcmStreamFormat& stream, const unsigned char* header, std::size_t length);
+
 // The samples of a packet that do not make a whole conversion unit (see
 // lpcm_wav.cpp) wait here for the next packet of the stream. One per stream,
 // starting empty; the stream's first format is the one it is converted in.

@@ -13,8 +13,7 @@ namespace {
 
 // The one LPCM output of a run: its first packet's format decides the WAV.
 struct WavStream {
-    bool started = false;  // the header is staged
-    LpcmFormat format;
+    LpcmStreamFormat stream;  // known once the header is staged
     WavHeader header;
     LpcmCarry carry;
     std::uint64_t sample_bytes = 0;
@@ -56,29 +55,27 @@ void write_patches(NamedFile& file, const WavEnd& end) {
 
 int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
     const auto size = static_cast<std::size_t>(length);
-    LpcmFormat format;
-    if (!read_lpcm_format(data, size, format) || (wav.started && !(format == wav.format))) {
+    const bool first = !wav.stream.known;
+    if (!in_stream_format(wav.stream, data, size)) {
         ++wav.passed_over;
         return 0;
     }
-    if (!wav.started) {
-        wav.started = true;
-        wav.format = format;
-        wav.header = wav_header(format);
+    if (first) {
+        wav.header = wav_header(wav.stream.format);
         stage_header(kind, file);
     }
     std::array<unsigned char, LPCM_MAX_CONVERTED> straight;  // when no stage can be had
     unsigned char* room = stage_room(kind, file, LPCM_MAX_CONVERTED);
     unsigned char* out = room != nullptr ? room : straight.data();
     const std::size_t made =
-        convert_lpcm(wav.carry, wav.format, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE, out);
+        convert_lpcm(wav.carry, wav.stream.format, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE, out);
     stage_made(kind, file, room, out, made);
     wav.sample_bytes += made;
     return static_cast<int>(made);
 }
 
 void finish_wav(NamedFile& file) {
-    if (!wav.started || file.failed) {
+    if (!wav.stream.known || file.failed) {
         return;
     }
     const WavEnd end = wav_end(wav.header, wav.sample_bytes);
@@ -98,10 +95,10 @@ std::string wav_passed_over_text() {
     const bool one = wav.passed_over == 1;
     const std::string packets = std::to_string(wav.passed_over) + (one ? " packet" : " packets");
     const std::string were = one ? " was" : " were";
-    if (!wav.started) {
+    if (!wav.stream.known) {
         return packets + " in no LPCM format of DVD-Video" + were + " passed over";
     }
-    return packets + " in another format than the first (" + lpcm_format_text(wav.format) + ")" + were +
+    return packets + " in another format than the first (" + lpcm_format_text(wav.stream.format) + ")" + were +
            " passed over";
 }
 
