@@ -147,8 +147,9 @@ bool finish_output(StreamKind kind, int number, const StreamsFound& tally, bool 
     if (!found && read_whole) {
         tell(output, absent_stream(kind, number) + SEE_STREAMS);
     }
-    if (found && kind == StreamKind::ac3_audio && !not_ac3(number).empty()) {
-        tell(output, not_ac3(number));
+    const std::string other_kind = found && kind == StreamKind::ac3_audio ? not_ac3(number) : "";
+    if (!other_kind.empty()) {
+        tell(output, other_kind);
     }
     bool ok = true;
     if (row_of(kind).form == PayloadForm::wav && wav_packets_passed_over() > 0) {

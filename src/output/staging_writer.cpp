@@ -51,7 +51,8 @@ unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room) {
         }
     }
     // The room asked for is never much more than a sector, so every block
-    // written is nearly a whole stage: 2,045,952 bytes or a little more.
+    // written is nearly a whole stage: for payloads as they are 2,045,952
+    // bytes or a little more, for a WAV's samples within 3 KB of that.
     if (static_cast<std::size_t>(stage.fill) >= STAGE_CAPACITY - room) {
         write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
         stage.fill = 0;
