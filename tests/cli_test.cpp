@@ -76,7 +76,7 @@ protected:
         dir = packtest::scratch_dir("cli");
         packtest::write_file((dir / "movie.vob").string(), small_movie());
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { packtest::remove_scratch_dir(dir); }
     Bytes file(const std::string& name) { return packtest::read_file(dir / path_from_utf8(name)); }
     // The names in the folder other than the input.
     std::vector<std::string> outputs(const std::string& input = "movie.vob") {
@@ -629,5 +629,5 @@ TEST(CliJoin, PartsSplitOneByOneJoinInOrderToTheWholeSplit) {
         EXPECT_TRUE(joined == whole) << suffix << ": the parts joined give " << joined.size()
                                      << " bytes, the whole " << whole.size();
     }
-    fs::remove_all(dir);
+    packtest::remove_scratch_dir(dir);
 }

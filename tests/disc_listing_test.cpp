@@ -183,7 +183,7 @@ TEST(DiscListing, EveryTitleWithItsStreamsWhateverTheNamesAndTheDamage) {
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.err, c.err);
-        fs::remove_all(dir);
+        packtest::remove_scratch_dir(dir);
     }
 }
 

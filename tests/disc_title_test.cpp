@@ -71,7 +71,7 @@ TEST(DiscTitle, ATitleGivesWhatItsSectorsInPlayOrderGive) {
         EXPECT_TRUE(read_file(dir / (stem + "-stream0.ac3")) == read_file(dir / "played-stream0.ac3"));
         EXPECT_FALSE(holds_other_angle(video, c.angle, 3));
     }
-    fs::remove_all(dir);
+    packtest::remove_scratch_dir(dir);
 }
 
 // The report names each stream's language as the title's program chain
@@ -96,7 +96,7 @@ TEST(DiscTitle, LanguagesReachTheReportAndTheDiscIsNeverWritten) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("dvd-title3.m2v: is the same file as the input "), std::string::npos) << result.err;
     EXPECT_TRUE(read_file(vob) == before);
-    fs::remove_all(dir);
+    packtest::remove_scratch_dir(dir);
 }
 
 // A unit of an angle whose navigation pack is lost cannot say where the
@@ -121,7 +121,7 @@ TEST(DiscTitle, AnAngleUnitWithoutItsNavigationPackIsReadOnInOrderAndSaidSo) {
                               std::to_string(second_unit_of_angle_2) +
                               "); the rest of the cell was read in order, other angles' packs with it\n");
     EXPECT_TRUE(holds_other_angle(read_file(dir / "dvd-title1-angle2.m2v"), 2, 2));
-    fs::remove_all(dir);
+    packtest::remove_scratch_dir(dir);
 }
 
 struct RefusalCase {
@@ -154,7 +154,7 @@ TEST(DiscTitle, WhatCannotBeReadIsNamedAndNothingIsOpened) {
         EXPECT_EQ(result.err, c.err);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "only the disc";
     }
-    fs::remove_all(dir);
+    packtest::remove_scratch_dir(dir);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ protected:
         dir = packtest::scratch_dir("odd");
         opened = "opened movie.m2v for writing\nopened movie-stream0.ac3 for writing\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { packtest::remove_scratch_dir(dir); }
     packtest::RunResult split(const Bytes& input) {
         packtest::write_file((dir / "movie.vob").string(), input);
         return split_written();

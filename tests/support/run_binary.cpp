@@ -1,11 +1,14 @@
 #include "support/run_binary.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -93,6 +96,20 @@ std::filesystem::path scratch_dir(const std::string& name) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+void remove_scratch_dir(const std::filesystem::path& dir) {
+    constexpr int TRIES = 50;
+    constexpr auto PAUSE = std::chrono::milliseconds(100);
+    for (int i = 1; i < TRIES; ++i) {
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
+        if (!error) {
+            return;
+        }
+        std::this_thread::sleep_for(PAUSE);
+    }
+    std::filesystem::remove_all(dir);  // the last try reports why it failed
 }
 
 std::string packrift_path() {

@@ -16,6 +16,12 @@ struct RunResult {
 // A new, empty folder for one test, below the system's temporary folder.
 std::filesystem::path scratch_dir(const std::string& name);
 
+// Removes a scratch folder, trying again for a few seconds while a file in it
+// is still held: under Wine the console host of a run started in a console of
+// its own keeps the run's inherited output files open a moment after the run
+// has ended.
+void remove_scratch_dir(const std::filesystem::path& dir);
+
 // The path of the packrift executable under test.
 std::string packrift_path();
 
