@@ -16,9 +16,11 @@ inline constexpr std::size_t SECTOR_SIZE = 2048;
 
 inline constexpr std::uint32_t PACK_START_CODE = 0x000001BA;
 inline constexpr std::uint32_t SYSTEM_HEADER_START_CODE = 0x000001BB;
-inline constexpr std::uint32_t PRIVATE_STREAM_1_START_CODE = 0x000001BD;
 inline constexpr std::uint32_t PADDING_STREAM_START_CODE = 0x000001BE;
 inline constexpr std::uint32_t VIDEO_STREAM_0_START_CODE = 0x000001E0;
+// Every start code is 00 00 01 and one byte more (ISO/IEC 13818-1, 2.5.3).
+inline constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
+inline constexpr unsigned START_CODE_PREFIX_SHIFT = 8;
 
 // Stream ids: the last byte of a packet's start code (ISO/IEC 13818-1, table 2-18).
 inline constexpr int PRIVATE_STREAM_1_ID = 0xBD;

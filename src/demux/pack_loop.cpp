@@ -11,8 +11,6 @@ namespace {
 
 constexpr std::size_t PACKET_LENGTH_OFFSET = 18;
 constexpr std::size_t PACKET_LENGTH_FIELD_END = 20;  // the length counts the bytes after it
-constexpr int START_CODE_PREFIX_SHIFT = 8;
-constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
 constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one byte
 
 // Which outputs take the packets of each stream id and of each private
@@ -21,14 +19,12 @@ constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one by
 struct Routes {
     std::array<unsigned, IDS> by_stream_id{};
     std::array<unsigned, IDS> by_substream{};
-    std::array<std::size_t, OUTPUT_KINDS> skip{};  // each kind's substream header
 };
 
 Routes routes_for(const OutputNumbers& numbers) {
     Routes routes;
     for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
         const auto kind = static_cast<StreamKind>(k);
-        routes.skip[k] = row_of(kind).skip;
         const int id = selected_id(kind, numbers[k]);
         if (outputs[k].stream == nullptr || id < 0) {
             continue;
@@ -51,8 +47,7 @@ int stage_span(StreamKind kind, const unsigned char* sector, PayloadSpan span, c
 // length staged, or NOTHING_STAGED.
 int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoopHooks& hooks,
                 StreamsFound& found) {
-    const std::uint32_t code = get_be32(sector, PACKET_START_OFFSET);
-    if (code >> START_CODE_PREFIX_SHIFT != START_CODE_PREFIX) {
+    if (!has_packet_start(sector)) {
         return NOTHING_STAGED;
     }
     const std::size_t id = sector[STREAM_ID_OFFSET];
@@ -70,7 +65,7 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
         const auto kind = static_cast<StreamKind>(k);
         ++found.packs[k];
         found.scrambled[k] += scrambled;
-        staged = stage_span(kind, sector, payload_span(sector, start + routes.skip[k]), hooks);
+        staged = stage_span(kind, sector, payload_span(sector, start + row_of(kind).skip), hooks);
     } while (takers != 0);
     return staged;
 }

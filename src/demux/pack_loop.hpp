@@ -22,6 +22,11 @@ inline std::size_t payload_start(const unsigned char* sector) {
     return PES_HEADER_DATA_OFFSET + sector[PES_HEADER_LENGTH_OFFSET];
 }
 
+// Whether a packet's start code follows the pack header.
+inline bool has_packet_start(const unsigned char* sector) {
+    return get_be32(sector, PACKET_START_OFFSET) >> START_CODE_PREFIX_SHIFT == START_CODE_PREFIX;
+}
+
 // What pack_examined is told of a pack none of whose payload was staged.
 inline constexpr int NOTHING_STAGED = -1;
 

@@ -87,24 +87,15 @@ void add_to(std::vector<UnreadSectors>& tally, std::size_t file, std::uint64_t s
     tally.push_back({named, count, sector});
 }
 
-// A unit of an angle whose navigation pack could not lead on: the rest of
-// its cell is read in order, and the user is told that angles may mix.
-void count_unled_unit(std::uint64_t address) {
-    const Place place = place_of(address);
-    if (place.file != NO_FILE) {
-        add_to(unled, place.file, place.sector, 1);
-    }
-}
-
-// Counts count sectors from address as not read, file by file.
-void count_unread(std::uint64_t address, std::uint64_t count) {
+// Counts count sectors from address into tally, file by file.
+void count_sectors(std::vector<UnreadSectors>& tally, std::uint64_t address, std::uint64_t count) {
     while (count > 0) {
         const Place place = place_of(address);
         if (place.file == NO_FILE) {
             return;
         }
         const std::uint64_t here = std::min(count, place.left);
-        add_to(unread, place.file, place.sector, here);
+        add_to(tally, place.file, place.sector, here);
         address += here;
         count -= here;
     }
@@ -149,7 +140,7 @@ void bound_unit(const unsigned char* nav_pack) {
     const std::uint64_t start = source.address - 1;
     const DsiReading dsi = read_dsi(nav_pack, SECTOR_SIZE);
     if (dsi.status != NavPackReading::dsi_found || dsi.unit.unit_end == 0) {
-        count_unled_unit(start);
+        count_sectors(unled, start, 1);  // a unit whose navigation pack cannot lead on: read on in order
         return;
     }
     source.unit_last = std::min(start + dsi.unit.unit_end, current_run().last);
@@ -171,12 +162,12 @@ bool place_stream(const Place& place) {
 // A sector that failed: it and the sectors the step jumps over are not read.
 void pass_over_failed_sector() {
     if (source.at_unit_start) {
-        count_unled_unit(source.address);  // its navigation pack is lost: read on in order
+        count_sectors(unled, source.address, 1);  // its navigation pack is lost: read on in order
         source.at_unit_start = false;
     }
     const std::uint64_t room = source.unit_last - source.address + 1;
     const std::uint64_t jumped = std::min(source.step, room);
-    count_unread(source.address, jumped);
+    count_sectors(unread, source.address, jumped);
     source.address += jumped;
     source.step = std::min(source.step * 2, LONGEST_STEP);
     source.stream_file = NO_FILE;
@@ -210,7 +201,7 @@ void take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
             if (source.whole_file) {
                 source.ended = true;
             } else {
-                count_unread(source.address, place.left - outcome.items);
+                count_sectors(unread, source.address, place.left - outcome.items);
                 source.address += place.left - outcome.items;
             }
         }
@@ -259,7 +250,7 @@ bool refill() {
                                       : static_cast<std::size_t>(std::min<std::uint64_t>(
                                             {READ_BATCH_SECTORS, in_unit, place.left}));
         if (!place_stream(place)) {
-            take_read(place, asked, {0, errno != 0 ? errno : EIO});
+            take_read(place, asked, {0, error_or_io_failure()});
             continue;
         }
         take_read(place, asked, read_items(*source.files[place.file].file, source.block, SECTOR_SIZE, asked));

@@ -84,7 +84,6 @@ LoadedIfo<Record> load_with_backup(const DiscFolder& folder, const std::string& 
         return file;
     }
     LoadedIfo<Record> backup = load_copy(folder, base + BACKUP_EXTENSION, parse);
-    backup.from_backup = true;
     const bool file_missing = find_file(folder, base + IFO_EXTENSION) == nullptr;
     const bool backup_missing = find_file(folder, base + BACKUP_EXTENSION) == nullptr;
     if (!backup.failure.empty() && (!file_missing || backup_missing)) {

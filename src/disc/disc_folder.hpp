@@ -32,7 +32,6 @@ template <typename Record>
 struct LoadedIfo {
     Record record;
     std::string failure;
-    bool from_backup = false;
 };
 
 LoadedIfo<VideoManager> load_video_manager(const DiscFolder& folder);

@@ -19,8 +19,6 @@ constexpr unsigned MPEG_2_PACK_MARKER = 1;
 constexpr std::size_t PACKET_LENGTH = 4;
 constexpr std::size_t PACKET_HEADER_SIZE = 6;
 constexpr std::uint32_t PRIVATE_STREAM_2_START_CODE = 0x000001BF;
-constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
-constexpr unsigned START_CODE_PREFIX_SHIFT = 8;
 // Private stream 2 on DVD: the first payload byte says PCI (0) or DSI (1).
 constexpr unsigned DSI_SUBSTREAM = 0x01;
 

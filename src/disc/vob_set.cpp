@@ -7,14 +7,13 @@ namespace packrift {
 namespace {
 
 constexpr int FIRST_VOB_PART = 1;
-constexpr int LAST_VOB_PART = 9;
 constexpr const char* VOB_EXTENSION = ".VOB";
 
 }  // namespace
 
 VobSet find_vob_files(const DiscFolder& folder, int title_set) {
     VobSet set;
-    for (int part = FIRST_VOB_PART; part <= LAST_VOB_PART; ++part) {
+    for (int part = FIRST_VOB_PART; part < FIRST_VOB_PART + static_cast<int>(MOST_VOB_FILES); ++part) {
         const FolderEntry* entry = find_file(folder, title_set_file_name(title_set, part, VOB_EXTENSION));
         // A gap would shift every sector after it: the set ends there.
         if (entry == nullptr) {

@@ -12,6 +12,9 @@
 
 namespace packrift {
 
+// A title set's VOB files run from VTS_nn_1.VOB to VTS_nn_9.VOB.
+inline constexpr std::size_t MOST_VOB_FILES = 9;
+
 struct VobFile {
     std::string path;   // UTF-8, as found on the disc
     std::string name;   // the file's own name, for messages

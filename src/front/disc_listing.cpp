@@ -14,7 +14,6 @@ namespace packrift {
 
 namespace {
 
-constexpr int NO_STREAM_ID = -1;
 constexpr int KILOHERTZ = 1000;
 constexpr const char* NO_LANGUAGE = "--";
 

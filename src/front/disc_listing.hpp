@@ -20,11 +20,13 @@ int run_disc(int argc, char** argv);
 // chain of its first chapter, with the option that extracts it.
 std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo& set);
 
+inline constexpr int NO_STREAM_ID = -1;
+
 // An audio track's stream as the pack loop meets it: its id (0x80 + N for
-// AC-3, 0xC0 + N for MPEG audio ...), or -1 for a coding that has none, and
-// the option that extracts it ("-audio 0"), or empty.
+// AC-3, 0xC0 + N for MPEG audio ...), or NO_STREAM_ID for a coding that has
+// none, and the option that extracts it ("-audio 0"), or empty.
 struct AudioTrackStream {
-    int id = -1;
+    int id = NO_STREAM_ID;
     std::string option;
     bool substream = false;  // of private stream 1
 };

@@ -15,8 +15,6 @@ namespace {
 
 inline constexpr const char* ANGLE_OPTION = "-angle";
 constexpr int FIRST_ANGLE = 1;
-// A title set's VOB files run from VTS_nn_1.VOB to VTS_nn_9.VOB.
-constexpr std::size_t MOST_VOB_FILES = 9;
 
 // The number after the last argument that holds option, or fallback.
 int last_number_of(int argc, char** argv, const char* option, int fallback) {

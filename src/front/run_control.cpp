@@ -122,7 +122,7 @@ bool standard_output_written() {
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
         return true;
     }
-    std::fprintf(stderr, "standard output: %s\n", std::strerror(errno != 0 ? errno : EIO));
+    std::fprintf(stderr, "standard output: %s\n", std::strerror(error_or_io_failure()));
     return false;
 }
 

@@ -15,8 +15,6 @@ namespace {
 
 // Stream ids of the first packet (ISO/IEC 13818-1, table 2-18): MPEG audio
 // 0xC0 to 0xDF and MPEG video 0xE0 to 0xEF follow each other.
-constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
-constexpr int START_CODE_PREFIX_SHIFT = 8;
 constexpr int LAST_MPEG_VIDEO_ID = 0xEF;
 constexpr std::size_t MPEG_STREAMS = LAST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID + 1;
 constexpr std::size_t SUBSTREAMS = 256;
@@ -135,7 +133,7 @@ int payload_bytes(const unsigned char* sector, std::size_t start, bool video) {
 }
 
 void on_pack_examined(const unsigned char* sector, int staged) {
-    if (get_be32(sector, PACKET_START_OFFSET) >> START_CODE_PREFIX_SHIFT != START_CODE_PREFIX) {
+    if (!has_packet_start(sector)) {
         return;
     }
     const int id = sector[STREAM_ID_OFFSET];

@@ -35,11 +35,6 @@ constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, &standard_clos
 
 IoHooks current_io = STANDARD_IO;
 
-// A short count with errno untouched still means the bytes did not arrive.
-int error_or_io_failure() {
-    return errno != 0 ? errno : EIO;
-}
-
 // Takes on a stream just opened under name, or reports why there is none.
 bool take_opened(NamedFile& file, const std::string& name, std::FILE* stream) {
     const int open_error = errno;
@@ -54,6 +49,10 @@ bool take_opened(NamedFile& file, const std::string& name, std::FILE* stream) {
 }
 
 }  // namespace
+
+int error_or_io_failure() {
+    return errno != 0 ? errno : EIO;
+}
 
 IoHooks& io_hooks() {
     return current_io;

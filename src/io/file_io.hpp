@@ -41,6 +41,10 @@ void restore_io_hooks();
 // Prints "name: system message" on standard error, the first time only.
 void report_io_error(NamedFile& file, int error_number);
 
+// The error of a call that failed: errno, or EIO where the call left errno
+// untouched (a short count still means the bytes did not arrive).
+int error_or_io_failure();
+
 bool open_for_reading(NamedFile& file, const std::string& name);
 // Outputs are unbuffered: each write goes to the system as one block.
 bool open_for_writing(NamedFile& file, const std::string& name);

@@ -44,7 +44,7 @@ void write_patches(NamedFile& file, const WavEnd& end) {
     for (std::size_t i = 0; i < end.patch_count && !file.failed; ++i) {
         const WavPatch& patch = end.patches[i];
         if (!seek_file(file, patch.offset)) {
-            report_io_error(file, errno != 0 ? errno : EIO);
+            report_io_error(file, error_or_io_failure());
             return;
         }
         write_block(file, patch.bytes.data(), patch.length);
