@@ -25,6 +25,7 @@ using packtest::concat;
 using packtest::path_from_utf8;
 using packtest::pattern;
 using packtest::run_packrift;
+using packtest::scrambled;
 
 const Bytes VIDEO = pattern(1500, 1);
 const Bytes AUDIO_0 = pattern(1200, 2);
@@ -444,12 +445,6 @@ struct AbsentCase {
     std::string err;
     int status = 0;
 };
-
-// A pack whose PES_scrambling_control bits are set to bits (0 to 3).
-Bytes scrambled(Bytes sector, unsigned bits) {
-    sector[20] = static_cast<unsigned char>((sector[20] & 0xCF) | bits << 4);
-    return sector;
-}
 
 // A requested stream the input never held is named (the status stays 0), as
 // is an output that holds packs no player can use (the status is then 1).

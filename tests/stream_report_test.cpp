@@ -14,6 +14,7 @@ using packtest::ac3_pack;
 using packtest::Bytes;
 using packtest::concat;
 using packtest::pack;
+using packtest::scrambled;
 using packtest::pattern;
 using packtest::video_pack;
 
@@ -49,10 +50,7 @@ Bytes timed_substream(int substream, std::size_t length, std::uint64_t pts, unsi
 }
 
 // PES_scrambling_control 10, as a CSS-protected disc's packs have it.
-Bytes scrambled(Bytes sector) {
-    sector[20] = static_cast<unsigned char>((sector[20] & 0xCF) | 0x20);
-    return sector;
-}
+constexpr unsigned CSS = 2;
 
 // LPCM headers after the substream header: emphasis and frame number,
 // word length, frequency and channels less one, dynamic range.
@@ -119,8 +117,8 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
          // 805 bytes of 20-bit samples: 80 whole groups of 10, each 12 in 24-bit containers.
          "stream 0xBD 0xA0 LPCM (-lpcm 0): 3 packs, 960 bytes\n"},
         {"scrambled packs counted per stream",
-         concat({scrambled(video_pack(pattern(100, 1))), video_pack(pattern(100, 2)),
-                 scrambled(ac3_pack(0x80, pattern(100, 3))), scrambled(ac3_pack(0x80, pattern(100, 4)))}),
+         concat({scrambled(video_pack(pattern(100, 1)), CSS), video_pack(pattern(100, 2)),
+                 scrambled(ac3_pack(0x80, pattern(100, 3)), CSS), scrambled(ac3_pack(0x80, pattern(100, 4)), CSS)}),
          "stream 0xE0 MPEG video: 2 packs, 200 bytes, 1 scrambled\n"
          "stream 0xBD 0x80 AC-3 (-audio 0): 2 packs, 200 bytes, 2 scrambled\n"},
         {"no streams at all",

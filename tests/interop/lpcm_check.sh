@@ -59,11 +59,7 @@ check_track() {
   local wav=$name-lpcm$lpcm.wav label
   label="$name a:$index = substream $(printf '0x%02X' "$substream")"
   ffmpeg -nostdin -v error -y -i "$vob" -map "0:a:$index" -c:a "pcm_$raw" -f "$raw" ffmpeg.raw
-  if ! "${emulator[@]}" "$packrift" "$name.vob" -lpcm "$lpcm" >packrift.log 2>&1; then
-    fail "$label: packrift $name.vob -lpcm $lpcm failed:"
-    tr '\r' '\n' <packrift.log | tail -n 5 | sed 's/^/      /'
-    return
-  fi
+  run_packrift "$label" "$name.vob" -lpcm "$lpcm" || return
   local data
   if [ ! -s "$wav" ]; then
     fail "$label: packrift $name.vob -lpcm $lpcm wrote no $wav"

@@ -387,15 +387,6 @@ std::string vts_name(int set_number, int part, const char* suffix) {
     return name;
 }
 
-void spoil(Bytes& ifo, IfoDamage damage, std::size_t table_field) {
-    switch (damage) {
-        case IfoDamage::none: break;
-        case IfoDamage::truncated: ifo.resize(100); break;
-        case IfoDamage::bad_identifier: ifo[0] = 'X'; break;
-        case IfoDamage::table_past_end: put_be32_at(ifo, table_field, 0x00FFFFFF); break;  // far past the end
-    }
-}
-
 // The title's title set and its number within it, both 0-based.
 std::pair<std::size_t, std::size_t> find_title(const Disc& disc, int title_number) {
     const auto [set, title] = disc_titles(disc).at(static_cast<std::size_t>(title_number - 1));
@@ -441,12 +432,6 @@ std::uint32_t relative(std::uint32_t from, std::uint32_t to) {
 }
 
 }  // namespace
-
-long long milliseconds(const PlayTime& time) {
-    const long long whole = (time.hours * 3600LL + time.minutes * 60LL + time.seconds) * 1000;
-    // 29.97 frames a second: 1000 / 29.97 ms a frame.
-    return whole + (time.ntsc ? time.frames * 100000LL / 2997 : time.frames * 1000LL / 25);
-}
 
 PlayTime add(const PlayTime& a, const PlayTime& b) {
     const int rate = a.ntsc ? 30 : 25;
@@ -816,15 +801,13 @@ void put_be32_at(Bytes& bytes, std::size_t at, std::uint32_t value) {
 
 void write_disc(const Disc& disc, const std::filesystem::path& video_ts) {
     std::filesystem::create_directories(video_ts);
-    Bytes vmg = video_manager_ifo(disc);
+    const Bytes vmg = video_manager_ifo(disc);
     write_file(video_ts / file_name(disc, "VIDEO_TS.BUP"), vmg);
-    spoil(vmg, disc.vmg_damage, VMG_TITLE_TABLE);
     write_file(video_ts / file_name(disc, "VIDEO_TS.IFO"), vmg);
     for (std::size_t s = 0; s < disc.title_sets.size(); ++s) {
         const int number = static_cast<int>(s) + 1;
-        Bytes vts = title_set_ifo(disc, s);
+        const Bytes vts = title_set_ifo(disc, s);
         write_file(video_ts / file_name(disc, vts_name(number, 0, "BUP")), vts);
-        spoil(vts, s < disc.vts_damage.size() ? disc.vts_damage[s] : IfoDamage::none, VTS_PGC_TABLE);
         write_file(video_ts / file_name(disc, vts_name(number, 0, "IFO")), vts);
 
         const TitleSet& set = disc.title_sets[s];

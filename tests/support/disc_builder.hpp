@@ -29,8 +29,6 @@ struct PlayTime {
     bool ntsc = false;  // 29.97 frames a second, else 25
 };
 
-// Milliseconds, the frames turned once and rounded down.
-long long milliseconds(const PlayTime& time);
 PlayTime add(const PlayTime& a, const PlayTime& b);
 
 // One video object unit: a navigation pack, then the given content packs
@@ -118,17 +116,12 @@ struct TitleSet {
     std::vector<std::uint32_t> vob_file_sectors;
 };
 
-// How an IFO file (not its .BUP copy) is spoilt, for the fallback.
-enum class IfoDamage { none, truncated, bad_identifier, table_past_end };
-
 struct Disc {
     std::vector<TitleSet> title_sets;
     // The disc's titles in its title table, as (title set, title in the
     // set), both 1-based. Empty: every set's titles, set by set.
     std::vector<std::pair<int, int>> title_order;
     bool lower_case_names = false;
-    IfoDamage vmg_damage = IfoDamage::none;
-    std::vector<IfoDamage> vts_damage;  // per title set; missing entries: none
 };
 
 // Where each unit of a title set lies: its navigation pack's sector and its
@@ -190,6 +183,5 @@ Disc two_titles_one_set();  // titles 1 and 2 share a title set's address space
 Disc title_across_files();  // title 1 lies across VTS_01_1.VOB and VTS_01_2.VOB
 Disc multi_angle(int angles);  // title 1: a cell, an interleaved angle block, a cell
 Disc cell_past_end();       // title 1's last cell lies past the end of the VOB files
-Disc damaged_ifos();        // two title sets; the IFO files are spoilt, the .BUP copies sound
 
 }  // namespace packtest::disc

@@ -184,11 +184,4 @@ Disc cell_past_end() {
     return disc_of({set});
 }
 
-Disc damaged_ifos() {
-    Disc disc = two_titles_one_set();
-    disc.vmg_damage = IfoDamage::bad_identifier;
-    disc.vts_damage = {IfoDamage::truncated, IfoDamage::table_past_end};
-    return disc;
-}
-
 }  // namespace packtest::disc

@@ -92,6 +92,15 @@ Bytes concat(const std::vector<Bytes>& parts) {
     return out;
 }
 
+Bytes scrambled(Bytes sector, unsigned control) {
+    // The first flags byte after the packet length: '10', then the two bits.
+    constexpr std::size_t FLAGS = PACK_HEADER + 6;
+    constexpr unsigned SHIFT = 4;
+    constexpr unsigned MASK = 0x3U << SHIFT;
+    sector[FLAGS] = static_cast<unsigned char>((sector[FLAGS] & ~MASK) | control << SHIFT);
+    return sector;
+}
+
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

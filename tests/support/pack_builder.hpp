@@ -39,6 +39,10 @@ inline constexpr std::size_t VIDEO_ROOM = SECTOR - 23;
 inline constexpr std::size_t AC3_ROOM = SECTOR - 27;
 
 Bytes concat(const std::vector<Bytes>& parts);
+
+// The pack with its first packet's PES_scrambling_control set to control
+// (0 to 3; CSS-protected discs have 10).
+Bytes scrambled(Bytes sector, unsigned control);
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
 Bytes read_file(const std::filesystem::path& path);
 

@@ -46,7 +46,6 @@ constexpr Shape SHAPES[] = {
     {"two_angles", two_angles},
     {"three_angles", three_angles},
     {"cell_past_end", packtest::disc::cell_past_end},
-    {"damaged_ifos", packtest::disc::damaged_ifos},
 };
 
 }  // namespace
