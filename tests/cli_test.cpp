@@ -471,7 +471,7 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
         {"-audio on DTS", packtest::ac3_pack(0x89, AUDIO_0), {"movie.vob", "-audio", "9"},
          "movie-stream9.ac3: substream 0x89 is DTS, not AC-3 (-dts 1 writes it as DTS)\n"},
         {"-audio on a subpicture", packtest::ac3_pack(0x20, AUDIO_0), {"movie.vob", "-audio", "-96"},
-         "movie-stream-96.ac3: substream 0x20 is subpicture, not AC-3\n"},
+         "movie-stream-96.ac3: substream 0x20 is subpicture, not AC-3 (-sub 0 writes it as VobSub)\n"},
         {"-audio on a substream of no kind", packtest::ac3_pack(0x40, AUDIO_0), {"movie.vob", "-audio", "-64"},
          "movie-stream-64.ac3: substream 0x40 is not AC-3\n"},
         {"LPCM packets in another format than the first",

@@ -89,12 +89,12 @@ const std::string TITLE_1 =
     "  audio 0x81 AC-3 2ch 48 kHz fr (-audio 1)\n"
     "  audio 0xA0 LPCM 2ch 48 kHz 16-bit -- (-lpcm 0)\n"
     "  audio 0x89 DTS 6ch 96 kHz it (-dts 1)\n"
-    "  subpicture 0x21 de\n";
+    "  subpicture 0x21 de (-sub 1)\n";
 const std::string TITLE_2 =
     "title 2: 0:00:59.967, 1 chapter, 1 angle, title set 2\n"
     "  video MPEG-2 352x240 NTSC 4:3\n"
     "  audio 0xC2 MPEG audio 2ch 48 kHz de (-mpa 2)\n"
-    "  subpicture 0x23 nl\n";
+    "  subpicture 0x23 nl (-sub 3)\n";
 const std::string TITLE_3 =
     "title 3: 0:00:10.000, 1 chapter, 2 angles, title set 1\n"
     "  video MPEG-2 720x576 PAL 16:9\n"

@@ -85,7 +85,8 @@ TEST(StreamReport, ListsEachStreamInTheOrderOfItsFirstPack) {
          "stream 0xBD 0x80 AC-3 (-audio 0): 1 pack, 500 bytes, first PTS 0.200 s, delay +0 ms\n"
          "stream 0xBD 0x88 DTS (-dts 0): 1 pack, 300 bytes\n"
          "stream 0xBD 0xA2 LPCM (-lpcm 2): 1 pack, 400 bytes, first PTS 0.176 s, delay -24 ms\n"
-         "stream 0xBD 0x20 subpicture: 1 pack, 200 bytes, first PTS 1.133 s\n"
+         "stream 0xBD 0x20 subpicture (-sub 0): 1 pack, 2048 bytes, 1 subpicture (0 forced, 1 malformed), first PTS "
+         "1.133 s, delay +933 ms\n"
          "stream 0xBD 0x40 other: 1 pack, 100 bytes, first PTS 0.000 s\n"
          "stream 0xC3 MPEG audio (-mpa 3): 1 pack, 600 bytes, first PTS 0.300 s, delay +100 ms\n"
          "stream 0xE1 MPEG video: 1 pack, 700 bytes, first PTS 0.000 s\n"},

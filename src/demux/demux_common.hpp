@@ -32,8 +32,8 @@ inline constexpr int AC3_SUBSTREAM_BASE = 0x80;
 
 // The kinds that an output is written for, in the order in which their
 // outputs are finished and their options are tested on each argument.
-enum class StreamKind { video, ac3_audio, lpcm_audio, mpeg_audio, dts_audio };
-inline constexpr std::size_t OUTPUT_KINDS = 5;
+enum class StreamKind { video, ac3_audio, lpcm_audio, mpeg_audio, dts_audio, subpicture };
+inline constexpr std::size_t OUTPUT_KINDS = 6;
 
 inline constexpr std::size_t index_of(StreamKind kind) {
     return static_cast<std::size_t>(kind);
@@ -48,8 +48,9 @@ enum class NumberRule {
 
 // How an output holds what it takes of each packet.
 enum class PayloadForm {
-    as_is,  // the payload bytes as they are (after the substream header)
-    wav     // LPCM samples turned into a WAV file
+    as_is,      // the payload bytes as they are (after the substream header)
+    wav,        // LPCM samples turned into a WAV file
+    whole_pack  // every pack that carries a packet, whole: VobSub's .sub
 };
 
 // One kind of stream on a DVD: where its packets are, the option that writes
@@ -71,6 +72,8 @@ struct StreamKindRow {
 // Private stream 1 payloads begin with substream number, frame count and
 // first access unit pointer.
 inline constexpr std::size_t SUBSTREAM_HEADER_SIZE = 4;
+// A subpicture packet's data follows its substream number at once.
+inline constexpr std::size_t SUBPICTURE_HEADER_SIZE = 1;
 
 // The output kinds first, in StreamKind order, then the kinds that are only
 // reported. Substream ranges as DVD-Video assigns them.
@@ -82,7 +85,8 @@ inline constexpr std::array<StreamKindRow, 7> STREAM_KIND_TABLE = {{
     {"MPEG audio", "-mpa", false, FIRST_MPEG_AUDIO_ID, 32, NumberRule::in_range, "-mpa%d.mp2", 0,
      PayloadForm::as_is},
     {"DTS", "-dts", true, 0x88, 8, NumberRule::in_range, "-dts%d.dts", SUBSTREAM_HEADER_SIZE, PayloadForm::as_is},
-    {"subpicture", nullptr, true, 0x20, 32, NumberRule::ignored, nullptr, 0, PayloadForm::as_is},
+    {"subpicture", "-sub", true, 0x20, 32, NumberRule::in_range, "-sub%d.sub", SUBPICTURE_HEADER_SIZE,
+     PayloadForm::whole_pack},
     {"other", nullptr, true, 0x00, 256, NumberRule::ignored, nullptr, 0, PayloadForm::as_is},
 }};
 
@@ -90,8 +94,7 @@ inline constexpr const StreamKindRow& row_of(StreamKind kind) {
     return STREAM_KIND_TABLE[index_of(kind)];
 }
 
-// The row of subpicture substreams, which no option writes.
-inline constexpr const StreamKindRow& SUBPICTURE_ROW = STREAM_KIND_TABLE[OUTPUT_KINDS];
+inline constexpr const StreamKindRow& SUBPICTURE_ROW = row_of(StreamKind::subpicture);
 
 // The row of a substream number or of a PES stream id: the first row whose
 // range holds it ("other" for any substream of no kind), or null.

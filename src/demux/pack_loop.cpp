@@ -4,6 +4,7 @@
 
 #include "demux/sector_source.hpp"
 #include "output/staging_writer.hpp"
+#include "output/vobsub_output.hpp"
 
 namespace packrift {
 
@@ -12,6 +13,7 @@ namespace {
 constexpr std::size_t PACKET_LENGTH_OFFSET = 18;
 constexpr std::size_t PACKET_LENGTH_FIELD_END = 20;  // the length counts the bytes after it
 constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one byte
+constexpr std::size_t VIDEO_STREAM_0_ID = FIRST_MPEG_VIDEO_ID;
 
 // Which outputs take the packets of each stream id and of each private
 // stream 1 substream, one bit per output kind: made once per run, so that a
@@ -19,6 +21,9 @@ constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one by
 struct Routes {
     std::array<unsigned, IDS> by_stream_id{};
     std::array<unsigned, IDS> by_substream{};
+    // A subpicture output needs the video's first PTS and picture size,
+    // whether or not the video is written.
+    bool watch_video = false;
 };
 
 Routes routes_for(const OutputNumbers& numbers) {
@@ -31,12 +36,15 @@ Routes routes_for(const OutputNumbers& numbers) {
         }
         auto& table = row_of(kind).substream ? routes.by_substream : routes.by_stream_id;
         table[static_cast<std::size_t>(id)] |= 1U << k;
+        routes.watch_video = routes.watch_video || kind == StreamKind::subpicture;
     }
     return routes;
 }
 
 int stage_span(StreamKind kind, const unsigned char* sector, PayloadSpan span, const PackLoopHooks& hooks) {
-    const int accepted = stage_payload(kind, output_of(kind), sector + span.offset, span.length);
+    const int accepted = row_of(kind).form == PayloadForm::whole_pack
+                             ? stage_subpicture_pack(output_of(kind), sector, span.offset, span.length, packet_pts(sector))
+                             : stage_payload(kind, output_of(kind), sector + span.offset, span.length);
     if (hooks.payload_accepted != nullptr) {
         hooks.payload_accepted(accepted);
     }
@@ -54,6 +62,10 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
     const std::size_t start = payload_start(sector);
     // System headers, padding, navigation and streams nobody asked for have no taker.
     unsigned takers = id == PRIVATE_STREAM_1_ID ? routes.by_substream[sector[start]] : routes.by_stream_id[id];
+    if (routes.watch_video && id == VIDEO_STREAM_0_ID) {
+        const PayloadSpan span = payload_span(sector, start);
+        watch_video_packet(sector + span.offset, span.length, packet_pts(sector));
+    }
     if (takers == 0) {
         return NOTHING_STAGED;
     }
@@ -71,6 +83,17 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> packet_pts(const unsigned char* sector) {
+    if ((sector[PES_PTS_FLAGS_OFFSET] & PTS_PRESENT_BIT) == 0 || sector[PES_HEADER_LENGTH_OFFSET] < PTS_BYTES) {
+        return std::nullopt;
+    }
+    // PTS[32..30], PTS[29..15] and PTS[14..0], each group followed by a
+    // marker bit (ISO/IEC 13818-1, 2.4.3.7).
+    const unsigned char* pts = sector + PES_HEADER_DATA_OFFSET;
+    return (std::uint64_t{pts[0]} >> 1 & 0x07) << 30 | std::uint64_t{pts[1]} << 22 |
+           (std::uint64_t{pts[2]} >> 1) << 15 | std::uint64_t{pts[3]} << 7 | std::uint64_t{pts[4]} >> 1;
+}
 
 PayloadSpan payload_span(const unsigned char* sector, std::size_t start) {
     const std::size_t packet_end =

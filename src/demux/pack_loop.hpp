@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "demux/demux_common.hpp"
 
@@ -26,6 +27,15 @@ inline std::size_t payload_start(const unsigned char* sector) {
 inline bool has_packet_start(const unsigned char* sector) {
     return get_be32(sector, PACKET_START_OFFSET) >> START_CODE_PREFIX_SHIFT == START_CODE_PREFIX;
 }
+
+// The PES header's second flags byte: PTS_DTS_flags 10 or 11 mean a PTS, which
+// takes the first five bytes of the header data (ISO/IEC 13818-1, 2.4.3.7).
+inline constexpr std::size_t PES_PTS_FLAGS_OFFSET = 21;
+inline constexpr unsigned PTS_PRESENT_BIT = 0x80;
+inline constexpr unsigned PTS_BYTES = 5;
+
+// The PTS of the pack's first packet, when it carries one.
+std::optional<std::uint64_t> packet_pts(const unsigned char* sector);
 
 // What pack_examined is told of a pack none of whose payload was staged.
 inline constexpr int NOTHING_STAGED = -1;

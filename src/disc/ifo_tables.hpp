@@ -67,6 +67,10 @@ struct Cell {
 
 inline constexpr std::size_t AUDIO_STREAMS = 8;
 inline constexpr std::size_t SUBPICTURE_STREAMS = 32;
+// The colours a chain's subpictures may use, each as 0, Y, Cr, Cb in the
+// low three bytes of a 32-bit entry.
+inline constexpr std::size_t PALETTE_ENTRIES = 16;
+using Palette = std::array<std::uint32_t, PALETTE_ENTRIES>;
 
 struct ProgramChain {
     PlaybackTime playback_time;
@@ -78,6 +82,7 @@ struct ProgramChain {
     // Per subpicture track: whether it is shown, and its stream numbers for a
     // 4:3 picture, a 16:9 one, letterbox and pan-scan.
     std::array<std::uint32_t, SUBPICTURE_STREAMS> subpicture_control{};
+    Palette palette{};
 };
 
 // A chapter of a title: the program of a program chain at which it starts.

@@ -123,6 +123,9 @@ ProgramChain read_program_chain(ByteView& chain, std::size_t index, std::string&
     for (std::size_t i = 0; i < SUBPICTURE_STREAMS; ++i) {
         pgc.subpicture_control[i] = read_be32(chain, CHAIN_SUBPICTURE_CONTROL + 4 * i);
     }
+    for (std::size_t i = 0; i < PALETTE_ENTRIES; ++i) {
+        pgc.palette[i] = read_be32(chain, CHAIN_PALETTE + PALETTE_ENTRY_SIZE * i);
+    }
     read_cells(chain, index, read_u8(chain, CHAIN_CELL_COUNT), pgc, problem);
     if (problem.empty()) {
         read_program_map(chain, index, read_u8(chain, CHAIN_PROGRAM_COUNT), pgc, problem);

@@ -86,7 +86,9 @@ int subpicture_id(std::uint32_t control, bool wide) {
 }
 
 std::string subpicture_line(const SubpictureAttributes& subpicture, std::uint32_t control, bool wide) {
-    return "  subpicture " + hex_id(subpicture_id(control, wide)) + " " + language_of(subpicture.language) + "\n";
+    const int id = subpicture_id(control, wide);
+    return "  subpicture " + hex_id(id) + " " + language_of(subpicture.language) + " (" + SUBPICTURE_ROW.option +
+           " " + std::to_string(id - SUBPICTURE_ROW.first) + ")\n";
 }
 
 // The title sets the titles name, each read once, in the order first named;

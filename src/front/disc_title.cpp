@@ -127,7 +127,11 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
         input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
     }
     input.naming = {disc.argument, stem_of(disc, read), chapters_of(read)};
-    input.languages = title_languages(read.set, first_program_chain(read.title, read.set));
+    const ProgramChain& chain = first_program_chain(read.title, read.set);
+    input.languages = title_languages(read.set, chain);
+    input.subpictures.width = read.set.video.width;
+    input.subpictures.height = read.set.video.height;
+    input.subpictures.palette = chain.palette;
     return split(argc, argv, input);
 }
 

@@ -5,6 +5,8 @@
 #include "front/command_line.hpp"
 #include "front/progress.hpp"
 #include "output/staging_writer.hpp"
+#include "output/vobsub_index.hpp"
+#include "output/vobsub_output.hpp"
 #include "output/wav_output.hpp"
 
 namespace packrift {
@@ -12,6 +14,16 @@ namespace packrift {
 namespace {
 
 constexpr const char* SEE_STREAMS = " (-streams lists what it holds)";
+
+// A subpicture output is a VobSub pair: the .sub that the kind's suffix
+// names, and beside it the .idx, written at the end.
+constexpr const char* SUBPICTURE_DATA_EXTENSION = ".sub";
+constexpr const char* SUBPICTURE_INDEX_EXTENSION = ".idx";
+constexpr int PICTURE_WIDTH_WITHOUT_VIDEO = 720;
+constexpr int PICTURE_HEIGHT_WITHOUT_VIDEO = 480;
+constexpr const char* NO_LANGUAGE = "--";
+
+NamedFile subpicture_index;
 
 // An output that is already open as an input or as another output is
 // closed again untouched: emptying it would destroy that file.
@@ -37,7 +49,7 @@ bool refuse_if_open(NamedFile& output, const std::vector<const NamedFile*>& inpu
             return true;
         }
     }
-    return false;
+    return refuse_if_same(output, subpicture_index, "output");
 }
 
 // Opens name as output unless it is one of the files open already, and says
@@ -53,20 +65,39 @@ bool open_checked(NamedFile& output, const std::string& name, const std::vector<
     return true;
 }
 
-// Opens kind's output under the name naming gives with its suffix. The
-// output it replaces is closed first and stays empty.
+// "movie-sub0.idx" beside "movie-sub0.sub".
+std::string index_name(const std::string& data_name) {
+    return data_name.substr(0, data_name.size() - std::string(SUBPICTURE_DATA_EXTENSION).size()) +
+           SUBPICTURE_INDEX_EXTENSION;
+}
+
+// Opens kind's output under the name naming gives with its suffix (and a
+// subpicture output's .idx after it). The output it replaces is closed
+// first and stays empty.
 bool open_output(StreamKind kind, int number, const OutputNaming& naming,
                  const std::vector<const NamedFile*>& inputs) {
     NamedFile& output = output_of(kind);
     close_file(output);
-    const bool replaced_one_closed_cleanly = !output.failed;
+    bool replaced_ones_closed_cleanly = !output.failed;
+    if (kind == StreamKind::subpicture) {
+        close_file(subpicture_index);
+        replaced_ones_closed_cleanly = replaced_ones_closed_cleanly && !subpicture_index.failed;
+        subpicture_index = NamedFile{};
+    }
     const std::string suffix = output_suffix(kind, number);
     if (!naming.stem) {
         std::fprintf(stderr, "%s: no \"%s\" in the name to replace with \"%s\"\n", naming.source.c_str(),
                      INPUT_EXTENSION, suffix.c_str());
         return false;
     }
-    return open_checked(output, *naming.stem + suffix, inputs) && replaced_one_closed_cleanly;
+    const std::string name = *naming.stem + suffix;
+    if (!open_checked(output, name, inputs)) {
+        return false;
+    }
+    if (kind == StreamKind::subpicture && !open_checked(subpicture_index, index_name(name), inputs)) {
+        return false;
+    }
+    return replaced_ones_closed_cleanly;
 }
 
 // Writes the chapters file of a title at once: it is whole from the start.
@@ -109,7 +140,9 @@ std::string not_ac3(int number) {
     }
     line += std::string(" is ") + holder->name + ", not AC-3";
     if (holder->option != nullptr) {
-        const char* written_as = holder->form == PayloadForm::wav ? "WAV" : holder->name;
+        const char* written_as = holder->form == PayloadForm::wav          ? "WAV"
+                                 : holder->form == PayloadForm::whole_pack ? "VobSub"
+                                                                          : holder->name;
         line += std::string(" (") + holder->option + " " + std::to_string(id - holder->first) + " writes it as " +
                 written_as + ")";
     }
@@ -127,6 +160,58 @@ void tell(const NamedFile& output, const std::string& what) {
 std::string scrambled_packs(std::uint64_t scrambled, std::uint64_t packs) {
     return std::to_string(scrambled) + " of its " + std::to_string(packs) + (packs == 1 ? " pack " : " packs ") +
            (scrambled == 1 ? "is" : "are") + " scrambled (CSS); the output cannot be played: decrypt the disc first";
+}
+
+std::string language_of(const SubpictureDisc& disc, int number) {
+    for (const StreamLanguage& stream : disc.languages) {
+        if (stream.substream && stream.id == SUBPICTURE_ROW.first + number) {
+            return stream.language;
+        }
+    }
+    return NO_LANGUAGE;
+}
+
+VobSubFacts index_facts(const SubpictureDisc& disc, int number) {
+    VobSubFacts facts;
+    const WatchedVideo& video = watched_video();
+    if (disc.height != 0) {
+        facts.width = disc.width;
+        facts.height = disc.height;
+    } else if (video.height != 0) {
+        facts.width = video.width;
+        facts.height = video.height;
+    } else {
+        facts.width = PICTURE_WIDTH_WITHOUT_VIDEO;
+        facts.height = PICTURE_HEIGHT_WITHOUT_VIDEO;
+    }
+    facts.palette = disc.palette;
+    facts.language = language_of(disc, number);
+    facts.number = number;
+    return facts;
+}
+
+// Writes the .idx of the subpicture output with the units read, and tells
+// what it had to make up. False when it could not be written.
+bool finish_index(int number, const SubpictureDisc& disc) {
+    if (subpicture_index.stream == nullptr) {
+        return !subpicture_index.failed;
+    }
+    const VobSubIndex index =
+        vobsub_index(index_facts(disc, number), finished_subpicture_units().units, watched_video().first_pts);
+    write_block(subpicture_index, index.text.data(), index.text.size());
+    close_file(subpicture_index);
+    if (subpicture_index.failed) {
+        return false;
+    }
+    if (!disc.palette) {
+        tell(subpicture_index, "no IFO file beside the input, so the palette is a grey scale");
+    }
+    if (index.before_start > 0) {
+        tell(subpicture_index, std::to_string(index.before_start) +
+                                   (index.before_start == 1 ? " subpicture lies" : " subpictures lie") +
+                                   " before the video's start and is put at 00:00:00:000");
+    }
+    return true;
 }
 
 // Writes what kind's output still holds, closes it and tells what it lacks;
@@ -197,11 +282,14 @@ bool any_output_requested(int argc, char** argv) {
     return option_given(argc, argv, CHAPTERS_OPTION);
 }
 
-bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole) {
+bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole,
+                    const SubpictureDisc& disc) {
     bool ok = true;
     for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
         ok = finish_output(static_cast<StreamKind>(k), numbers[k], found, read_whole) && ok;
     }
+    ok = finish_index(numbers[index_of(StreamKind::subpicture)], disc) && ok;
+    subpicture_index = NamedFile{};
     return ok;
 }
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "demux/pack_loop.hpp"
+#include "disc/ifo_tables.hpp"
+#include "front/stream_report.hpp"
 
 namespace packrift {
 
@@ -20,6 +22,16 @@ struct OutputNaming {
     std::string source;
     std::optional<std::string> stem;
     std::optional<std::string> chapters;
+};
+
+// What a subpicture output's .idx takes from the disc: the title set's
+// picture size (0: the video's first sequence header gives it), the program
+// chain's palette (none: a grey scale) and the tracks' languages.
+struct SubpictureDisc {
+    int width = 0;
+    int height = 0;
+    std::optional<Palette> palette;
+    std::vector<StreamLanguage> languages;
 };
 
 // The stem of a file's outputs: its path up to its first lower-case ".vob".
@@ -41,8 +53,11 @@ bool any_output_requested(int argc, char** argv);
 // Writes what each output still holds and closes it, in kind order, each
 // followed by its end lines: a stream the input never held (only when
 // read_whole, the input read to its end), an -audio substream that is not
-// AC-3, LPCM packets passed over, scrambled packs. False when an output
+// AC-3, LPCM packets passed over, scrambled packs. A subpicture output's
+// .idx is written then, with the lines of what it lacks (the disc's
+// palette, units before the video's start). False when an output
 // failed, lacks packets it was given or holds scrambled packs.
-bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole);
+bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole,
+                    const SubpictureDisc& disc);
 
 }  // namespace packrift

@@ -10,6 +10,7 @@
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
 #include "demux/sector_source.hpp"
+#include "disc/title_set_palette.hpp"
 #include "front/command_line.hpp"
 #include "front/disc_listing.hpp"
 #include "front/outputs.hpp"
@@ -17,6 +18,7 @@
 #include "front/stream_report.hpp"
 #include "io/folder.hpp"
 #include "io/platform.hpp"
+#include "output/vobsub_output.hpp"
 #include "output/wav_output.hpp"
 
 namespace packrift {
@@ -41,6 +43,7 @@ void print_help(const char* program) {
                 "  -lpcm N     LPCM substream 0xA0+N (N 0 to 7), to NAME-lpcmN.wav\n"
                 "  -mpa N      MPEG audio stream 0xC0+N (N 0 to 31), to NAME-mpaN.mp2\n"
                 "  -dts N      DTS substream 0x88+N (N 0 to 7), to NAME-dtsN.dts\n"
+                "  -sub N      subpicture substream 0x20+N (N 0 to 31), to NAME-subN.sub and NAME-subN.idx (VobSub)\n"
                 "  -streams    list the streams read, and each audio stream's delay against the video\n"
                 "  -title N    read title N of a disc, as the disc plays it; outputs go to the current folder\n"
                 "  -angle A    the angle of a multi-angle title to read (1 unless given)\n"
@@ -113,6 +116,7 @@ void forget_earlier_runs() {
         output = NamedFile{};
     }
     reset_wav_output();
+    reset_subpicture_output();
 }
 
 }  // namespace
@@ -148,7 +152,9 @@ int split(int argc, char** argv, const SplitInput& input) {
     const bool stopped = source_interrupted();
     ok = tell_unread_sectors() && ok;
     const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
-    ok = finish_outputs(numbers, found, !read_failed && !stopped) && ok;
+    SubpictureDisc subpictures = input.subpictures;
+    subpictures.languages = input.languages;
+    ok = finish_outputs(numbers, found, !read_failed && !stopped, subpictures) && ok;
     for (NamedFile* file : input.files) {
         close_file(*file);
     }
@@ -182,6 +188,9 @@ int run_packrift(int argc, char** argv) {
     input.naming = naming_of_file(argv[1]);
     input.files = {&input_file};
     input.whole_file = true;
+    if (option_given(argc, argv, SUBPICTURE_ROW.option)) {
+        input.subpictures.palette = palette_beside(argv[1]);
+    }
     return split(argc, argv, input);
 }
 

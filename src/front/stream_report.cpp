@@ -7,6 +7,7 @@
 
 #include "demux/demux_common.hpp"
 #include "output/lpcm_wav.hpp"
+#include "output/subpicture_units.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
@@ -20,12 +21,6 @@ constexpr std::size_t MPEG_STREAMS = LAST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID + 
 constexpr std::size_t SUBSTREAMS = 256;
 constexpr std::size_t STREAM_KEYS = MPEG_STREAMS + SUBSTREAMS;
 constexpr std::size_t VIDEO_STREAM_0_KEY = FIRST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID;
-
-// The PES header's second flags byte: PTS_DTS_flags 10 or 11 mean a PTS, which
-// takes the first five bytes of the header data.
-constexpr std::size_t PES_PTS_FLAGS_OFFSET = 21;
-constexpr unsigned PTS_PRESENT_BIT = 0x80;
-constexpr unsigned PTS_BYTES = 5;
 
 // The 90 kHz clock of PTS values, which are 33 bits wide.
 constexpr std::uint64_t TICKS_PER_MILLISECOND = 90;
@@ -82,6 +77,27 @@ std::uint64_t lpcm_bytes(std::size_t key) {
     return lpcm.stream.known ? lpcm_converted_size(lpcm.stream.format, lpcm.sample_bytes) : 0;
 }
 
+// The units of each subpicture substream, counted as -sub writes them.
+constexpr int FIRST_SUBPICTURE_SUBSTREAM = SUBPICTURE_ROW.first;
+constexpr int SUBPICTURE_SUBSTREAMS = SUBPICTURE_ROW.count;
+std::array<SubpictureUnits, SUBPICTURE_SUBSTREAMS> subpicture_tallies;
+
+bool is_subpicture(std::size_t key) {
+    const auto first = MPEG_STREAMS + FIRST_SUBPICTURE_SUBSTREAM;
+    return key >= first && key < first + SUBPICTURE_SUBSTREAMS;
+}
+
+SubpictureUnits& subpicture_units_of(std::size_t key) {
+    return subpicture_tallies[key - MPEG_STREAMS - FIRST_SUBPICTURE_SUBSTREAM];
+}
+
+void tally_subpicture(std::size_t key, const unsigned char* sector, std::size_t start) {
+    const PayloadSpan span = payload_span(sector, start + SUBPICTURE_HEADER_SIZE);
+    const std::optional<std::uint64_t> pts = packet_pts(sector);
+    take_subpicture_packet(subpicture_units_of(key), sector + span.offset, static_cast<std::size_t>(span.length),
+                           pts.has_value(), pts.value_or(0), 0);
+}
+
 constexpr std::size_t NO_KEY = STREAM_KEYS;
 
 // Where a stream is tallied: MPEG audio and video by their stream id, then
@@ -111,16 +127,9 @@ StreamTally& tally_of(std::size_t key) {
     return stream;
 }
 
-std::uint64_t pts_of(const unsigned char* pts) {
-    // PTS[32..30], PTS[29..15] and PTS[14..0], each group followed by a
-    // marker bit (ISO/IEC 13818-1, 2.4.3.7).
-    return (std::uint64_t{pts[0]} >> 1 & 0x07) << 30 | std::uint64_t{pts[1]} << 22 |
-           (std::uint64_t{pts[2]} >> 1) << 15 | std::uint64_t{pts[3]} << 7 | std::uint64_t{pts[4]} >> 1;
-}
-
 void read_pts(const unsigned char* sector, StreamTally& stream) {
-    if ((sector[PES_PTS_FLAGS_OFFSET] & PTS_PRESENT_BIT) != 0 && sector[PES_HEADER_LENGTH_OFFSET] >= PTS_BYTES) {
-        stream.first_pts = pts_of(sector + PES_HEADER_DATA_OFFSET);
+    if (const std::optional<std::uint64_t> pts = packet_pts(sector)) {
+        stream.first_pts = *pts;
         stream.has_pts = true;
     }
 }
@@ -143,15 +152,16 @@ void on_pack_examined(const unsigned char* sector, int staged) {
     if (key == NO_KEY) {
         return;  // system headers, padding, navigation and the rest are not listed
     }
-    if (substream) {
-        start += SUBSTREAM_HEADER_SIZE;
-    }
     StreamTally& stream = tally_of(key);
     ++stream.packs;
     stream.scrambled += is_scrambled(sector) ? 1 : 0;
-    if (is_lpcm(key)) {
-        tally_lpcm(key, sector, start);  // counted at the end, in WAV samples
+    if (is_subpicture(key)) {
+        tally_subpicture(key, sector, start);
+        stream.bytes += SECTOR_SIZE;  // -sub writes the packs whole
+    } else if (is_lpcm(key)) {
+        tally_lpcm(key, sector, start + SUBSTREAM_HEADER_SIZE);  // counted at the end, in WAV samples
     } else {
+        start += substream ? SUBSTREAM_HEADER_SIZE : 0;
         stream.bytes += static_cast<std::uint64_t>(
             staged != NOTHING_STAGED ? staged : payload_bytes(sector, start, is_mpeg_video(key)));
     }
@@ -186,7 +196,8 @@ long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
     return behind ? -milliseconds : milliseconds;
 }
 
-// "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is audio.
+// "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is timed
+// against the video: audio and subpictures.
 bool describe(std::size_t key, std::string& line) {
     const bool substream = is_substream(key);
     const int id = static_cast<int>(substream ? key - MPEG_STREAMS : FIRST_MPEG_AUDIO_ID + key);
@@ -198,24 +209,39 @@ bool describe(std::size_t key, std::string& line) {
     if (!languages[key].empty()) {
         line += " " + languages[key];
     }
-    const bool audio = row->option != nullptr && !is_mpeg_video(key);
-    if (audio) {
+    const bool timed = row->option != nullptr && !is_mpeg_video(key);
+    if (timed) {
         line += formatted(" (%s %d)", row->option, id - row->first);
     }
-    return audio;
+    return timed;
+}
+
+// ", 40 subpictures (3 forced)", and how many were malformed.
+std::string units_piece(SubpictureUnits& units) {
+    end_subpicture_units(units);
+    const UnitCounts counts = count_units(units);
+    std::string piece = formatted(", %zu %s (%zu forced", counts.units, counts.units == 1 ? "subpicture" : "subpictures",
+                                  counts.forced);
+    if (counts.malformed > 0) {
+        piece += formatted(", %zu malformed", counts.malformed);
+    }
+    return piece + ")";
 }
 
 std::string stream_line(std::size_t key) {
     const StreamTally& stream = tally.streams[key];
     const StreamTally& video = tally.streams[VIDEO_STREAM_0_KEY];
     std::string line = "stream ";
-    const bool audio = describe(key, line);
+    const bool timed = describe(key, line);
     line += formatted(": %" PRIu64 " %s, %" PRIu64 " bytes", stream.packs, stream.packs == 1 ? "pack" : "packs",
                       is_lpcm(key) ? lpcm_bytes(key) : stream.bytes);
+    if (is_subpicture(key)) {
+        line += units_piece(subpicture_units_of(key));
+    }
     if (stream.has_pts) {
         line += ", first PTS " + pts_seconds(stream.first_pts) + " s";
     }
-    if (audio && stream.has_pts && video.has_pts) {
+    if (timed && stream.has_pts && video.has_pts) {
         line += formatted(", delay %+lld ms", delay_milliseconds(stream.first_pts, video.first_pts));
     }
     if (stream.scrambled > 0) {
@@ -229,6 +255,7 @@ std::string stream_line(std::size_t key) {
 PackLoopHooks with_stream_report(PackLoopHooks hooks) {
     tally = Tally{};
     lpcm_tallies = {};
+    subpicture_tallies = {};
     hooks.pack_examined = &on_pack_examined;
     return hooks;
 }

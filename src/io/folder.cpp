@@ -61,6 +61,24 @@ std::vector<std::string> full_path_names(const std::string& path) {
     return names;
 }
 
+std::string folder_of(const std::string& path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (is_separator(path[i - 1])) {
+            return i == 1 ? path.substr(0, 1) : path.substr(0, i - 1);
+        }
+    }
+    return ".";
+}
+
+std::string last_name_of(const std::string& path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (is_separator(path[i - 1])) {
+            return path.substr(i);
+        }
+    }
+    return path;
+}
+
 std::string path_in_folder(const std::string& folder, const std::string& name) {
     if (folder.empty() || is_separator(folder.back())) {
         return folder + name;

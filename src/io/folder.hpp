@@ -22,6 +22,10 @@ std::optional<std::vector<FolderEntry>> list_folder(const std::string& path);
 // and ".." resolved, path's own last; none for a root ("/", "D:\").
 std::vector<std::string> full_path_names(const std::string& path);
 
+// The folder part of a path ("." when it has none) and its last name.
+std::string folder_of(const std::string& path);
+std::string last_name_of(const std::string& path);
+
 // The name of an entry of folder, joined with the separator every system takes.
 std::string path_in_folder(const std::string& folder, const std::string& name);
 

@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 namespace packrift {
 
@@ -232,6 +233,10 @@ std::string full_path_of(const std::string& path) {
     return utf8_from_wide(full.c_str());
 }
 
+std::optional<std::string> link_target(const std::string&) {
+    return std::nullopt;
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -350,6 +355,20 @@ std::string full_path_of(const std::string& path) {
         folder.resize(folder.size() * 2);
     }
     return std::string(folder.data()) + "/" + path;
+}
+
+std::optional<std::string> link_target(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        return std::nullopt;
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return std::nullopt;
+    }
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
 }
 
 namespace {

@@ -57,6 +57,10 @@ std::optional<std::vector<FolderEntry>> list_folder_entries(const std::string& p
 // itself when the current folder cannot be had.
 std::string full_path_of(const std::string& path);
 
+// The file a symbolic link names, all links on the way resolved; nothing
+// when path is no link (links are not followed on Windows).
+std::optional<std::string> link_target(const std::string& path);
+
 // Stopping a run from outside: SIGINT, SIGTERM and SIGHUP on POSIX systems;
 // Ctrl-C, Ctrl-Break and the closing of the console window on Windows. The
 // handlers only note the request; the run stops at the next sector and cleans

@@ -413,8 +413,9 @@ check_listed_title() {
     fi
     id=$(printf '0x%02X' $((SUBPICTURE_BASE + subpicture_numbers[k])))
     [ "$lsdvd_id" != "$id" ] && echo "  note $label: subpicture track $k: lsdvd names $lsdvd_id by its place; the stream control says $id"
-    if [ "${ours_sub[k]:-}" != "  subpicture $id $language" ]; then
-      fail "$label: subpicture track $k listed as '${ours_sub[k]:-}', expected '  subpicture $id $language'"
+    expected="  subpicture $id $language (-sub $((id - SUBPICTURE_BASE)))"
+    if [ "${ours_sub[k]:-}" != "$expected" ]; then
+      fail "$label: subpicture track $k listed as '${ours_sub[k]:-}', expected '$expected'"
     fi
   done
   [ "$failures" -eq "$failures_before_check" ] &&

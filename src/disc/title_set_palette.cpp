@@ -1,0 +1,73 @@
+#include "disc/title_set_palette.hpp"
+
+#include "disc/disc_folder.hpp"
+#include "io/folder.hpp"
+#include "io/platform.hpp"
+
+namespace packrift {
+
+namespace {
+
+// "VTS_", two digits, "_", one digit from 1, ".VOB".
+constexpr std::size_t VOB_NAME_SIZE = sizeof "VTS_01_1.VOB" - 1;
+constexpr std::size_t SET_DIGITS_AT = 4;
+constexpr std::size_t PART_SEPARATOR_AT = 6;
+constexpr std::size_t PART_DIGIT_AT = 7;
+constexpr std::size_t EXTENSION_AT = 8;
+constexpr int DECIMAL = 10;
+
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool matches(const std::string& name, std::size_t at, const char* text) {
+    for (std::size_t i = 0; text[i] != '\0'; ++i) {
+        if (upper(name[at + i]) != text[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The title set a title VOB file's name gives, or 0.
+int title_set_of(const std::string& name) {
+    if (name.size() != VOB_NAME_SIZE || !matches(name, 0, "VTS_") || !is_digit(name[SET_DIGITS_AT]) ||
+        !is_digit(name[SET_DIGITS_AT + 1]) || name[PART_SEPARATOR_AT] != '_' || !is_digit(name[PART_DIGIT_AT]) ||
+        name[PART_DIGIT_AT] == '0' || !matches(name, EXTENSION_AT, ".VOB")) {
+        return 0;
+    }
+    return (name[SET_DIGITS_AT] - '0') * DECIMAL + (name[SET_DIGITS_AT + 1] - '0');
+}
+
+std::optional<Palette> palette_in_folder_of(const std::string& path) {
+    const int title_set = title_set_of(last_name_of(path));
+    if (title_set == 0) {
+        return std::nullopt;
+    }
+    const std::string folder = folder_of(path);
+    std::optional<std::vector<FolderEntry>> entries = list_folder(folder);
+    if (!entries) {
+        return std::nullopt;
+    }
+    const LoadedIfo<TitleSetInfo> loaded = load_title_set(DiscFolder{folder, std::move(*entries)}, title_set);
+    if (!loaded.failure.empty() || loaded.record.program_chains.empty()) {
+        return std::nullopt;
+    }
+    return loaded.record.program_chains.front().palette;
+}
+
+}  // namespace
+
+std::optional<Palette> palette_beside(const std::string& vob_path) {
+    if (std::optional<Palette> palette = palette_in_folder_of(vob_path)) {
+        return palette;
+    }
+    const std::optional<std::string> target = link_target(vob_path);
+    return target ? palette_in_folder_of(*target) : std::nullopt;
+}
+
+}  // namespace packrift

@@ -1,0 +1,45 @@
+#pragma once
+// The .sub of a subpicture substream: every pack that carries one of its
+// packets, whole, which is the program stream VobSub readers take; and,
+// for its .idx, where each unit begins and what the video says of the
+// picture size and the clock's start.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "demux/demux_common.hpp"
+#include "io/file_io.hpp"
+#include "output/subpicture_units.hpp"
+
+namespace packrift {
+
+// A packet's PTS, when it carries one.
+using PacketTime = std::optional<std::uint64_t>;
+
+// Stages the pack whole into file and takes the packet's data (length bytes
+// at data_offset in the sector, after the substream number) into the
+// output's units; returns the bytes staged, a sector.
+int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::size_t data_offset, int length,
+                          PacketTime pts);
+
+// What the video stream says that the .idx needs: its first PTS and the
+// picture size of its first sequence header.
+struct WatchedVideo {
+    PacketTime first_pts;
+    int width = 0;
+    int height = 0;  // 0 until a sequence header is met
+};
+
+// Takes a packet of video stream 0 until both are known.
+void watch_video_packet(const unsigned char* payload, int length, PacketTime pts);
+
+const WatchedVideo& watched_video();
+
+// The units of the run's subpicture output, the last one ended.
+const SubpictureUnits& finished_subpicture_units();
+
+// Forgets the units and the video of an earlier run.
+void reset_subpicture_output();
+
+}  // namespace packrift
