@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "support/disc_builder.hpp"
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
@@ -258,6 +259,63 @@ TEST_F(Cli, LpcmBecomesAWavFileOrAWavStream) {
 #endif
 }
 
+// A subpicture track becomes VobSub: its packs whole in the .sub, and the
+// .idx with the video's picture size, a palette and a line per unit, timed
+// from the video's first PTS.
+TEST_F(Cli, SubpicturesBecomeVobSubWithThePaletteOfTheirTitleSet) {
+    const Bytes sequence_header_352x240 = {0x00, 0x00, 0x01, 0xB3, 0x16, 0x00, 0xF0, 0x13};
+    const Bytes long_unit = packtest::subpicture_unit(3000, false);
+    const std::vector<Bytes> taken = {
+        packtest::subpicture_pack(0x21, packtest::subpicture_unit(10, true), 135000),
+        packtest::subpicture_pack(0x21, Bytes(long_unit.begin(), long_unit.begin() + 2000), 202500),
+        packtest::subpicture_pack(0x21, Bytes(long_unit.begin() + 2000, long_unit.end()))};
+    const Bytes movie = concat({packtest::with_pts(packtest::pack(packtest::VIDEO_0, concat({sequence_header_352x240, VIDEO}), 5), 90000),
+                                taken[0], packtest::ac3_pack(0x80, AUDIO_0), taken[1],
+                                packtest::subpicture_pack(0x20, packtest::subpicture_unit(10, false), 90000), taken[2]});
+    packtest::write_file(dir / "movie.vob", movie);
+    const std::string units = "langidx: 1\nid: --, index: 1\n"
+                              "timestamp: 00:00:00:500, filepos: 000000000\n"
+                              "timestamp: 00:00:01:250, filepos: 000000800\n";
+    auto result = run_packrift(dir, {"movie.vob", "-sub", "1", "-streams"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "movie-sub1.idx: no IFO file beside the input, so the palette is a grey scale\n");
+    EXPECT_EQ(result.out, opened("movie-sub1.sub") + opened("movie-sub1.idx") + FIRST_PROGRESS + "\n" +
+                              "stream 0xE0 MPEG video: 1 pack, 1508 bytes, first PTS 1.000 s\n"
+                              "stream 0xBD 0x21 subpicture (-sub 1): 3 packs, 6144 bytes, 2 subpictures (1 forced), "
+                              "first PTS 1.500 s, delay +500 ms\n"
+                              "stream 0xBD 0x80 AC-3 (-audio 0): 1 pack, 1200 bytes\n"
+                              "stream 0xBD 0x20 subpicture (-sub 0): 1 pack, 2048 bytes, 1 subpicture (0 forced), "
+                              "first PTS 1.000 s, delay +0 ms\n");
+    EXPECT_EQ(file("movie-sub1.sub"), concat(taken));
+    EXPECT_EQ(packtest::read_text(dir / "movie-sub1.idx"),
+              "# VobSub index file, v7 (do not modify this line!)\nsize: 352x240\n"
+              "palette: 000000, 111111, 222222, 333333, 444444, 555555, 666666, 777777, 888888, 999999, aaaaaa, "
+              "bbbbbb, cccccc, dddddd, eeeeee, ffffff\n" + units);
+
+    // Beside its title set's IFO file the VOB file takes the set's palette,
+    // also through a link of another name.
+    packtest::disc::Disc disc = packtest::disc::two_titles_one_set();
+    disc.title_sets[0].program_chains[0].palette[1] = 0x00EB8080;
+    packtest::disc::write_disc(disc, dir / "disc");
+    packtest::write_file(dir / "disc" / "vts_01_1.vob", movie);
+    const std::string palette = "palette: 008700, ffffff, 008700, 008700, 008700, 008700, 008700, 008700, 008700, "
+                                "008700, 008700, 008700, 008700, 008700, 008700, 008700\n";
+    std::vector<std::string> inputs = {packtest::utf8_of(fs::path("disc") / "vts_01_1.vob")};
+#ifndef _WIN32
+    fs::create_symlink(fs::path("disc") / "vts_01_1.vob", dir / "film.vob");
+    inputs.push_back("film.vob");
+#endif
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        result = run_packrift(dir, {input, "-sub", "1"});
+        const std::string stem = input.substr(0, input.size() - 4);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(packtest::read_text(dir / packtest::path_from_utf8(stem + "-sub1.idx")),
+                  "# VobSub index file, v7 (do not modify this line!)\nsize: 352x240\n" + palette + units);
+    }
+}
+
 TEST_F(Cli, OptionTextsMatchAnywhereInAnArgument) {
     // One argument with both texts opens both; the next is the number.
     const auto result = run_packrift(dir, {"movie.vob", "x-video-audioy", "2"});
@@ -438,6 +496,10 @@ TEST_F(Cli, OutputsThatAreNotRegularFilesAreWrittenAsEver) {
 #endif
 }
 
+std::string grey_palette_line(const std::string& index) {
+    return index + ": no IFO file beside the input, so the palette is a grey scale\n";
+}
+
 struct AbsentCase {
     const char* label;
     Bytes input;
@@ -465,6 +527,10 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
          "movie-mpa32.mp2: no stream number matches -mpa 32" + SEE_STREAMS},
         {"-dts 8, which would be LPCM", small_movie(), {"movie.vob", "-dts", "8"},
          "movie-dts8.dts: no substream number matches -dts 8" + SEE_STREAMS},
+        {"a subpicture substream, and -sub 32", small_movie(), {"movie.vob", "-sub", "2", "-sub", "32"},
+         "movie-sub32.sub: no substream number matches -sub 32" + SEE_STREAMS + grey_palette_line("movie-sub32.idx")},
+        {"a repeated -sub: the one replaced has no lines", packtest::subpicture_pack(0x22, VIDEO),
+         {"movie.vob", "-sub", "5", "-sub", "2"}, grey_palette_line("movie-sub2.idx")},
         // -audio writes any substream as it is, and says what writes it properly.
         {"-audio on LPCM", packtest::ac3_pack(0xA2, AUDIO_0), {"movie.vob", "-audio", "34"},
          "movie-stream34.ac3: substream 0xA2 is LPCM, not AC-3 (-lpcm 2 writes it as WAV)\n"},

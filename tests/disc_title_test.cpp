@@ -99,6 +99,37 @@ TEST(DiscTitle, LanguagesReachTheReportAndTheDiscIsNeverWritten) {
     packtest::remove_scratch_dir(dir);
 }
 
+// A subpicture track of a title: the .idx takes the picture size, the
+// palette and the language from the title set's IFO file, and its index is
+// the substream the title's stream control names.
+TEST(DiscTitle, SubpicturesTakeTheTitleSetsSizePaletteAndLanguage) {
+    const fs::path dir = packtest::scratch_dir("title-sub");
+    packtest::disc::Disc disc = packtest::disc::two_titles_one_set();
+    packtest::disc::TitleSet& set = disc.title_sets[1];  // title 3: NTSC 4:3, Italian as 0x23
+    const Bytes subpicture = packtest::subpicture_pack(0x23, packtest::subpicture_unit(200, true), 4500);
+    set.vobus[0].packs.push_back(subpicture);
+    set.vobus[0].packs.push_back(packtest::subpicture_pack(0x20, packtest::subpicture_unit(200, false), 4500));
+    packtest::disc::ProgramChain& chain = set.program_chains[0];
+    chain.cells = {packtest::disc::cell_of_vobus(set, 0, 0, chain.cells[0].time)};
+    chain.palette[0] = 0x00108080;
+    chain.palette.back() = 0x00EB8080;
+    packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+
+    const auto result = run_packrift(dir, {"dvd", "-title", "3", "-sub", "3"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("opened dvd-title3-sub3.sub for writing\nopened dvd-title3-sub3.idx for writing\n", 0),
+              0u);
+    EXPECT_TRUE(read_file(dir / "dvd-title3-sub3.sub") == subpicture);
+    // The title's video has no PTS: the unit's own time is its line's.
+    EXPECT_EQ(packtest::read_text(dir / "dvd-title3-sub3.idx"),
+              "# VobSub index file, v7 (do not modify this line!)\nsize: 720x480\n"
+              "palette: 000000, 008700, 008700, 008700, 008700, 008700, 008700, 008700, 008700, 008700, 008700, "
+              "008700, 008700, 008700, 008700, ffffff\n"
+              "langidx: 3\nid: it, index: 3\ntimestamp: 00:00:00:050, filepos: 000000000\n");
+    packtest::remove_scratch_dir(dir);
+}
+
 // A unit of an angle whose navigation pack is lost cannot say where the
 // angle goes on: the rest of the cell is read in order, and that is told.
 TEST(DiscTitle, AnAngleUnitWithoutItsNavigationPackIsReadOnInOrderAndSaidSo) {

@@ -17,23 +17,11 @@ using packtest::pack;
 using packtest::scrambled;
 using packtest::pattern;
 using packtest::video_pack;
+using packtest::with_pts;
 
 constexpr std::uint64_t TICKS_PER_SECOND = 90000;
 constexpr std::uint64_t PTS_WRAP = std::uint64_t{1} << 33;
 constexpr int HEADER_WITH_PTS = 5;
-
-// Writes a PTS into a pack built with a PES header of HEADER_WITH_PTS bytes
-// or more: PTS_DTS_flags 10, then the 33 bits in groups of 3, 15 and 15, each
-// followed by a marker bit.
-Bytes with_pts(Bytes sector, std::uint64_t pts) {
-    sector[21] = 0x80;
-    sector[23] = static_cast<unsigned char>(0x21 | (pts >> 29 & 0x0E));
-    sector[24] = static_cast<unsigned char>(pts >> 22);
-    sector[25] = static_cast<unsigned char>(0x01 | (pts >> 14 & 0xFE));
-    sector[26] = static_cast<unsigned char>(pts >> 7);
-    sector[27] = static_cast<unsigned char>(0x01 | (pts << 1 & 0xFE));
-    return sector;
-}
 
 // The test packs' PES headers all have PTS_DTS_flags 10.
 Bytes without_pts_flag(Bytes sector) {

@@ -43,12 +43,7 @@ int title_set_of(const std::string& name) {
     return (name[SET_DIGITS_AT] - '0') * DECIMAL + (name[SET_DIGITS_AT + 1] - '0');
 }
 
-std::optional<Palette> palette_in_folder_of(const std::string& path) {
-    const int title_set = title_set_of(last_name_of(path));
-    if (title_set == 0) {
-        return std::nullopt;
-    }
-    const std::string folder = folder_of(path);
+std::optional<Palette> palette_of_set_in(const std::string& folder, int title_set) {
     std::optional<std::vector<FolderEntry>> entries = list_folder(folder);
     if (!entries) {
         return std::nullopt;
@@ -63,11 +58,20 @@ std::optional<Palette> palette_in_folder_of(const std::string& path) {
 }  // namespace
 
 std::optional<Palette> palette_beside(const std::string& vob_path) {
-    if (std::optional<Palette> palette = palette_in_folder_of(vob_path)) {
-        return palette;
+    const int title_set = title_set_of(last_name_of(vob_path));
+    if (title_set != 0) {
+        if (std::optional<Palette> palette = palette_of_set_in(folder_of(vob_path), title_set)) {
+            return palette;
+        }
     }
+    // A link of any name to a disc's VOB file, or one so named to a file elsewhere.
     const std::optional<std::string> target = link_target(vob_path);
-    return target ? palette_in_folder_of(*target) : std::nullopt;
+    if (!target) {
+        return std::nullopt;
+    }
+    const int target_set = title_set_of(last_name_of(*target));
+    const int set = target_set != 0 ? target_set : title_set;
+    return set != 0 ? palette_of_set_in(folder_of(*target), set) : std::nullopt;
 }
 
 }  // namespace packrift

@@ -71,6 +71,7 @@ constexpr std::size_t PGC_CELLS = 0x03;
 constexpr std::size_t PGC_TIME = 0x04;
 constexpr std::size_t PGC_AUDIO_CONTROL = 0x0C;       // 8 x 16 bits
 constexpr std::size_t PGC_SUBPICTURE_CONTROL = 0x1C;  // 32 x 32 bits
+constexpr std::size_t PGC_PALETTE = 0xA4;
 constexpr std::size_t PGC_PROGRAM_MAP = 0xE6;
 constexpr std::size_t PGC_CELL_PLAYBACK = 0xE8;
 constexpr std::size_t PGC_CELL_POSITION = 0xEA;
@@ -295,6 +296,9 @@ Bytes program_chain_bytes(const ProgramChain& chain) {
                     static_cast<std::uint32_t>(s.wide) << 16 |
                     static_cast<std::uint32_t>(s.letterbox) << 8 |
                     static_cast<std::uint32_t>(s.pan_scan));
+    }
+    for (std::size_t i = 0; i < chain.palette.size(); ++i) {
+        pgc.u32(PGC_PALETTE + 4 * i, chain.palette[i]);
     }
     // Program map, then the cell tables, each at an even offset.
     std::size_t at = PGC_HEADER;

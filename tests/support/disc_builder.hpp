@@ -8,6 +8,7 @@
 // Sector addresses in cells are relative to the start of the title set's
 // VOB files (VTS_nn_1.VOB sector 0), taken as one run across the files.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -71,6 +72,8 @@ struct ProgramChain {
         int pan_scan = 0;
     };
     std::vector<SubpictureStreams> subpicture_streams;
+    // The subpicture colours, each 0, Y, Cr, Cb.
+    std::array<std::uint32_t, 16> palette{};
 };
 
 // A chapter: a program of a program chain (both 1-based).

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 
 namespace packtest {
@@ -78,6 +79,26 @@ Bytes ac3_pack(int substream, const Bytes& payload, int header_length) {
     return pack(PRIVATE_1, body, header_length);
 }
 
+Bytes subpicture_pack(int substream, const Bytes& data, std::optional<std::uint64_t> pts) {
+    constexpr int HEADER_WITH_PTS = 5;
+    Bytes body = {static_cast<unsigned char>(substream)};
+    body.insert(body.end(), data.begin(), data.end());
+    return pts ? with_pts(pack(PRIVATE_1, body, HEADER_WITH_PTS), *pts) : pack(PRIVATE_1, body);
+}
+
+Bytes subpicture_unit(std::size_t size, bool forced) {
+    // Size and control table offset, pixels, then one sequence: its delay,
+    // the offset of the next (its own), start or forced start, end.
+    constexpr std::size_t SEQUENCE_SIZE = 6;
+    const std::size_t table = size - SEQUENCE_SIZE;
+    Bytes unit = {static_cast<unsigned char>(size >> 8), static_cast<unsigned char>(size),
+                  static_cast<unsigned char>(table >> 8), static_cast<unsigned char>(table)};
+    unit.resize(table, 0x55);
+    unit.insert(unit.end(), {0x00, 0x00, static_cast<unsigned char>(table >> 8), static_cast<unsigned char>(table),
+                             static_cast<unsigned char>(forced ? 0x00 : 0x01), 0xFF});
+    return unit;
+}
+
 Bytes sector_of(const Bytes& bytes) {
     Bytes out = bytes;
     out.resize(SECTOR, 0);
@@ -115,6 +136,16 @@ Bytes read_file(const std::filesystem::path& path) {
         throw std::runtime_error("cannot read " + path.string());
     }
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+Bytes with_pts(Bytes sector, std::uint64_t pts) {
+    sector[21] = 0x80;
+    sector[23] = static_cast<unsigned char>(0x21 | (pts >> 29 & 0x0E));
+    sector[24] = static_cast<unsigned char>(pts >> 22);
+    sector[25] = static_cast<unsigned char>(0x01 | (pts >> 14 & 0xFE));
+    sector[26] = static_cast<unsigned char>(pts >> 7);
+    sector[27] = static_cast<unsigned char>(0x01 | (pts << 1 & 0xFE));
+    return sector;
 }
 
 }  // namespace packtest

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,18 @@ Bytes video_pack(const Bytes& payload, int header_length = 0);
 // A private stream 1 pack: substream number, frame count and first access
 // unit pointer, then payload.
 Bytes ac3_pack(int substream, const Bytes& payload, int header_length = 0);
+// Writes a PTS into a pack built with a PES header of 5 bytes or more:
+// PTS_DTS_flags 10, then the 33 bits in groups of 3, 15 and 15, each
+// followed by a marker bit.
+Bytes with_pts(Bytes sector, std::uint64_t pts);
+
+// A private stream 1 pack of a subpicture substream: its number, then data
+// (a piece of a subpicture unit); with a PTS for the packet a unit begins in.
+Bytes subpicture_pack(int substream, const Bytes& data, std::optional<std::uint64_t> pts = {});
+// A subpicture unit of size bytes (at least 10) with one control sequence,
+// forced or not.
+Bytes subpicture_unit(std::size_t size, bool forced);
+
 // A sector of the given bytes, zero-padded; not a pack unless it says so.
 Bytes sector_of(const Bytes& bytes);
 
