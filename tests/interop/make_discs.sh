@@ -9,7 +9,11 @@
 #                without a language; subpicture "de" in two streams, 0x20
 #                for 4:3 and letterbox, 0x21 for 16:9.
 #                title set 2 (NTSC 720x480 4:3): title 4, two chapters;
-#                audio AC-3 2ch "en", MPEG audio 2ch "fr"; subpicture "es".
+#                audio AC-3 2ch "en", MPEG audio 2ch "fr"; subpicture "es",
+#                whose colours are the program chain's own palette
+#                (palette.rgb beside the discs, one RGB colour a line).
+#                Every subpicture stream shows two pictures a VOB, the
+#                second of them forced.
 #   split_vob    two_sets with VTS_01_1.VOB cut in two at a sector inside
 #                title 1 (into VTS_01_1.VOB and VTS_01_2.VOB), the IFO
 #                files unchanged: title 1 lies across two files.
@@ -94,21 +98,31 @@ program_stream() {
     -fflags +bitexact -flags:v +bitexact -flags:a +bitexact -f dvd "$streams/$name.mpg"
 }
 
-# Adds a subpicture stream with spumux: NAME FORMAT STREAM (0 for 0x20).
+# Adds a subpicture stream with spumux: NAME FORMAT STREAM (0 for 0x20),
+# then spumux's options (--nodvdauthor-data for a stream whose colours the
+# program chain's palette gives).
 add_subpicture() {
   local name=$1 format=$2 stream=$3
+  shift 3
   cat >"$streams/sub-$name-$stream.xml" <<EOF
 <subpictures format="$format">
   <stream>
-    <spu start="00:00:00.50" end="00:00:01.50" image="$streams/sub.png" xoffset="200" yoffset="400"/>
+    <spu start="00:00:00.50" end="00:00:01.00" image="$streams/sub.png" xoffset="200" yoffset="400"/>
+    <spu start="00:00:01.20" end="00:00:01.60" image="$streams/sub.png" xoffset="200" yoffset="400" force="yes"/>
   </stream>
 </subpictures>
 EOF
   # spumux writes the program stream to its standard output.
-  step sh -c 'spumux -s "$1" "$2" <"$3" >"$4" 2>>"$5"' spumux "$stream" \
-    "$streams/sub-$name-$stream.xml" "$streams/$name.mpg" "$streams/$name.sub.mpg" "$log"
+  step sh -c 'in=$0 out=$1 log=$2; shift 2; spumux "$@" <"$in" >"$out" 2>>"$log"' \
+    "$streams/$name.mpg" "$streams/$name.sub.mpg" "$log" \
+    "$@" -s "$stream" "$streams/sub-$name-$stream.xml"
   mv "$streams/$name.sub.mpg" "$streams/$name.mpg"
 }
+
+# The palette of title set 2's program chain: sixteen colours, RGB.
+readonly PALETTE=(101010 ebebeb ff0000 00c000 2040ff ffff00 00ffff ff00ff
+  808080 400000 004000 000040 c08040 40c080 8040c0 f0f0f0)
+printf '%s\n' "${PALETTE[@]}" >"$discs_dir/palette.rgb"
 
 # A two-coloured box, the subtitle image.
 step ffmpeg -nostdin -v error -y -f lavfi \
@@ -124,7 +138,7 @@ for name in film_pal short_a_pal short_b_pal; do
   add_subpicture "$name" PAL 0
   add_subpicture "$name" PAL 1
 done
-add_subpicture clip_ntsc NTSC 0
+add_subpicture clip_ntsc NTSC 0 --nodvdauthor-data
 
 # The title set's track list for the PAL streams.
 pal_titles_header() {
@@ -165,7 +179,7 @@ $(pal_titles_header)
       <audio lang="en"/>
       <audio lang="fr"/>
       <subpicture lang="es"/>
-      <pgc><vob file="$streams/clip_ntsc.mpg" chapters="0,1.5"/></pgc>
+      <pgc palette="$discs_dir/palette.rgb"><vob file="$streams/clip_ntsc.mpg" chapters="0,1.5"/></pgc>
     </titles>
   </titleset>
 </dvdauthor>

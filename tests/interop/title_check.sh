@@ -11,6 +11,12 @@
 #   start at most 1 ms per cell before it later (dvdxchap cuts every cell's
 #   time to whole milliseconds before adding); one-angle titles only, as
 #   dvdxchap adds up every angle's cells;
+# - the subpictures: each subpicture track of a one-angle title, written
+#   by `packrift DISC -title N -sub K`, against the substream in mplayer's
+#   dump (ffmpeg's VobSub reader must find the same packets at the same
+#   times), against mencoder's VobSub of the title (as many units, the same
+#   packets) and the palette the disc was authored with; mkvmerge must take
+#   it without a warning;
 # - the listing: `packrift DISC` against lsdvd: each title's length,
 #   chapters, angles and title set, its video, and every audio and
 #   subpicture track's kind, channels, frequency and language. lsdvd names
@@ -57,8 +63,9 @@ readonly PGC_SUBPICTURE_CONTROL=$((0x1C))
 
 take_arguments "$@"
 here=$(cd "$(dirname "$0")" && pwd)
-require_tools "the title check needs ffmpeg, dvdauthor, lsdvd, mplayer and ogmtools" ffmpeg:ffmpeg \
-  dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer dvdxchap:ogmtools od:coreutils
+require_tools "the title check needs ffmpeg, dvdauthor, lsdvd, mplayer, mencoder, mkvtoolnix and ogmtools" \
+  ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer mencoder:mencoder \
+  mkvmerge:mkvtoolnix dvdxchap:ogmtools od:coreutils
 
 # ---- The IFO files, read with od ----------------------------------------
 
@@ -281,6 +288,113 @@ check_chapters() {
   cd "$work_dir" || return
 }
 
+# The first packet's PTS (90 kHz ticks) of every packet of a stream: FILE
+# and ffmpeg's stream specifier.
+packet_ticks() {
+  ffprobe -v error -select_streams "$2" -show_entries packet=pts -of csv=p=0 "$1" 2>/dev/null
+}
+
+# Each packet's size and hash, as ffmpeg's stream copy gives them: FILE and
+# the stream to map.
+packet_hashes() {
+  ffmpeg -nostdin -v error -i "$1" -map "$2" -c copy -f framehash - 2>/dev/null | grep -v '^#' |
+    awk -F', *' '{ print $5, $6 }'
+}
+
+# packrift DISC -title N -sub K for every subpicture track of the title:
+# ffmpeg's VobSub reader must find in the .idx and .sub the packets of the
+# substream in mplayer's dump of the title, each at its PTS less the
+# video's first PTS (in milliseconds, rounded down); every VOB shows two
+# pictures, the second forced; mkvmerge takes it without a warning;
+# mencoder's own VobSub of the title has as many units, with the same
+# packets; and a palette the disc was authored with comes back within one
+# step of each colour.
+check_subpictures() {
+  local disc=$1 title=$2 ours=$3
+  local name
+  name=$(disc_name "$disc")
+  local dump=$work_dir/runs/$name-title$title-angle1/dump/title.vob
+  local -a numbers
+  mapfile -t numbers < <(awk -v t="$title" '/^title / { current = ($2 + 0 == t) }
+    current && /^  subpicture .*\(-sub [0-9]+\)$/ { sub(/.*\(-sub /, ""); sub(/\)$/, ""); print }' "$ours")
+  local n
+  for n in "${numbers[@]}"; do
+    local label="$name title $title -sub $n" run=$work_dir/runs/$name-title$title-sub$n
+    local id stem
+    id=$(printf '0x%02x' $((SUBPICTURE_BASE + n)))
+    stem=$name-title$title-sub$n
+    rm -rf "$run"
+    mkdir -p "$run"
+    cd "$run" || return
+    begin_check
+    if [ ! -s "$dump" ]; then
+      fail "$label: no dump of the title to compare with"
+    elif [ -z "$(packet_ticks "$dump" "i:$id" | head -n 1)" ]; then
+      echo "  skip $label: the title's packs hold no substream $id"
+    elif run_packrift "$label" "$disc" -title "$title" -sub "$n" -streams; then
+      packet_hashes "$stem.idx" 0:s:0 >ours.hash
+      packet_hashes "$dump" "0:i:$id" >dump.hash
+      local units
+      units=$(wc -l <dump.hash)
+      if [ "$units" -eq 0 ] || ! cmp -s ours.hash dump.hash; then
+        fail "$label: ffmpeg reads $(wc -l <ours.hash) packets from the .idx, $units from the dump's substream $id, or they differ"
+      fi
+      local video_start ours_ms theirs_ms
+      video_start=$(packet_ticks "$dump" v:0 | head -n 1)
+      ours_ms=$(packet_ticks "$stem.idx" s:0 | tr '\n' ' ')
+      theirs_ms=$(packet_ticks "$dump" "i:$id" | while read -r pts; do echo $(((pts - video_start) / 90)); done | tr '\n' ' ')
+      [ "$ours_ms" != "$theirs_ms" ] && fail "$label: times $ours_ms in the .idx, $theirs_ms ms in the dump"
+      local line
+      line=$(tr -d '\r' <packrift.log | grep "^stream 0xBD $id subpicture")
+      [[ $line =~ ,\ $units\ subpictures?\ \($((units / 2))\ forced\), ]] ||
+        fail "$label: the report says '$line'; expected $units subpictures, $((units / 2)) forced"
+      # mkvmerge's status: 1 after warnings, 2 after an error.
+      mkvmerge -o sub.mkv "$stem.idx" >mkvmerge.log 2>&1
+      if [ $? -gt 1 ]; then
+        fail "$label: mkvmerge: $(grep -i -m 1 error mkvmerge.log)"
+      elif grep -q 'is smaller than the previous one' mkvmerge.log && [ "$name" = reuse_cells ]; then
+        # Its VOBs each start their timestamps anew, and the .idx follows them.
+        echo "  note $label: the title's timestamps restart, and mkvmerge sorts its units"
+      elif grep -qi warning mkvmerge.log; then
+        fail "$label: mkvmerge: $(grep -i -m 1 warning mkvmerge.log)"
+      fi
+      # mencoder writes its VobSub and may then crash on its way out (the
+      # shell's word on that goes to the log too).
+      (timeout "$MPLAYER_SECONDS" mencoder -noconfig all "dvd://$title" -dvd-device "$disc" -sid "$n" \
+        -vobsubout mencoder -vobsuboutindex 0 -ovc copy -nosound -o /dev/null </dev/null || true) >mencoder.log 2>&1
+      packet_hashes mencoder.idx 0:s:0 >mencoder.hash
+      cmp -s mencoder.hash ours.hash || fail "$label: mencoder's VobSub holds $(wc -l <mencoder.hash) packets, or others"
+      local palette=${disc%/VIDEO_TS}
+      palette=$(dirname "$palette")/palette.rgb
+      if [ "$name" = two_sets ] && [ "$title" -eq 4 ] && [ -f "$palette" ]; then
+        check_palette "$label" "$stem.idx" "$palette"
+      fi
+      [ "$failures" -eq "$failures_before_check" ] &&
+        echo "  ok   $label: $units subpictures, the dump's packets and times, as mkvmerge and mencoder take them"
+    fi
+    end_check
+    cd "$work_dir" || return
+  done
+}
+
+# The .idx's palette against the RGB colours the disc was authored with.
+check_palette() {
+  local label=$1 idx=$2 authored=$3
+  local -a ours theirs
+  read -r -a ours <<<"$(sed -n 's/^palette: //p' "$idx" | tr -d ',')"
+  mapfile -t theirs <"$authored"
+  local i c
+  for i in "${!theirs[@]}"; do
+    for c in 0 2 4; do
+      local a=$((16#${ours[i]:c:2})) b=$((16#${theirs[i]:c:2}))
+      if [ $((a - b)) -gt 1 ] || [ $((b - a)) -gt 1 ]; then
+        fail "$label: palette colour $i is ${ours[i]}, authored ${theirs[i]}"
+        break
+      fi
+    done
+  done
+}
+
 kind_of_format() {
   case $1 in
     ac3) echo "$AC3_BASE -audio AC-3" ;;
@@ -465,6 +579,7 @@ check_disc() {
     done
     if [ "${angles:-1}" -eq 1 ]; then
       check_chapters "$disc" "$title" "$listing"
+      [ -f "$ours" ] && check_subpictures "$disc" "$title" "$ours"
     else
       echo "  skip $name title $title chapters: dvdxchap adds up the cells of every angle"
     fi
