@@ -2,13 +2,14 @@
 """Writes the fuzzer's seeds into fuzz/corpus: slices of the bundled sample,
 slices of a VOB that ffmpeg's DVD muxer makes with every audio kind (when
 ffmpeg is installed; otherwise those seeds are left as they are) and crafted
-packs. Each seed is four option bytes followed by the input file.
+packs. Each seed is five option bytes followed by the input file.
 
 Option bytes: byte 0, bit 0 asks for video, bit 1 for AC-3, the six bits
 above them hold the audio number plus 32 (so 0x83 is video and substream
 0x80); byte 1, bit 0 asks for LPCM, bit 1 for a WAV file that can seek, the
 six bits above them hold the LPCM number plus 32; bytes 2 and 3, bit 0 asks
-for MPEG audio and DTS, the seven bits above it hold the number plus 64."""
+for MPEG audio and DTS, the seven bits above it hold the number plus 64;
+byte 4, the same for subpictures."""
 
 import pathlib
 import shutil
@@ -20,18 +21,18 @@ SAMPLE = HERE.parent / "samples" / "sample.vob"
 CORPUS = HERE / "corpus"
 
 SECTOR = 2048
-SLICE_SECTORS = 32  # the fuzzer's largest input is the four option bytes and 32 sectors
+SLICE_SECTORS = 32  # the fuzzer's largest input is the five option bytes and 32 sectors
 SAMPLE_SLICES = 4
 
 
-def options(video, audio, audio_no=0, lpcm=None, seekable=False, mpa=None, dts=None):
+def options(video, audio, audio_no=0, lpcm=None, seekable=False, mpa=None, dts=None, sub=None):
     """None for an output that is not asked for."""
     def seven_bits(number):
         return 0 if number is None else (number + 64) << 1 | 1
 
     return bytes([(audio_no + 32) << 2 | (2 if audio else 0) | (1 if video else 0),
                   0 if lpcm is None else (lpcm + 32) << 2 | (2 if seekable else 0) | 1,
-                  seven_bits(mpa), seven_bits(dts)])
+                  seven_bits(mpa), seven_bits(dts), seven_bits(sub)])
 
 
 def pack(stream_id, body, header_length=0, packet_length=None):
@@ -127,6 +128,29 @@ def ffmpeg_slices():
     }
 
 
+def subpicture_unit(size, forced):
+    """A unit of size bytes: its header, pixels, one control sequence (its
+    delay, its own offset as the next, start or forced start, end)."""
+    table = size - 6
+    return (bytes([size >> 8, size & 0xFF, table >> 8, table & 0xFF]) + b"\x55" * (table - 4)
+            + bytes([0, 0, table >> 8, table & 0xFF, 0 if forced else 1, 0xFF]))
+
+
+def subpictures():
+    """Subpicture units of substream 0x21 beside video: one forced, one over
+    two packets, one cut short, one shorter than its header; one of 0x20."""
+    unit = subpicture_unit(3000, False)
+    movie = (pack(0xE0, bytes([0, 0, 1, 0xB3, 0x2D, 0x01, 0xE0, 0x13]) + payload(500, 40), 5)
+             + pack(0xBD, b"\x21" + subpicture_unit(10, True), 5)
+             + pack(0xBD, b"\x21" + unit[:2000], 5) + pack(0xBD, b"\x21" + unit[2000:])
+             + pack(0xBD, b"\x21" + unit[:100], 5) + pack(0xBD, b"\x20" + subpicture_unit(12, False), 5)
+             + pack(0xBD, b"\x21" + bytes([0, 2, 0, 4]), 5))
+    return {
+        "crafted-subpictures": options(True, False, sub=1) + movie,
+        "crafted-subpictures-0x20": options(False, False, sub=0) + movie,
+    }
+
+
 def crafted():
     padding = bytes([0, 0, 1, 0xBE])
     movie = (pack(0xBB, payload(100, 1)) + pack(0xE0, payload(1500, 2)) + ac3(0x80, payload(1200, 3))
@@ -157,7 +181,7 @@ def main():
     for i in range(SAMPLE_SLICES):
         chunk = sample[i * slice_bytes:(i + 1) * slice_bytes]
         (CORPUS / f"sample-{i}").write_bytes(options(True, True, i % 2) + chunk)
-    for name, data in {**crafted(), **crafted_kinds(), **ffmpeg_slices()}.items():
+    for name, data in {**crafted(), **crafted_kinds(), **subpictures(), **ffmpeg_slices()}.items():
         (CORPUS / name).write_bytes(data)
 
 

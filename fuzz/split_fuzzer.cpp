@@ -1,9 +1,12 @@
-// Fuzzes the pack loop, the staging writer and the WAV output. The first
-// four bytes of an input choose the outputs and the number after each
-// option; the rest is the input file, read from memory through a real
-// stream. Each output must equal what a plain byte-by-byte reading of the
-// same bytes extracts (an LPCM track's WAV: what a plain converter makes of
-// it), and the accepted total must equal the bytes written.
+// Fuzzes the pack loop, the staging writer, the WAV output and the VobSub
+// output with its reading of subpicture units. The first five bytes of an
+// input choose the outputs and the number after each option; the rest is
+// the input file, read from memory through a real stream. Each output must
+// equal what a plain byte-by-byte reading of the same bytes extracts (an
+// LPCM track's WAV: what a plain converter makes of it; a subpicture
+// track's units: one at each pack whose packet has a PTS), and the accepted
+// total must equal the bytes written. The input is also read whole as one
+// subpicture unit.
 
 #include <algorithm>
 #include <array>
@@ -21,6 +24,8 @@
 #include "demux/sector_source.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
+#include "output/subpicture_units.hpp"
+#include "output/vobsub_output.hpp"
 #include "output/wav_output.hpp"
 
 namespace {
@@ -31,9 +36,9 @@ using Bytes = std::vector<unsigned char>;
 // them the audio number plus 32. Byte 1: bit 0 LPCM, bit 1 a seekable WAV
 // file (else a stream that cannot seek), the six bits above them the LPCM
 // number plus 32. Bytes 2 and 3: bit 0 MPEG audio or DTS, the seven bits
-// above it the number plus 64. The numbers reach past every kind's range
-// into the neighbouring kinds' streams.
-constexpr std::size_t OPTION_BYTES = 4;
+// above it the number plus 64. Byte 4: the same for subpictures. The numbers
+// reach past every kind's range into the neighbouring kinds' streams.
+constexpr std::size_t OPTION_BYTES = 5;
 constexpr unsigned char WANTED = 0x01;
 constexpr unsigned char WANT_AUDIO = 0x02;
 constexpr unsigned char WANT_SEEKABLE = 0x02;
@@ -53,6 +58,8 @@ struct Options {
     int mpa_no = 0;
     bool dts = false;
     int dts_no = 0;
+    bool sub = false;
+    int sub_no = 0;
 };
 
 Options options_of(const unsigned char* bytes) {
@@ -67,6 +74,8 @@ Options options_of(const unsigned char* bytes) {
     options.mpa_no = (bytes[2] >> SEVEN_BIT_SHIFT) - SEVEN_BIT_BIAS;
     options.dts = (bytes[3] & WANTED) != 0;
     options.dts_no = (bytes[3] >> SEVEN_BIT_SHIFT) - SEVEN_BIT_BIAS;
+    options.sub = (bytes[4] & WANTED) != 0;
+    options.sub_no = (bytes[4] >> SEVEN_BIT_SHIFT) - SEVEN_BIT_BIAS;
     return options;
 }
 
@@ -88,6 +97,11 @@ constexpr int FIRST_LPCM_SUBSTREAM = 0xA0;
 constexpr int SUBSTREAMS_OF_A_KIND = 8;
 constexpr int FIRST_MPEG_AUDIO_ID = 0xC0;
 constexpr int MPEG_AUDIO_IDS = 32;
+constexpr int FIRST_SUBPICTURE_SUBSTREAM = 0x20;
+constexpr int SUBPICTURE_SUBSTREAMS = 32;
+constexpr std::size_t PTS_FLAGS_AT = 21;
+constexpr unsigned char PTS_FLAG = 0x80;
+constexpr unsigned PTS_SIZE = 5;
 
 bool is_code(const unsigned char* p, unsigned char id) {
     return p[0] == 0x00 && p[1] == 0x00 && p[2] == 0x01 && p[3] == id;
@@ -105,6 +119,8 @@ struct Streams {
     Bytes mpa;
     Bytes dts;
     std::vector<Bytes> lpcm_packets;  // each LPCM packet's payload after the substream header
+    Bytes sub;                        // the subpicture track's packs, whole
+    std::vector<std::uint64_t> unit_positions;  // of its packs whose packet has a PTS
 };
 
 // Whole sectors only; one pack per sector, its first packet decides.
@@ -114,6 +130,7 @@ Streams rederive(const unsigned char* file, std::size_t size, const Options& opt
     const int lpcm = own_id(options.lpcm, FIRST_LPCM_SUBSTREAM, SUBSTREAMS_OF_A_KIND, options.lpcm_no);
     const int mpa = own_id(options.mpa, FIRST_MPEG_AUDIO_ID, MPEG_AUDIO_IDS, options.mpa_no);
     const int dts = own_id(options.dts, FIRST_DTS_SUBSTREAM, SUBSTREAMS_OF_A_KIND, options.dts_no);
+    const int sub = own_id(options.sub, FIRST_SUBPICTURE_SUBSTREAM, SUBPICTURE_SUBSTREAMS, options.sub_no);
     for (std::size_t at = 0; at + SECTOR <= size; at += SECTOR) {
         const unsigned char* s = file + at;
         if (!is_code(s, 0xBA) || !(s[PACKET_AT] == 0 && s[PACKET_AT + 1] == 0 && s[PACKET_AT + 2] == 1)) {
@@ -149,6 +166,12 @@ Streams rederive(const unsigned char* file, std::size_t size, const Options& opt
         }
         if (private_1 && substream == lpcm) {
             out.lpcm_packets.emplace_back(s + begin, s + end);
+        }
+        if (private_1 && substream == sub) {
+            if ((s[PTS_FLAGS_AT] & PTS_FLAG) != 0 && s[HEADER_LENGTH_AT] >= PTS_SIZE) {
+                out.unit_positions.push_back(out.sub.size());
+            }
+            out.sub.insert(out.sub.end(), s, s + SECTOR);
         }
     }
     return out;
@@ -480,6 +503,16 @@ Bytes finish(Kind kind, Output& output) {
     return out;
 }
 
+// A unit begins at each pack whose packet has a PTS, in the order read.
+void check_units(const packrift::SubpictureUnits& units, const std::vector<std::uint64_t>& positions) {
+    check(units.units.size() == positions.size(), "the units are not one per packet with a PTS");
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        check(units.units[i].position == positions[i], "a unit's position is not its pack's in the .sub");
+    }
+    const packrift::UnitCounts counts = packrift::count_units(units);
+    check(counts.forced <= counts.units && counts.malformed <= counts.units, "more units counted than there are");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -502,8 +535,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<Output, packrift::OUTPUT_KINDS> outputs{};
     outputs[packrift::index_of(Kind::lpcm_audio)].seekable = options.lpcm_seekable;
     const std::array<bool, packrift::OUTPUT_KINDS> wanted = {options.video, options.audio, options.lpcm, options.mpa,
-                                                             options.dts};
-    const char* const names[packrift::OUTPUT_KINDS] = {"fuzz.m2v", "fuzz.ac3", "fuzz.wav", "fuzz.mp2", "fuzz.dts"};
+                                                             options.dts, options.sub};
+    const char* const names[packrift::OUTPUT_KINDS] = {"fuzz.m2v", "fuzz.ac3", "fuzz.wav",
+                                                       "fuzz.mp2", "fuzz.dts", "fuzz.sub"};
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
         packrift::outputs[k] = packrift::NamedFile{};
         if (wanted[k]) {
@@ -513,10 +547,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     accepted_total = 0;
     packrift::reset_wav_output();
+    packrift::reset_subpicture_output();
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
     packrift::read_whole_file(packrift::input_file);
-    packrift::demux_packs({0, options.audio_no, options.lpcm_no, options.mpa_no, options.dts_no}, hooks);
+    packrift::demux_packs({0, options.audio_no, options.lpcm_no, options.mpa_no, options.dts_no, options.sub_no},
+                          hooks);
     std::array<Bytes, packrift::OUTPUT_KINDS> made;
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
         made[k] = finish(static_cast<Kind>(k), outputs[k]);
@@ -531,6 +567,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(made[packrift::index_of(Kind::mpeg_audio)] == expected.mpa,
           "the MPEG audio output differs from the plain reading");
     check(made[packrift::index_of(Kind::dts_audio)] == expected.dts, "the DTS output differs from the plain reading");
+    check(made[packrift::index_of(Kind::subpicture)] == expected.sub, "the .sub differs from the plain reading");
+    check_units(packrift::finished_subpicture_units(), expected.unit_positions);
+    // A sound unit holds its header, a sequence's header and an end command.
+    constexpr std::size_t SMALLEST_SOUND_UNIT = 9;
+    const packrift::UnitControl whole = packrift::read_unit_control(file, file_size);
+    check(whole.malformed || file_size >= SMALLEST_SOUND_UNIT, "a unit too short to hold a sequence read as sound");
 
     // The WAV: a header only once a packet of a valid format came, then what
     // the plain converter makes of the track.
@@ -548,7 +590,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the packets passed over differ from the plain reading's");
 
     long long written = static_cast<long long>(wav_samples);
-    for (const Kind kind : {Kind::video, Kind::ac3_audio, Kind::mpeg_audio, Kind::dts_audio}) {
+    for (const Kind kind : {Kind::video, Kind::ac3_audio, Kind::mpeg_audio, Kind::dts_audio, Kind::subpicture}) {
         written += static_cast<long long>(made[packrift::index_of(kind)].size());
     }
     check(accepted_total == written, "the accepted total differs from the bytes written");
