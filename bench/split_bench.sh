@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Times packrift against baselines measured in the same run, on a DVD-style
 # VOB of about 900 MB (video, two AC-3 tracks, an LPCM and an MPEG audio
-# track) and on a one-title disc made of it by dvdauthor:
+# track, two subpicture tracks) and on a one-title disc made of it by
+# dvdauthor:
 #   - the split of video and AC-3 against dd copying the input in
 #     2,048,000-byte blocks (the user-space copy floor) and ffmpeg's stream
 #     copy of the same two streams, and with the stream report beside it;
+#   - the same split with the first subpicture track as VobSub beside it;
 #   - the same split by the Debian package's hardened build (dpkg-buildflags)
 #     and, with BASELINE, by another build (say, of an earlier commit);
 #   - video, AC-3, LPCM and MPEG audio in one pass against ffmpeg making the
@@ -32,7 +34,7 @@ set -euo pipefail
 runs=${1:-9}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${BENCH_DIR:-$root/bench/cache}
-input=$cache/bench4.vob
+input=$cache/bench5.vob
 disc=$cache/disc
 outdir=$cache/out
 
@@ -42,6 +44,7 @@ max_ratio_to_dd=1.3
 min_speedup_over_ffmpeg=3
 max_rss_kib=8192
 max_ratio_of_report=1.05
+max_ratio_of_subpictures=1.05
 max_ratio_to_baseline=1.02
 max_ratio_of_hardened=1.02
 max_ratio_of_title=1.05
@@ -49,7 +52,8 @@ max_title_rss_growth_kib=1024
 
 # The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
 # stereo LPCM and MPEG audio, within DVD's 10.08 Mbit/s, muxed by ffmpeg's
-# DVD muxer; about 900 MB, made once and cached. The disc is dvdauthor's
+# DVD muxer, and two subpicture tracks of a subtitle every 4 s added by
+# spumux; about 900 MB, made once and cached. The disc is dvdauthor's
 # one-title disc of it, its VOB file under 1 GiB.
 make_input() {
     local seconds=780
@@ -64,8 +68,25 @@ make_input() {
         -map 0:v -map 1:a -map 2:a -map 3:a -map 4:a \
         -c:v mpeg2video -b:v 7000k -maxrate 7500k -bufsize 1835k -g 15 -pix_fmt yuv420p \
         -c:a:0 ac3 -b:a:0 448k -c:a:1 ac3 -b:a:1 192k -c:a:2 pcm_dvd -c:a:3 mp2 -b:a:3 192k -ac 2 -ar 48000 \
-        -f dvd "$input.part"
-    mv "$input.part" "$input"
+        -f dvd "$input.muxed"
+    ffmpeg -nostdin -v error -y -f lavfi -i "color=c=white:s=400x60,drawbox=x=10:y=10:w=200:h=40:color=red:t=fill" \
+        -frames:v 1 "$cache/subtitle.png"
+    local stream from=$input.muxed
+    for stream in 0 1; do
+        {
+            echo '<subpictures format="NTSC"><stream>'
+            awk -v n=$((seconds / 4)) -v png="$cache/subtitle.png" 'BEGIN {
+                for (i = 0; i < n; ++i)
+                    printf "<spu start=\"%d.5\" end=\"%d.5\" image=\"%s\" yoffset=\"380\"/>\n", 4 * i + 1, 4 * i + 3, png
+            }'
+            echo '</stream></subpictures>'
+        } >"$cache/subtitles$stream.xml"
+        spumux -s "$stream" "$cache/subtitles$stream.xml" <"$from" >"$input.sub$stream" 2>"$cache/spumux.log" ||
+            { tail -n 5 "$cache/spumux.log" >&2; exit 1; }
+        rm -f "$from"
+        from=$input.sub$stream
+    done
+    mv "$from" "$input"
 }
 
 make_disc() {
@@ -82,7 +103,7 @@ EOF
     mv "$disc.part" "$disc"
 }
 
-for tool in ffmpeg dd dvdauthor /usr/bin/time awk cmp sync; do
+for tool in ffmpeg dd dvdauthor spumux /usr/bin/time awk cmp sync; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 if [ -z "${PACKRIFT:-}" ]; then
@@ -99,12 +120,12 @@ mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
-tools=(packrift dd ffmpeg streams hardened four ffmpeg4 title vobsplit)
+tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams hardened baseline four title vobsplit; do
+for tool in streams sub hardened baseline four title vobsplit; do
     mkdir -p "$cache/$tool"
 done
-for tool in streams hardened baseline four; do
+for tool in streams sub hardened baseline four; do
     ln -f "$input" "$cache/$tool/bench.vob"
 done
 ln -f "$disc/VIDEO_TS/VTS_01_1.VOB" "$cache/vobsplit/vts_01_1.vob"
@@ -115,6 +136,7 @@ command_of() {
     case $1 in
         packrift) cmd=("$PACKRIFT" "$input" -video 0 -audio 0) ;;
         streams) cmd=("$PACKRIFT" "$cache/streams/bench.vob" -video 0 -audio 0 -streams) ;;
+        sub) cmd=("$PACKRIFT" "$cache/sub/bench.vob" -video 0 -audio 0 -sub 0) ;;
         hardened) cmd=("$HARDENED" "$cache/hardened/bench.vob" -video 0 -audio 0) ;;
         baseline) cmd=("$BASELINE" "$cache/baseline/bench.vob" -video 0 -audio 0) ;;
         four) cmd=("$PACKRIFT" "$cache/four/bench.vob" -video 0 -audio 0 -lpcm 0 -mpa 0) ;;
@@ -133,7 +155,8 @@ command_of() {
 }
 outputs_of() {
     case $1 in
-        packrift) echo "$cache/bench4.m2v $cache/bench4-stream0.ac3" ;;
+        packrift) echo "$cache/bench5.m2v $cache/bench5-stream0.ac3" ;;
+        sub) echo "$cache/sub/bench.m2v $cache/sub/bench-stream0.ac3 $cache/sub/bench-sub0.sub $cache/sub/bench-sub0.idx" ;;
         streams | hardened | baseline) echo "$cache/$1/bench.m2v $cache/$1/bench-stream0.ac3" ;;
         four) echo "$cache/four/bench.m2v $cache/four/bench-stream0.ac3 $cache/four/bench-lpcm0.wav $cache/four/bench-mpa0.mp2" ;;
         title) echo "$cache/title/disc-title1.m2v $cache/title/disc-title1-stream0.ac3" ;;
@@ -166,17 +189,24 @@ wav_samples() {
     tail -c +$((offset + 9)) "$1"
 }
 
+# Each subtitle packet's size and hash, as ffmpeg's stream copy reads them.
+subtitle_packets() {
+    ffmpeg -nostdin -v error -i "$1" -map "$2" -c copy -f framehash - | grep -v '^#' | awk -F', *' '{ print $5, $6 }'
+}
+
 # Compares the outputs: the splits of the VOB with ffmpeg's stream copy (the
 # WAV's samples with ffmpeg's decode), the title's with its VOB file's split.
 check_outputs() {
     local tool video audio status=0
-    for tool in packrift streams hardened baseline four; do
+    for tool in packrift streams sub hardened baseline four; do
         [[ " ${tools[*]} " == *" $tool "* ]] || continue
         read -r video audio _ <<<"$(outputs_of "$tool")"
         same "$video" "$outdir/ffmpeg.m2v" || status=1
         same "$audio" "$outdir/ffmpeg.ac3" || status=1
     done
     same "$cache/four/bench-mpa0.mp2" "$outdir/ffmpeg4.mp2" || status=1
+    # ffmpeg's VobSub reader must find the subpicture track's packets in the .idx and .sub.
+    same <(subtitle_packets "$cache/sub/bench-sub0.idx" 0:s:0) <(subtitle_packets "$input" 0:i:0x20) || status=1
     same <(wav_samples "$cache/four/bench-lpcm0.wav") <(wav_samples "$outdir/ffmpeg4.wav") || status=1
     read -r video audio <<<"$(outputs_of title)"
     same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
@@ -256,11 +286,12 @@ done
 status=0
 awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${med[streams]}" \
     -v hard="${med[hardened]}" -v four="${med[four]}" -v ff4="${med[ffmpeg4]}" \
-    -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" \
+    -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v sub="${med[sub]}" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v bytes="$input_bytes" \
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" \
-    -v max_st="$max_ratio_of_report" -v max_base="$max_ratio_to_baseline" -v max_hard="$max_ratio_of_hardened" \
+    -v max_st="$max_ratio_of_report" -v max_sub="$max_ratio_of_subpictures" \
+    -v max_base="$max_ratio_to_baseline" -v max_hard="$max_ratio_of_hardened" \
     -v max_title="$max_ratio_of_title" -v max_growth="$max_title_rss_growth_kib" '
     function verdict(ok) { if (!ok) missed = 1; return ok ? "met" : "MISSED" }
     BEGIN {
@@ -269,6 +300,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "ffmpeg / packrift:              %.2f  (target >= %s: %s)\n", ff / pr, min_ff, verdict(ff / pr >= min_ff)
         printf "packrift peak resident:         %d KiB (target <= %d KiB: %s)\n", peak, max_rss, verdict(peak <= max_rss)
         printf "with -streams / without:        %.3f  (target <= %s: %s)\n", st / pr, max_st, verdict(st / pr <= max_st)
+        printf "with -sub 0 / without:          %.3f  (target <= %s: %s)\n", sub / pr, max_sub, verdict(sub / pr <= max_sub)
         if (base != "")
             printf "packrift / baseline build:      %.3f  (target <= %s: %s)\n", pr / base, max_base, verdict(pr / base <= max_base)
         printf "hardened build / packrift:      %.3f  (target <= %s: %s)\n", hard / pr, max_hard, verdict(hard / pr <= max_hard)
