@@ -137,12 +137,22 @@ struct FedBatch {
     Bytes sectors;
     Bytes video;
     Bytes audio;
+    Bytes subpictures;  // the packs of substream 0x20, whole: a unit each, a second apart
 };
 
 FedBatch one_batch() {
     constexpr unsigned FED_PACKS = 1000;
+    constexpr unsigned SUBPICTURE_EVERY = 100;
+    constexpr std::uint64_t SECOND = 90000;
     FedBatch batch;
     for (unsigned i = 0; i < FED_PACKS; ++i) {
+        if (i % SUBPICTURE_EVERY == SUBPICTURE_EVERY / 2) {
+            const Bytes sector = packtest::subpicture_pack(0x20, packtest::subpicture_unit(100, i > FED_PACKS / 2),
+                                                           i / SUBPICTURE_EVERY * SECOND);
+            batch.subpictures.insert(batch.subpictures.end(), sector.begin(), sector.end());
+            batch.sectors.insert(batch.sectors.end(), sector.begin(), sector.end());
+            continue;
+        }
         const Bytes payload = pattern(1500, i);
         const bool is_audio = i % 4 == 0;
         const Bytes sector = is_audio ? ac3_pack(0x80, payload) : video_pack(payload);
@@ -278,7 +288,7 @@ TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
         SCOPED_TRACE(signal_number);
         fs::remove(dir / "movie.vob");
         ASSERT_EQ(::mkfifo((dir / "movie.vob").c_str(), 0600), 0);
-        const pid_t pid = start_packrift(dir, {"movie.vob", "-video", "0", "-audio", "0"});
+        const pid_t pid = start_packrift(dir, {"movie.vob", "-video", "0", "-audio", "0", "-sub", "0"});
         ASSERT_GT(pid, 0);
         std::FILE* fifo = std::fopen((dir / "movie.vob").c_str(), "wb");  // waits for packrift
         ASSERT_NE(fifo, nullptr);
@@ -297,11 +307,18 @@ TEST_F(OddInput, AStopSignalEndsTheRunWithTheOutputsOfWhatWasRead) {
         }
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
         EXPECT_EQ(packtest::read_text(dir / ".stderr"),
+                  "movie-sub0.idx: no IFO file beside the input, so the palette is a grey scale\n"
                   "movie.vob: interrupted after 1000 packs; the outputs hold the streams up to there\n");
         const std::string out = packtest::read_text(dir / ".stdout");
         EXPECT_EQ(out.substr(out.size() - 2), "\r\n") << "the progress line is ended";
         EXPECT_EQ(video(), batch.video);
         EXPECT_EQ(audio(), batch.audio);
+        // The .idx is written too, with the units read; the video has no PTS,
+        // so each unit's own time is its line's.
+        EXPECT_EQ(packtest::read_file(dir / "movie-sub0.sub"), batch.subpictures);
+        const std::string index = packtest::read_text(dir / "movie-sub0.idx");
+        EXPECT_NE(index.find("timestamp: 00:00:00:000, filepos: 000000000\n"), std::string::npos) << index;
+        EXPECT_NE(index.find("timestamp: 00:00:09:000, filepos: 000004800\n"), std::string::npos) << index;
     }
 }
 #else
