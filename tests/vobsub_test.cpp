@@ -66,9 +66,10 @@ struct UnitCase {
     std::vector<Packet> packets;  // each in a pack of its own
     std::string lines;            // the .idx's unit lines
     packrift::UnitCounts counts;
+    std::size_t before_start = 0;
 };
 
-std::string index_lines(const std::vector<Packet>& packets, packrift::UnitCounts& counts,
+std::string index_lines(const std::vector<Packet>& packets, packrift::UnitCounts& counts, std::size_t& before_start,
                         std::optional<std::uint64_t> video_start = 1000 * MS) {
     packrift::SubpictureUnits units;
     std::uint64_t position = 0;
@@ -80,7 +81,9 @@ std::string index_lines(const std::vector<Packet>& packets, packrift::UnitCounts
     packrift::end_subpicture_units(units);
     counts = packrift::count_units(units);
     packrift::VobSubFacts facts{720, 576, std::nullopt, "de", 1};
-    const std::string text = packrift::vobsub_index(facts, units.units, video_start).text;
+    const packrift::VobSubIndex index = packrift::vobsub_index(facts, units.units, video_start);
+    before_start = index.before_start;
+    const std::string& text = index.text;
     return text.substr(text.find("timestamp:") == std::string::npos ? text.size() : text.find("timestamp:"));
 }
 
@@ -112,7 +115,7 @@ TEST(VobSubIndex, AUnitLinePerUnitWithItsTimePlaceAndControl) {
          {{two_sequences, 1000 * MS + 89}, {two_sequences, 999 * MS}, {two_sequences, PTS_WRAP - MS}},
          "timestamp: 00:00:00:000, filepos: 000000000\ntimestamp: 00:00:00:000, filepos: 000000800\n"
          "timestamp: 00:00:00:000, filepos: 000001000\n",
-         {3, 0, 0}},
+         {3, 0, 0}, 2},
         {"cut short by the next unit, and by the end of the input",
          {{part(long_unit, 0, 2000), 2000 * MS}, {two_sequences, 3000 * MS}, {part(long_unit, 0, 100), 4000 * MS}},
          "timestamp: 00:00:01:000, filepos: 000000000\ntimestamp: 00:00:02:000, filepos: 000000800\n"
@@ -135,11 +138,13 @@ TEST(VobSubIndex, AUnitLinePerUnitWithItsTimePlaceAndControl) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         packrift::UnitCounts counts;
-        const std::string lines = index_lines(c.packets, counts);
+        std::size_t before_start = 0;
+        const std::string lines = index_lines(c.packets, counts, before_start);
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(counts.units, c.counts.units);
         EXPECT_EQ(counts.forced, c.counts.forced);
         EXPECT_EQ(counts.malformed, c.counts.malformed);
+        EXPECT_EQ(before_start, c.before_start);
     }
 }
 

@@ -208,8 +208,9 @@ bool finish_index(int number, const SubpictureDisc& disc) {
     }
     if (index.before_start > 0) {
         tell(subpicture_index, std::to_string(index.before_start) +
-                                   (index.before_start == 1 ? " subpicture lies" : " subpictures lie") +
-                                   " before the video's start and is put at 00:00:00:000");
+                                   (index.before_start == 1 ? " subpicture lies before the video's start and is"
+                                                            : " subpictures lie before the video's start and are") +
+                                   " put at 00:00:00:000");
     }
     return true;
 }
