@@ -286,7 +286,7 @@ done
 status=0
 awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${med[streams]}" \
     -v hard="${med[hardened]}" -v four="${med[four]}" -v ff4="${med[ffmpeg4]}" \
-    -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v sub="${med[sub]}" \
+    -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v subs="${med[sub]}" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v bytes="$input_bytes" \
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" \
@@ -300,7 +300,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "ffmpeg / packrift:              %.2f  (target >= %s: %s)\n", ff / pr, min_ff, verdict(ff / pr >= min_ff)
         printf "packrift peak resident:         %d KiB (target <= %d KiB: %s)\n", peak, max_rss, verdict(peak <= max_rss)
         printf "with -streams / without:        %.3f  (target <= %s: %s)\n", st / pr, max_st, verdict(st / pr <= max_st)
-        printf "with -sub 0 / without:          %.3f  (target <= %s: %s)\n", sub / pr, max_sub, verdict(sub / pr <= max_sub)
+        printf "with -sub 0 / without:          %.3f  (target <= %s: %s)\n", subs / pr, max_sub, verdict(subs / pr <= max_sub)
         if (base != "")
             printf "packrift / baseline build:      %.3f  (target <= %s: %s)\n", pr / base, max_base, verdict(pr / base <= max_base)
         printf "hardened build / packrift:      %.3f  (target <= %s: %s)\n", hard / pr, max_hard, verdict(hard / pr <= max_hard)

@@ -27,6 +27,11 @@ inline constexpr int PRIVATE_STREAM_1_ID = 0xBD;
 inline constexpr int FIRST_MPEG_AUDIO_ID = 0xC0;
 inline constexpr int FIRST_MPEG_VIDEO_ID = 0xE0;
 
+// The 90 kHz clock of PTS values, which are 33 bits wide and wrap
+// (ISO/IEC 13818-1, 2.4.3.7).
+inline constexpr std::uint64_t PTS_TICKS_PER_MILLISECOND = 90;
+inline constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
+
 // "-audio N" selects substream 0x80 + N of private stream 1.
 inline constexpr int AC3_SUBSTREAM_BASE = 0x80;
 

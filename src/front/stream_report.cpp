@@ -22,11 +22,9 @@ constexpr std::size_t SUBSTREAMS = 256;
 constexpr std::size_t STREAM_KEYS = MPEG_STREAMS + SUBSTREAMS;
 constexpr std::size_t VIDEO_STREAM_0_KEY = FIRST_MPEG_VIDEO_ID - FIRST_MPEG_AUDIO_ID;
 
-// The 90 kHz clock of PTS values, which are 33 bits wide.
-constexpr std::uint64_t TICKS_PER_MILLISECOND = 90;
-constexpr std::uint64_t HALF_A_MILLISECOND = 45;
+// Rounding to the nearest millisecond, and the shorter way round the clock.
+constexpr std::uint64_t HALF_A_MILLISECOND = PTS_TICKS_PER_MILLISECOND / 2;
 constexpr std::uint64_t MILLISECONDS_PER_SECOND = 1000;
-constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
 constexpr std::uint64_t HALF_PTS_MODULUS = PTS_MODULUS / 2;
 
 struct StreamTally {
@@ -181,7 +179,7 @@ std::string formatted(const char* format, auto... values) {
 
 // Milliseconds, rounded to the nearest, as seconds with three decimals.
 std::string pts_seconds(std::uint64_t pts) {
-    const std::uint64_t milliseconds = (pts + HALF_A_MILLISECOND) / TICKS_PER_MILLISECOND;
+    const std::uint64_t milliseconds = (pts + HALF_A_MILLISECOND) / PTS_TICKS_PER_MILLISECOND;
     return formatted("%" PRIu64 ".%03" PRIu64, milliseconds / MILLISECONDS_PER_SECOND,
                      milliseconds % MILLISECONDS_PER_SECOND);
 }
@@ -192,7 +190,7 @@ long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
     const std::uint64_t ahead = (audio - video) % PTS_MODULUS;
     const bool behind = ahead > HALF_PTS_MODULUS;
     const std::uint64_t distance = behind ? PTS_MODULUS - ahead : ahead;
-    const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / TICKS_PER_MILLISECOND);
+    const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / PTS_TICKS_PER_MILLISECOND);
     return behind ? -milliseconds : milliseconds;
 }
 

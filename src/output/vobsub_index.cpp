@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "demux/demux_common.hpp"
+
 namespace packrift {
 
 namespace {
@@ -28,8 +30,6 @@ constexpr unsigned GREEN_SHIFT = 8;
 // The grey scale of a palette the disc does not give: 00, 11, ... ff.
 constexpr std::uint32_t GREY_STEP = 0x111111;
 
-constexpr std::uint64_t TICKS_PER_MILLISECOND = 90;
-constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
 constexpr std::uint64_t MILLISECONDS_PER_SECOND = 1000;
 constexpr std::uint64_t SECONDS_PER_MINUTE = 60;
 constexpr std::uint64_t MINUTES_PER_HOUR = 60;
@@ -56,13 +56,13 @@ std::string palette_line(const std::optional<Palette>& palette) {
 // shorter way round the 33-bit clock decides which.
 std::optional<std::uint64_t> milliseconds_after(std::uint64_t pts, std::optional<std::uint64_t> start) {
     if (!start) {
-        return pts / TICKS_PER_MILLISECOND;
+        return pts / PTS_TICKS_PER_MILLISECOND;
     }
     const std::uint64_t ahead = (pts - *start) % PTS_MODULUS;
     if (ahead > PTS_MODULUS / 2) {
         return std::nullopt;
     }
-    return ahead / TICKS_PER_MILLISECOND;
+    return ahead / PTS_TICKS_PER_MILLISECOND;
 }
 
 std::string unit_line(std::uint64_t milliseconds, std::uint64_t position) {
