@@ -130,6 +130,52 @@ TEST(DiscTitle, SubpicturesTakeTheTitleSetsSizePaletteAndLanguage) {
     packtest::remove_scratch_dir(dir);
 }
 
+// The bundled sample disc, authored by dvdauthor: its listing, and its two
+// titles of title set 1, which lie one after the other in VTS_01_1.VOB, read
+// as titles give together what that file split whole gives.
+TEST(DiscTitle, TheSampleDiscsTitlesJoinToTheSplitOfTheirVobFile) {
+    const fs::path dir = packtest::scratch_dir("title-sample");
+    // A copy in the scratch folder, which a Windows build under Wine reaches too.
+    fs::copy(fs::path(PACKRIFT_SAMPLE_DISC), dir / "disc", fs::copy_options::recursive);
+    const std::string disc = "disc";
+    auto result = run_packrift(dir, {disc});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "title 1: 0:00:05.000, 2 chapters, 1 angle, title set 1\n"
+              "  video MPEG-2 720x480 NTSC 4:3\n"
+              "  audio 0x80 AC-3 2ch 48 kHz en (-audio 0)\n"
+              "  audio 0x81 AC-3 2ch 48 kHz fr (-audio 1)\n"
+              "  subpicture 0x20 en (-sub 0)\n"
+              "title 2: 0:00:02.000, 1 chapter, 1 angle, title set 1\n"
+              "  video MPEG-2 720x480 NTSC 4:3\n"
+              "  audio 0x80 AC-3 2ch 48 kHz en (-audio 0)\n"
+              "  audio 0x81 AC-3 2ch 48 kHz fr (-audio 1)\n"
+              "  subpicture 0x20 en (-sub 0)\n"
+              "title 3: 0:00:01.500, 1 chapter, 1 angle, title set 2\n"
+              "  video MPEG-2 720x480 NTSC 4:3\n"
+              "  audio 0xA0 LPCM 2ch 48 kHz 16-bit -- (-lpcm 0)\n");
+    for (const char* title : {"1", "2"}) {
+        result = run_packrift(dir, {disc, "-title", title, "-video", "0", "-audio", "1", "-sub", "0", "-chapters"});
+        EXPECT_EQ(result.status, 0) << title;
+        EXPECT_EQ(result.err, "") << title;
+    }
+    fs::copy_file(dir / "disc" / "VIDEO_TS" / "VTS_01_1.VOB", dir / "vts_01_1.vob");
+    ASSERT_EQ(run_packrift(dir, {"vts_01_1.vob", "-video", "0", "-audio", "1", "-sub", "0"}).status, 0);
+    for (const char* suffix : {".m2v", "-stream1.ac3", "-sub0.sub"}) {
+        SCOPED_TRACE(suffix);
+        const Bytes title_1 = read_file(dir / (std::string("disc-title1") + suffix));
+        EXPECT_FALSE(title_1.empty());
+        EXPECT_TRUE(packtest::concat({title_1, read_file(dir / (std::string("disc-title2") + suffix))}) ==
+                    read_file(dir / (std::string("vts_01_1") + suffix)));
+    }
+    // Each part of title 1 starts a chapter, and shows two subtitles.
+    EXPECT_NE(packtest::read_text(dir / "disc-title1.chapters.txt").find("CHAPTER02=00:00:03.000\n"), std::string::npos);
+    const std::string index = packtest::read_text(dir / "disc-title1-sub0.idx");
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 5 + 4) << index;
+    EXPECT_NE(index.find("id: en, index: 0\n"), std::string::npos) << index;
+    packtest::remove_scratch_dir(dir);
+}
+
 // A unit of an angle whose navigation pack is lost cannot say where the
 // angle goes on: the rest of the cell is read in order, and that is told.
 TEST(DiscTitle, AnAngleUnitWithoutItsNavigationPackIsReadOnInOrderAndSaidSo) {
