@@ -107,6 +107,23 @@ struct Streams {
     std::vector<Bytes> lpcm_packets;  // each LPCM packet's payload after the substream header
 };
 
+// The video trim as a plain shift window: the bytes before the first
+// 00 00 01 BE that lies wholly in the payload, or all of them.
+constexpr std::uint32_t PADDING_CODE = 0x000001BE;
+constexpr unsigned BYTE_SHIFT = 8;
+constexpr std::size_t WINDOW_LAST_BYTE = 3;  // the window holds four bytes of the payload from index 3 on
+
+std::size_t plain_trim(const unsigned char* payload, std::size_t length) {
+    std::uint32_t window = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        window = window << BYTE_SHIFT | payload[i];
+        if (i >= WINDOW_LAST_BYTE && window == PADDING_CODE) {
+            return i - WINDOW_LAST_BYTE;
+        }
+    }
+    return length;
+}
+
 // Whole sectors only; one pack per sector, its first packet decides.
 Streams rederive(const unsigned char* file, std::size_t size, const Options& options) {
     Streams out;
@@ -129,13 +146,7 @@ Streams rederive(const unsigned char* file, std::size_t size, const Options& opt
             end = SECTOR;
         }
         if (id == VIDEO_0_ID && options.video) {
-            std::size_t video_end = end;
-            for (std::size_t i = begin; i + 4 <= end; ++i) {
-                if (is_code(s + i, 0xBE)) {
-                    video_end = i;
-                    break;
-                }
-            }
+            const std::size_t video_end = begin + plain_trim(s + begin, end - begin);
             out.video.insert(out.video.end(), s + begin, s + video_end);
         }
         if (id == mpa) {
@@ -552,5 +563,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += static_cast<long long>(made[packrift::index_of(kind)].size());
     }
     check(accepted_total == written, "the accepted total differs from the bytes written");
+
+    // The trim alone against the plain window, on the input's bytes taken as
+    // payloads at every alignment of its words: every short length, and the
+    // lengths that end a sector's worth, where the word steps give way to
+    // the last bytes.
+    constexpr std::size_t ALIGNMENTS = 8;
+    constexpr std::size_t SHORT_LENGTHS = 80;
+    constexpr std::size_t LAST_LENGTHS = 24;
+    for (std::size_t from = 0; from < ALIGNMENTS && from < file_size; ++from) {
+        const std::size_t room = std::min(file_size - from, SECTOR);
+        for (std::size_t length = 0; length <= room; ++length) {
+            if (length == SHORT_LENGTHS && room > SHORT_LENGTHS + LAST_LENGTHS) {
+                length = room - LAST_LENGTHS;
+            }
+            check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) ==
+                      plain_trim(file + from, length),
+                  "the trim differs from the plain shift window");
+        }
+    }
     return 0;
 }

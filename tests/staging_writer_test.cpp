@@ -21,25 +21,69 @@ int trimmed(const Bytes& payload) {
     return packrift::trim_before_padding(payload.data(), static_cast<int>(payload.size()));
 }
 
-TEST(TrimBeforePadding, CutsAtTheFirstWholePaddingStartCode) {
-    EXPECT_EQ(trimmed(PADDING_CODE), 0);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(100, 1), PADDING_CODE, packtest::pattern(50, 2)})), 100);
-    // The code in the last four bytes, and the first of two codes, count.
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(9, 3), PADDING_CODE})), 9);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(5, 4), PADDING_CODE, PADDING_CODE})), 5);
-    // 00 00 00 01 BE: the code starts one byte later than the first zero.
-    EXPECT_EQ(trimmed(packtest::concat({{0x00}, PADDING_CODE})), 1);
-    // A lone id byte right before a whole code does not hide it.
-    EXPECT_EQ(trimmed(packtest::concat({{0x10, 0x20, 0x30, 0xBE}, PADDING_CODE})), 4);
+struct TrimCase {
+    const char* label;
+    Bytes payload;
+    int kept;
+};
+
+// Filler that holds the padding id byte and pieces of the prefix, but never
+// a whole code, so that the word-wide search must look closer and go on.
+Bytes near_misses(std::size_t length) {
+    const Bytes pieces = {0xBE, 0x00, 0x01, 0xBE, 0x00, 0x00, 0xBE, 0x01, 0xBE, 0x00, 0x00, 0x00, 0x02, 0xBE};
+    Bytes out;
+    for (std::size_t i = 0; i < length; ++i) {
+        out.push_back(pieces[i % pieces.size()]);
+    }
+    return out;
 }
 
-TEST(TrimBeforePadding, LeavesPayloadsWithoutAWholeCodeAlone) {
-    EXPECT_EQ(trimmed({0x00, 0x01, 0xBE, 0x10, 0x20}), 5);  // needs four bytes of the payload
-    EXPECT_EQ(trimmed({0x00, 0x00, 0x01}), 3);
-    EXPECT_EQ(trimmed({}), 0);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(20, 5), {0x00, 0x00, 0x01, 0xBF, 0xBE}})), 25);
-    const Bytes lone_ids(64, 0xBE);
-    EXPECT_EQ(trimmed(lone_ids), 64);
+TEST(TrimBeforePadding, KeepsWhatLiesBeforeTheFirstWholePaddingStartCode) {
+    using packtest::concat;
+    using packtest::pattern;
+    const std::vector<TrimCase> cases = {
+        {"a payload that begins with the code", PADDING_CODE, 0},
+        {"a payload that begins with the code, more after it", concat({PADDING_CODE, pattern(40, 1)}), 0},
+        {"the code after 100 bytes", concat({pattern(100, 1), PADDING_CODE, pattern(50, 2)}), 100},
+        {"the code in the last four bytes", concat({pattern(9, 3), PADDING_CODE}), 9},
+        {"the first of two codes", concat({pattern(5, 4), PADDING_CODE, PADDING_CODE}), 5},
+        {"00 00 00 01 BE: the code starts at the second zero", concat({{0x00}, PADDING_CODE}), 1},
+        {"a lone id byte right before a whole code", concat({{0x10, 0x20, 0x30, 0xBE}, PADDING_CODE}), 4},
+        {"the code at index 1", concat({{0x55}, PADDING_CODE, pattern(30, 5)}), 1},
+        {"the code at index 2", concat({{0x55, 0x66}, PADDING_CODE, pattern(30, 5)}), 2},
+        {"the code at index 3", concat({{0x55, 0x66, 0x77}, PADDING_CODE, pattern(30, 5)}), 3},
+        // The words are read from index 3: split across the first and the second word.
+        {"split across the first two words", concat({near_misses(8), PADDING_CODE, pattern(30, 6)}), 8},
+        {"split across the second and third words", concat({near_misses(17), PADDING_CODE, pattern(30, 6)}), 17},
+        {"its id byte the first of a word", concat({pattern(16, 7), PADDING_CODE, pattern(30, 6)}), 16},
+        {"its id byte in the bytes after the last whole step", concat({near_misses(2000), PADDING_CODE}), 2000},
+        {"after many near misses, in a whole payload", concat({near_misses(1500), PADDING_CODE, pattern(521, 8)}),
+         1500},
+        {"a code that ends one byte past the payload is not seen", concat({pattern(30, 9), {0x00, 0x00, 0x01}}), 33},
+        {"00 01 BE at the start needs four bytes of the payload", {0x00, 0x01, 0xBE, 0x10, 0x20}, 5},
+        {"00 00 01 alone", {0x00, 0x00, 0x01}, 3},
+        {"an empty payload", {}, 0},
+        {"another stream id before a lone id byte", concat({pattern(20, 5), {0x00, 0x00, 0x01, 0xBF, 0xBE}}), 25},
+        {"id bytes only", Bytes(64, 0xBE), 64},
+        {"near misses only, a whole payload", near_misses(2025), 2025},
+        {"id bytes without a prefix in every place of a payload", Bytes(2025, 0xBE), 2025},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(trimmed(c.payload), c.kept) << c.label;
+    }
+}
+
+// The code at every index of a payload and against every alignment of the
+// words, amid near misses, and at the payload's very end.
+TEST(TrimBeforePadding, FindsTheCodeAtEveryPlace) {
+    for (std::size_t at = 0; at <= 64; ++at) {
+        const Bytes within = packtest::concat({near_misses(at), PADDING_CODE, near_misses(40)});
+        EXPECT_EQ(trimmed(within), static_cast<int>(at)) << "the code at " << at;
+        const Bytes at_end = packtest::concat({near_misses(at), PADDING_CODE});
+        EXPECT_EQ(trimmed(at_end), static_cast<int>(at)) << "the code ending the payload, at " << at;
+        const Bytes cut_short(at_end.begin(), at_end.end() - 1);
+        EXPECT_EQ(trimmed(cut_short), static_cast<int>(cut_short.size())) << "the code cut short, at " << at;
+    }
 }
 
 // A stage writing into a scratch file, read back after the flush. Not
