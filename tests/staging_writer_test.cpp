@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
@@ -161,6 +162,76 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
     packrift::flush_stream(StreamKind::video, file);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(contents(), expected);
+}
+
+// The gathered writes the video's payloads went out in, through the hook.
+std::vector<std::size_t> pieces_per_write;
+const packrift::IoHooks standard_io = packrift::io_hooks();
+
+std::ptrdiff_t counted_write_pieces(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
+    pieces_per_write.push_back(count);
+    return standard_io.write_pieces(pieces, count, stream);
+}
+
+class GatheredVideo : public StagingWriter {
+protected:
+    void SetUp() override {
+        StagingWriter::SetUp();
+        if (standard_io.write_pieces == nullptr) {
+            GTEST_SKIP() << "no gathered writes here: every output keeps its stage";
+        }
+        pieces_per_write.clear();
+        packrift::io_hooks().write_pieces = &counted_write_pieces;
+        file.unbuffered = std::setvbuf(file.stream, nullptr, _IONBF, 0) == 0;
+        ASSERT_TRUE(file.unbuffered);
+    }
+};
+
+TEST_F(GatheredVideo, PayloadsAreWrittenFromWhereTheyLieWhenAsked) {
+    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    Bytes batch = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
+    EXPECT_EQ(stage(StreamKind::video, batch), 100);
+    EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
+    EXPECT_EQ(packrift::stage_payload(StreamKind::video, file, batch.data() + 104, 30), 30);
+    EXPECT_EQ(file_size(), 0) << "nothing is written before the batch ends";
+    const Bytes expected = packtest::concat(
+        {Bytes(batch.begin(), batch.begin() + 100), Bytes(batch.begin() + 104, batch.end())});
+    packrift::write_gathered_payloads();
+    EXPECT_EQ(pieces_per_write, std::vector<std::size_t>{2}) << "one write, the empty payload left out";
+    batch.assign(batch.size(), 0x55);  // the batch read over: what was written stays
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(contents(), expected);
+    EXPECT_EQ(pieces_per_write.size(), 1U) << "nothing left for the flush";
+}
+
+TEST_F(GatheredVideo, AWriteTakesAtMostItsPiecesAndTheRestFollows) {
+    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    const std::size_t payloads = packrift::PIECES_PER_WRITE + 300;
+    Bytes expected;
+    std::vector<Bytes> held;
+    for (std::size_t i = 0; i < payloads; ++i) {
+        held.push_back(packtest::pattern(7 + i % 50, static_cast<unsigned>(i)));
+    }
+    for (const Bytes& payload : held) {
+        ASSERT_EQ(stage(StreamKind::video, payload), static_cast<int>(payload.size()));
+        expected.insert(expected.end(), payload.begin(), payload.end());
+    }
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(pieces_per_write, (std::vector<std::size_t>{packrift::PIECES_PER_WRITE, 300}));
+    EXPECT_EQ(contents(), expected);
+}
+
+TEST_F(GatheredVideo, ABufferedOutputAndTheAudioKeepTheirStages) {
+    file.unbuffered = false;
+    EXPECT_FALSE(packrift::gather_video_payloads(file));
+    const Bytes payload = packtest::pattern(500, 9);
+    EXPECT_EQ(stage(StreamKind::video, payload), 500);
+    EXPECT_EQ(stage(StreamKind::ac3_audio, payload), 500);
+    packrift::write_gathered_payloads();
+    EXPECT_EQ(file_size(), 0);
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(contents(), payload);
+    EXPECT_TRUE(pieces_per_write.empty());
 }
 
 TEST(Blocks, StartOnAPageBoundary) {

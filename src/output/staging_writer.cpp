@@ -16,6 +16,16 @@ constexpr int START_CODE_PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 
 std::array<StreamStage, OUTPUT_KINDS> stages;
 
+// The video's payloads not yet written, where they lie, and their output;
+// no output while the video is staged.
+struct GatheredPayloads {
+    NamedFile* file = nullptr;
+    std::array<WritePiece, PIECES_PER_WRITE> pieces{};
+    std::size_t count = 0;
+};
+
+GatheredPayloads gathered;
+
 StreamStage& stage_of(StreamKind kind) {
     return stages[index_of(kind)];
 }
@@ -105,6 +115,15 @@ int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, i
     }
     if (kind == StreamKind::video) {
         length = trim_before_padding(data, length);
+        if (gathered.file == &file) {
+            if (gathered.count == gathered.pieces.size()) {
+                write_gathered_payloads();
+            }
+            if (length > 0) {
+                gathered.pieces[gathered.count++] = {data, static_cast<std::size_t>(length)};
+            }
+            return length;
+        }
     }
     unsigned char* room = stage_room(kind, file, SECTOR_SIZE);
     if (room == nullptr) {
@@ -117,7 +136,24 @@ int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, i
     return length;
 }
 
+bool gather_video_payloads(NamedFile& file) {
+    gathered.count = 0;
+    gathered.file = file.unbuffered && io_hooks().write_pieces != nullptr ? &file : nullptr;
+    return gathered.file != nullptr;
+}
+
+void write_gathered_payloads() {
+    if (gathered.file != nullptr && gathered.count > 0) {
+        write_pieces(*gathered.file, gathered.pieces.data(), gathered.count);
+    }
+    gathered.count = 0;
+}
+
 void flush_stream(StreamKind kind, NamedFile& file) {
+    if (kind == StreamKind::video && gathered.file == &file) {
+        write_gathered_payloads();
+        gathered.file = nullptr;
+    }
     StreamStage& stage = stage_of(kind);
     if (stage.buffer != nullptr && stage.fill > 0) {
         write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
