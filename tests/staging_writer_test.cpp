@@ -77,7 +77,7 @@ TEST(TrimBeforePadding, KeepsWhatLiesBeforeTheFirstWholePaddingStartCode) {
 // The code at every index of a payload and against every alignment of the
 // words, amid near misses, and at the payload's very end.
 TEST(TrimBeforePadding, FindsTheCodeAtEveryPlace) {
-    for (std::size_t at = 0; at <= 64; ++at) {
+    for (std::size_t at = 0; at <= 140; ++at) {
         const Bytes within = packtest::concat({near_misses(at), PADDING_CODE, near_misses(40)});
         EXPECT_EQ(trimmed(within), static_cast<int>(at)) << "the code at " << at;
         const Bytes at_end = packtest::concat({near_misses(at), PADDING_CODE});
