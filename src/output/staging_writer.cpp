@@ -51,22 +51,31 @@ bool is_padding_code_at(const unsigned char* id) {
 // called again after every id byte, a call each.
 #if PACKRIFT_SSE2
 constexpr std::size_t VECTOR_BYTES = sizeof(__m128i);
-constexpr std::size_t VECTORS_A_STEP = 4;
-constexpr std::size_t VECTOR_STEP = VECTOR_BYTES * VECTORS_A_STEP;
+constexpr std::size_t VECTOR_STEP = 4 * VECTOR_BYTES;  // four compares a step
 
-// One bit for each of the 16 bytes at bytes that is the padding id, the first byte's lowest.
-unsigned id_bits(const unsigned char* bytes) {
+// The bytes of the 16 at bytes that are the padding id: all ones there, zeros elsewhere.
+__m128i id_bytes(const unsigned char* bytes) {
     const __m128i ids = _mm_set1_epi8(static_cast<char>(PADDING_STREAM_ID));
-    const __m128i vector = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(vector, ids)));
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), ids);
 }
 
-// The first padding code whose id byte lies in the VECTOR_STEP bytes at at, or null.
+// One bit for each of 16 bytes, the first byte's lowest.
+std::uint64_t bits_of(__m128i bytes) {
+    return static_cast<unsigned>(_mm_movemask_epi8(bytes));
+}
+
+// The first padding code whose id byte lies in the VECTOR_STEP bytes at at,
+// or null. Most steps hold no id byte: one test of them all says so.
 const unsigned char* padding_code_in_step(const unsigned char* at) {
-    std::uint64_t ids = 0;
-    for (std::size_t v = 0; v < VECTORS_A_STEP; ++v) {
-        ids |= static_cast<std::uint64_t>(id_bits(at + v * VECTOR_BYTES)) << (v * VECTOR_BYTES);
+    const __m128i first = id_bytes(at);
+    const __m128i second = id_bytes(at + VECTOR_BYTES);
+    const __m128i third = id_bytes(at + 2 * VECTOR_BYTES);
+    const __m128i fourth = id_bytes(at + 3 * VECTOR_BYTES);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, second), _mm_or_si128(third, fourth))) == 0) {
+        return nullptr;
     }
+    std::uint64_t ids = bits_of(first) | bits_of(second) << VECTOR_BYTES | bits_of(third) << (2 * VECTOR_BYTES) |
+                        bits_of(fourth) << (3 * VECTOR_BYTES);
     for (; ids != 0; ids &= ids - 1) {
         const unsigned char* id = at + std::countr_zero(ids);
         if (get_be32(id - START_CODE_PREFIX_SIZE, 0) == PADDING_STREAM_START_CODE) {
