@@ -123,6 +123,23 @@ struct Streams {
     std::vector<std::uint64_t> unit_positions;  // of its packs whose packet has a PTS
 };
 
+// The video trim as a plain shift window: the bytes before the first
+// 00 00 01 BE that lies wholly in the payload, or all of them.
+constexpr std::uint32_t PADDING_CODE = 0x000001BE;
+constexpr unsigned BYTE_SHIFT = 8;
+constexpr std::size_t WINDOW_LAST_BYTE = 3;  // the window holds four bytes of the payload from index 3 on
+
+std::size_t plain_trim(const unsigned char* payload, std::size_t length) {
+    std::uint32_t window = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        window = window << BYTE_SHIFT | payload[i];
+        if (i >= WINDOW_LAST_BYTE && window == PADDING_CODE) {
+            return i - WINDOW_LAST_BYTE;
+        }
+    }
+    return length;
+}
+
 // Whole sectors only; one pack per sector, its first packet decides.
 Streams rederive(const unsigned char* file, std::size_t size, const Options& options) {
     Streams out;
@@ -146,13 +163,7 @@ Streams rederive(const unsigned char* file, std::size_t size, const Options& opt
             end = SECTOR;
         }
         if (id == VIDEO_0_ID && options.video) {
-            std::size_t video_end = end;
-            for (std::size_t i = begin; i + 4 <= end; ++i) {
-                if (is_code(s + i, 0xBE)) {
-                    video_end = i;
-                    break;
-                }
-            }
+            const std::size_t video_end = begin + plain_trim(s + begin, end - begin);
             out.video.insert(out.video.end(), s + begin, s + video_end);
         }
         if (id == mpa) {
@@ -428,6 +439,11 @@ void* pooled_allocate(std::size_t size) {
     return nullptr;
 }
 
+// What an input can fill of a block, spoilt when the block is released: a
+// payload written from the read block after its release would differ.
+constexpr std::size_t FILLED_AT_MOST = 65536 + SECTOR;
+constexpr unsigned char SPOILT = 0xA5;
+
 void pooled_release(void* block) {
     if (block == nullptr) {
         return;
@@ -436,6 +452,7 @@ void pooled_release(void* block) {
         if (pooled.block == block) {
             check(pooled.in_use, "a block released twice");
             pooled.in_use = false;
+            std::memset(block, SPOILT, std::min(pooled.size, FILLED_AT_MOST));
             return;
         }
     }
@@ -452,6 +469,18 @@ bool all_blocks_back() {
 }
 
 long long accepted_total = 0;
+
+// The video's gathered writes, into the output's stream in order: the stream
+// is in memory, so the pieces go through it, not to its descriptor.
+std::ptrdiff_t write_pieces_to_stream(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
+    check(count <= packrift::PIECES_PER_WRITE, "more pieces in one gathered write than the system takes");
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        check(std::fwrite(pieces[i].data, 1, pieces[i].length, stream) == pieces[i].length, "a piece not written");
+        written += pieces[i].length;
+    }
+    return static_cast<std::ptrdiff_t>(written);
+}
 
 void add_accepted(int length) {
     accepted_total += length;
@@ -524,6 +553,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Options options = options_of(data);
     const unsigned char* file = data + OPTION_BYTES;
     const std::size_t file_size = size - OPTION_BYTES;
+    // The video goes by gathered writes from the read block for inputs of an
+    // even length, through its stage for the others (the bytes after the last
+    // whole sector are not read as a pack, so either length is as good).
+    const bool gathered = file_size % 2 == 0;
+    packrift::io_hooks().write_pieces = gathered ? &write_pieces_to_stream : nullptr;
 
     // fmemopen wants a writable buffer even for reading.
     Bytes input(file, file + file_size);
@@ -542,6 +576,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         packrift::outputs[k] = packrift::NamedFile{};
         if (wanted[k]) {
             open_output(static_cast<Kind>(k), names[k], outputs[k]);
+            packrift::outputs[k].unbuffered = gathered;
         }
     }
 
@@ -594,5 +629,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += static_cast<long long>(made[packrift::index_of(kind)].size());
     }
     check(accepted_total == written, "the accepted total differs from the bytes written");
+
+    // The trim alone against the plain window, on the input's bytes taken as
+    // payloads at every alignment of its eight-byte steps: every short
+    // length, and the last lengths up to a sector's worth, where the steps
+    // give way to the last bytes. A payload cut shorter keeps the first code
+    // of the whole only if the code still lies wholly inside it.
+    constexpr std::size_t ALIGNMENTS = 8;
+    constexpr std::size_t SHORT_LENGTHS = 80;
+    constexpr std::size_t LAST_LENGTHS = 16;
+    for (std::size_t from = 0; from < ALIGNMENTS && from < file_size; ++from) {
+        const std::size_t room = std::min(file_size - from, SECTOR);
+        const std::size_t first_code = plain_trim(file + from, room);
+        for (std::size_t length = 0; length <= room; ++length) {
+            if (length == SHORT_LENGTHS && room > SHORT_LENGTHS + LAST_LENGTHS) {
+                length = room - LAST_LENGTHS;
+            }
+            const std::size_t kept = first_code + WINDOW_LAST_BYTE < length ? first_code : length;
+            check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) == kept,
+                  "the trim differs from the plain shift window");
+        }
+    }
     return 0;
 }

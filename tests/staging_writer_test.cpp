@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
@@ -21,25 +22,69 @@ int trimmed(const Bytes& payload) {
     return packrift::trim_before_padding(payload.data(), static_cast<int>(payload.size()));
 }
 
-TEST(TrimBeforePadding, CutsAtTheFirstWholePaddingStartCode) {
-    EXPECT_EQ(trimmed(PADDING_CODE), 0);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(100, 1), PADDING_CODE, packtest::pattern(50, 2)})), 100);
-    // The code in the last four bytes, and the first of two codes, count.
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(9, 3), PADDING_CODE})), 9);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(5, 4), PADDING_CODE, PADDING_CODE})), 5);
-    // 00 00 00 01 BE: the code starts one byte later than the first zero.
-    EXPECT_EQ(trimmed(packtest::concat({{0x00}, PADDING_CODE})), 1);
-    // A lone id byte right before a whole code does not hide it.
-    EXPECT_EQ(trimmed(packtest::concat({{0x10, 0x20, 0x30, 0xBE}, PADDING_CODE})), 4);
+struct TrimCase {
+    const char* label;
+    Bytes payload;
+    int kept;
+};
+
+// Filler that holds the padding id byte and pieces of the prefix, but never
+// a whole code, so that the word-wide search must look closer and go on.
+Bytes near_misses(std::size_t length) {
+    const Bytes pieces = {0xBE, 0x00, 0x01, 0xBE, 0x00, 0x00, 0xBE, 0x01, 0xBE, 0x00, 0x00, 0x00, 0x02, 0xBE};
+    Bytes out;
+    for (std::size_t i = 0; i < length; ++i) {
+        out.push_back(pieces[i % pieces.size()]);
+    }
+    return out;
 }
 
-TEST(TrimBeforePadding, LeavesPayloadsWithoutAWholeCodeAlone) {
-    EXPECT_EQ(trimmed({0x00, 0x01, 0xBE, 0x10, 0x20}), 5);  // needs four bytes of the payload
-    EXPECT_EQ(trimmed({0x00, 0x00, 0x01}), 3);
-    EXPECT_EQ(trimmed({}), 0);
-    EXPECT_EQ(trimmed(packtest::concat({packtest::pattern(20, 5), {0x00, 0x00, 0x01, 0xBF, 0xBE}})), 25);
-    const Bytes lone_ids(64, 0xBE);
-    EXPECT_EQ(trimmed(lone_ids), 64);
+TEST(TrimBeforePadding, KeepsWhatLiesBeforeTheFirstWholePaddingStartCode) {
+    using packtest::concat;
+    using packtest::pattern;
+    const std::vector<TrimCase> cases = {
+        {"a payload that begins with the code", PADDING_CODE, 0},
+        {"a payload that begins with the code, more after it", concat({PADDING_CODE, pattern(40, 1)}), 0},
+        {"the code after 100 bytes", concat({pattern(100, 1), PADDING_CODE, pattern(50, 2)}), 100},
+        {"the code in the last four bytes", concat({pattern(9, 3), PADDING_CODE}), 9},
+        {"the first of two codes", concat({pattern(5, 4), PADDING_CODE, PADDING_CODE}), 5},
+        {"00 00 00 01 BE: the code starts at the second zero", concat({{0x00}, PADDING_CODE}), 1},
+        {"a lone id byte right before a whole code", concat({{0x10, 0x20, 0x30, 0xBE}, PADDING_CODE}), 4},
+        {"the code at index 1", concat({{0x55}, PADDING_CODE, pattern(30, 5)}), 1},
+        {"the code at index 2", concat({{0x55, 0x66}, PADDING_CODE, pattern(30, 5)}), 2},
+        {"the code at index 3", concat({{0x55, 0x66, 0x77}, PADDING_CODE, pattern(30, 5)}), 3},
+        // The words are read from index 3: split across the first and the second word.
+        {"split across the first two words", concat({near_misses(8), PADDING_CODE, pattern(30, 6)}), 8},
+        {"split across the second and third words", concat({near_misses(17), PADDING_CODE, pattern(30, 6)}), 17},
+        {"its id byte the first of a word", concat({pattern(16, 7), PADDING_CODE, pattern(30, 6)}), 16},
+        {"its id byte in the bytes after the last whole step", concat({near_misses(2000), PADDING_CODE}), 2000},
+        {"after many near misses, in a whole payload", concat({near_misses(1500), PADDING_CODE, pattern(521, 8)}),
+         1500},
+        {"a code that ends one byte past the payload is not seen", concat({pattern(30, 9), {0x00, 0x00, 0x01}}), 33},
+        {"00 01 BE at the start needs four bytes of the payload", {0x00, 0x01, 0xBE, 0x10, 0x20}, 5},
+        {"00 00 01 alone", {0x00, 0x00, 0x01}, 3},
+        {"an empty payload", {}, 0},
+        {"another stream id before a lone id byte", concat({pattern(20, 5), {0x00, 0x00, 0x01, 0xBF, 0xBE}}), 25},
+        {"id bytes only", Bytes(64, 0xBE), 64},
+        {"near misses only, a whole payload", near_misses(2025), 2025},
+        {"id bytes without a prefix in every place of a payload", Bytes(2025, 0xBE), 2025},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(trimmed(c.payload), c.kept) << c.label;
+    }
+}
+
+// The code at every index of a payload and against every alignment of the
+// words, amid near misses, and at the payload's very end.
+TEST(TrimBeforePadding, FindsTheCodeAtEveryPlace) {
+    for (std::size_t at = 0; at <= 140; ++at) {
+        const Bytes within = packtest::concat({near_misses(at), PADDING_CODE, near_misses(40)});
+        EXPECT_EQ(trimmed(within), static_cast<int>(at)) << "the code at " << at;
+        const Bytes at_end = packtest::concat({near_misses(at), PADDING_CODE});
+        EXPECT_EQ(trimmed(at_end), static_cast<int>(at)) << "the code ending the payload, at " << at;
+        const Bytes cut_short(at_end.begin(), at_end.end() - 1);
+        EXPECT_EQ(trimmed(cut_short), static_cast<int>(cut_short.size())) << "the code cut short, at " << at;
+    }
 }
 
 // A stage writing into a scratch file, read back after the flush. Not
@@ -116,6 +161,82 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
     EXPECT_EQ(file_size(), static_cast<long>(staged));
     packrift::flush_stream(StreamKind::video, file);
     expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(contents(), expected);
+}
+
+// The gathered writes the video's payloads went out in, through the hook.
+std::vector<std::size_t> pieces_per_write;
+const packrift::IoHooks standard_io = packrift::io_hooks();
+
+std::ptrdiff_t counted_write_pieces(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
+    pieces_per_write.push_back(count);
+    return standard_io.write_pieces(pieces, count, stream);
+}
+
+class GatheredVideo : public StagingWriter {
+protected:
+    void SetUp() override {
+        StagingWriter::SetUp();
+        if (standard_io.write_pieces == nullptr) {
+            GTEST_SKIP() << "no gathered writes here: every output keeps its stage";
+        }
+        pieces_per_write.clear();
+        packrift::io_hooks().write_pieces = &counted_write_pieces;
+        file.unbuffered = std::setvbuf(file.stream, nullptr, _IONBF, 0) == 0;
+        ASSERT_TRUE(file.unbuffered);
+    }
+};
+
+// A buffered output, and an output of any kind on a system without gathered
+// writes, keeps its stage; so does the audio.
+TEST_F(StagingWriter, ABufferedOutputAndTheAudioKeepTheirStages) {
+    pieces_per_write.clear();
+    if (standard_io.write_pieces != nullptr) {
+        packrift::io_hooks().write_pieces = &counted_write_pieces;
+    }
+    file.unbuffered = false;
+    EXPECT_FALSE(packrift::gather_video_payloads(file));
+    const Bytes payload = packtest::pattern(500, 9);
+    EXPECT_EQ(stage(StreamKind::video, payload), 500);
+    EXPECT_EQ(stage(StreamKind::ac3_audio, payload), 500);
+    packrift::write_gathered_payloads();
+    EXPECT_EQ(file_size(), 0);
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(contents(), payload);
+    EXPECT_TRUE(pieces_per_write.empty());
+}
+
+TEST_F(GatheredVideo, PayloadsAreWrittenFromWhereTheyLieWhenAsked) {
+    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    Bytes batch = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
+    EXPECT_EQ(stage(StreamKind::video, batch), 100);
+    EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
+    EXPECT_EQ(packrift::stage_payload(StreamKind::video, file, batch.data() + 104, 30), 30);
+    EXPECT_EQ(file_size(), 0) << "nothing is written before the batch ends";
+    const Bytes expected = packtest::concat(
+        {Bytes(batch.begin(), batch.begin() + 100), Bytes(batch.begin() + 104, batch.end())});
+    packrift::write_gathered_payloads();
+    EXPECT_EQ(pieces_per_write, std::vector<std::size_t>{2}) << "one write, the empty payload left out";
+    batch.assign(batch.size(), 0x55);  // the batch read over: what was written stays
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(contents(), expected);
+    EXPECT_EQ(pieces_per_write.size(), 1U) << "nothing left for the flush";
+}
+
+TEST_F(GatheredVideo, AWriteTakesAtMostItsPiecesAndTheRestFollows) {
+    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    const std::size_t payloads = packrift::PIECES_PER_WRITE + 300;
+    Bytes expected;
+    std::vector<Bytes> held;
+    for (std::size_t i = 0; i < payloads; ++i) {
+        held.push_back(packtest::pattern(7 + i % 50, static_cast<unsigned>(i)));
+    }
+    for (const Bytes& payload : held) {
+        ASSERT_EQ(stage(StreamKind::video, payload), static_cast<int>(payload.size()));
+        expected.insert(expected.end(), payload.begin(), payload.end());
+    }
+    packrift::flush_stream(StreamKind::video, file);
+    EXPECT_EQ(pieces_per_write, (std::vector<std::size_t>{packrift::PIECES_PER_WRITE, 300}));
     EXPECT_EQ(contents(), expected);
 }
 

@@ -112,6 +112,12 @@ StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& give
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();
     }
+    // The video is written from the batch block itself, just before the block
+    // is read over or released: at the latest when the input ends.
+    NamedFile& video = output_of(StreamKind::video);
+    if (video.stream != nullptr && gather_video_payloads(video)) {
+        call_before_batch_ends(&write_gathered_payloads);
+    }
     while (const unsigned char* sector = next_sector()) {
         if (get_be32(sector, 0) != PACK_START_CODE) {
             continue;
@@ -127,6 +133,7 @@ StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& give
             hooks.pack_examined(sector, staged);
         }
     }
+    call_before_batch_ends(nullptr);
     return found;
 }
 

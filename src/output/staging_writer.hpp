@@ -1,6 +1,8 @@
 #pragma once
 // Collects each stream's payloads in a large stage and writes it to the
-// stream's file in blocks of about 2 MB.
+// stream's file in blocks of about 2 MB; or, for the video where the system
+// allows, notes where its payloads lie in the read batch and writes them
+// from there in one gathered write a batch.
 
 #include <cstddef>
 
@@ -33,6 +35,16 @@ int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, i
 // file straight. stage_grow then takes on the bytes put there.
 unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room);
 void stage_grow(StreamKind kind, std::size_t added);
+
+// Lets the video's payloads go to file from where they lie, by gathered
+// writes, instead of being copied into a stage, where the system and file
+// allow it (an unbuffered file); returns whether they do. Each payload staged
+// then must stay as it is until write_gathered_payloads has run; flush_stream
+// ends it.
+bool gather_video_payloads(NamedFile& file);
+
+// Writes the payloads gathered so far: before the bytes they lie in change.
+void write_gathered_payloads();
 
 // Writes what kind still holds to file, finishes its form (a WAV header's
 // sizes) and releases its stage.
