@@ -121,6 +121,10 @@ TEST(VobSubIndex, AUnitLinePerUnitWithItsTimePlaceAndControl) {
          "timestamp: 00:00:01:000, filepos: 000000000\ntimestamp: 00:00:02:000, filepos: 000000800\n"
          "timestamp: 00:00:03:000, filepos: 000001000\n",
          {3, 0, 2}},
+        {"a unit whose size field is split between its first two packets",
+         {{part(two_sequences, 0, 1), 1300 * MS}, {part(two_sequences, 1, 3), {}},
+          {part(two_sequences, 3, two_sequences.size()), {}}},
+         "timestamp: 00:00:00:300, filepos: 000000000\n", {1, 0, 0}},
         {"the rest of a unit whose start was not read is passed over",
          {{part(long_unit, 2000, long_unit.size()), {}}, {two_sequences, 1100 * MS}},
          "timestamp: 00:00:00:100, filepos: 000000800\n", {1, 0, 0}},

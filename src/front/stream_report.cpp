@@ -254,6 +254,9 @@ PackLoopHooks with_stream_report(PackLoopHooks hooks) {
     tally = Tally{};
     lpcm_tallies = {};
     subpicture_tallies = {};
+    for (SubpictureUnits& units : subpicture_tallies) {
+        units.keep_all = false;  // the report counts them only
+    }
     hooks.pack_examined = &on_pack_examined;
     return hooks;
 }

@@ -62,12 +62,21 @@ std::vector<std::string> full_path_names(const std::string& path) {
 }
 
 std::string folder_of(const std::string& path) {
+#ifdef _WIN32
+    // "D:\name" lies in the drive's root, "D:name" in the drive's current folder.
+    constexpr std::size_t DRIVE_SIZE = 2;
+    const bool drive = path.size() >= DRIVE_SIZE && path[1] == ':';
+#else
+    constexpr std::size_t DRIVE_SIZE = 0;
+    const bool drive = false;
+#endif
     for (std::size_t i = path.size(); i > 0; --i) {
         if (is_separator(path[i - 1])) {
-            return i == 1 ? path.substr(0, 1) : path.substr(0, i - 1);
+            const bool root = i == 1 || (drive && i == DRIVE_SIZE + 1);
+            return root ? path.substr(0, i) : path.substr(0, i - 1);
         }
     }
-    return ".";
+    return drive ? path.substr(0, DRIVE_SIZE) : ".";
 }
 
 std::string last_name_of(const std::string& path) {

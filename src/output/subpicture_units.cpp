@@ -91,17 +91,22 @@ void forget_gathered(SubpictureUnits& units) {
     units.gathering = false;
 }
 
+void mark_unit(SubpictureUnits& units, const UnitControl& control) {
+    SubpictureUnit& unit = units.units.back();
+    unit.forced = control.forced;
+    unit.malformed = control.malformed;
+    units.counts.forced += control.forced ? 1 : 0;
+    units.counts.malformed += control.malformed ? 1 : 0;
+}
+
 void close_unit(SubpictureUnits& units) {
     if (!units.gathering) {
         return;
     }
-    SubpictureUnit& unit = units.units.back();
     if (units.expected == 0 || units.gathered.size() < units.expected) {
-        unit.malformed = true;  // cut short
+        mark_unit(units, {false, true});  // cut short
     } else {
-        const UnitControl control = read_unit_control(units.gathered.data(), units.expected);
-        unit.forced = control.forced;
-        unit.malformed = control.malformed;
+        mark_unit(units, read_unit_control(units.gathered.data(), units.expected));
     }
     forget_gathered(units);
 }
@@ -112,7 +117,11 @@ void take_subpicture_packet(SubpictureUnits& units, const unsigned char* data, s
                             std::uint64_t pts, std::uint64_t position) {
     if (has_pts) {
         close_unit(units);
+        if (!units.keep_all) {
+            units.units.clear();
+        }
         units.units.push_back({pts, position, false, false});
+        ++units.counts.units;
         units.gathering = true;
     } else if (!units.gathering) {
         return;  // the rest of a unit whose start was not read
@@ -128,7 +137,7 @@ void take_subpicture_packet(SubpictureUnits& units, const unsigned char* data, s
         if (units.expected < UNIT_HEADER_SIZE) {
             // No unit is shorter than its header: what follows is not read.
             forget_gathered(units);
-            units.units.back().malformed = true;
+            mark_unit(units, {false, true});
             return;
         }
         take_subpicture_packet(units, data + taken, length - taken, false, 0, position);
@@ -144,13 +153,7 @@ void end_subpicture_units(SubpictureUnits& units) {
 }
 
 UnitCounts count_units(const SubpictureUnits& units) {
-    UnitCounts counts;
-    counts.units = units.units.size();
-    for (const SubpictureUnit& unit : units.units) {
-        counts.forced += unit.forced ? 1 : 0;
-        counts.malformed += unit.malformed ? 1 : 0;
-    }
-    return counts;
+    return units.counts;
 }
 
 }  // namespace packrift

@@ -28,10 +28,19 @@ struct SubpictureUnit {
     bool malformed = false;  // cut short, or its control sequences are not sound
 };
 
-// The units of one substream, in the order read, and the one still being
-// gathered from its packets.
+// How many units were read, and how many of them are forced or malformed.
+struct UnitCounts {
+    std::size_t units = 0;
+    std::size_t forced = 0;
+    std::size_t malformed = 0;
+};
+
+// The units of one substream, in the order read (only the last, when only
+// their counts are wanted), and the one still being gathered from its packets.
 struct SubpictureUnits {
+    bool keep_all = true;
     std::vector<SubpictureUnit> units;
+    UnitCounts counts;
     std::vector<unsigned char> gathered;  // of the last unit, until it is whole
     std::size_t expected = 0;             // its size field; 0 before it is known
     bool gathering = false;
@@ -48,11 +57,6 @@ void take_subpicture_packet(SubpictureUnits& units, const unsigned char* data, s
 void end_subpicture_units(SubpictureUnits& units);
 
 // How many of the units are forced, and how many malformed.
-struct UnitCounts {
-    std::size_t units = 0;
-    std::size_t forced = 0;
-    std::size_t malformed = 0;
-};
 UnitCounts count_units(const SubpictureUnits& units);
 
 }  // namespace packrift

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "io/byte_view.hpp"
 #include "output/staging_writer.hpp"
 
 namespace packrift {
@@ -9,32 +10,61 @@ namespace packrift {
 namespace {
 
 // The sequence header of MPEG video (ISO/IEC 13818-2, 6.2.2.1): its start
-// code, then the horizontal and the vertical size, 12 bits each.
+// code, then the horizontal and the vertical size, 12 bits each, the aspect
+// ratio and the frame rate code, 4 bits each.
 constexpr std::uint32_t SEQUENCE_HEADER_CODE = 0x000001B3;
 constexpr std::size_t START_CODE_SIZE = 4;
-constexpr std::size_t PICTURE_SIZE_BYTES = 3;
+constexpr std::size_t SEQUENCE_FIELDS_SIZE = 4;
+constexpr std::size_t SIZE_FIELDS_AT = START_CODE_SIZE;
+constexpr std::size_t FRAME_RATE_AT = START_CODE_SIZE + 3;
 constexpr unsigned SIZE_BITS = 12;
-constexpr unsigned LOW_NIBBLE = 0x0F;
-constexpr unsigned NIBBLE_BITS = 4;
+constexpr unsigned SIZE_MASK = 0xFFF;
+constexpr unsigned FRAME_RATE_MASK = 0x0F;
+
+// A picture's time in 90 kHz ticks for each frame rate code (ISO/IEC
+// 13818-2, table 6-4), rounded to the tick: 23.976, 24, 25, 29.97, 30,
+// 50, 59.94 and 60 frames a second; 0 for codes of no meaning.
+constexpr std::uint64_t FRAME_PERIODS[16] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
+
+// A video PTS this far below the highest of the part read so far begins a
+// new part whose timestamps start anew (the next VOB of a title): pictures
+// out of order are never so far apart.
+constexpr std::uint64_t RESTART_GAP = 90000;
 
 struct SubpictureOutput {
     SubpictureUnits units;
     std::uint64_t written = 0;  // bytes given to the .sub: where the next pack lies
     WatchedVideo video;
+    std::uint64_t highest_pts = 0;  // of the part being read
+    std::uint64_t frame_period = 0;
+    std::uint64_t part_offset = 0;  // added to the part's timestamps
 };
 
 SubpictureOutput output;
 
-// The picture size of the first sequence header that lies whole in the payload.
-void read_picture_size(const unsigned char* payload, std::size_t length) {
-    const std::size_t needed = START_CODE_SIZE + PICTURE_SIZE_BYTES;
-    for (std::size_t at = 0; at + needed <= length; ++at) {
-        if (get_be32(payload, at) == SEQUENCE_HEADER_CODE) {
-            const unsigned char* size = payload + at + START_CODE_SIZE;
-            output.video.width = static_cast<int>(unsigned{size[0]} << NIBBLE_BITS | unsigned{size[1]} >> NIBBLE_BITS);
-            output.video.height = static_cast<int>((unsigned{size[1]} & LOW_NIBBLE) << (SIZE_BITS - NIBBLE_BITS) | size[2]);
+// The picture size and the frame period of the first sequence header that
+// lies whole in the payload.
+void read_sequence_header(ByteView payload) {
+    for (std::size_t at = 0; holds(payload, at, START_CODE_SIZE + SEQUENCE_FIELDS_SIZE); ++at) {
+        if (read_be32(payload, at) == SEQUENCE_HEADER_CODE) {
+            const std::uint32_t sizes = read_be32(payload, at + SIZE_FIELDS_AT) >> (32 - 2 * SIZE_BITS);
+            output.video.width = static_cast<int>(sizes >> SIZE_BITS & SIZE_MASK);
+            output.video.height = static_cast<int>(sizes & SIZE_MASK);
+            output.frame_period = FRAME_PERIODS[read_u8(payload, at + FRAME_RATE_AT) & FRAME_RATE_MASK];
             return;
         }
+    }
+}
+
+// Where the video's timestamps start anew, the part before ends with its
+// highest PTS and one picture: the new part is put there.
+void follow_video_clock(std::uint64_t pts) {
+    const std::uint64_t below = (output.highest_pts - pts) % PTS_MODULUS;
+    if (below > RESTART_GAP && below < PTS_MODULUS / 2) {
+        output.part_offset = (output.part_offset + below + output.frame_period) % PTS_MODULUS;
+        output.highest_pts = pts;
+    } else if (below >= PTS_MODULUS / 2) {
+        output.highest_pts = pts;
     }
 }
 
@@ -42,8 +72,9 @@ void read_picture_size(const unsigned char* payload, std::size_t length) {
 
 int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::size_t data_offset, int length,
                           PacketTime pts) {
+    const std::uint64_t time = (pts.value_or(0) + output.part_offset) % PTS_MODULUS;
     take_subpicture_packet(output.units, sector + data_offset, static_cast<std::size_t>(length), pts.has_value(),
-                           pts.value_or(0), output.written);
+                           time, output.written);
     output.written += SECTOR_SIZE;
     unsigned char* room = stage_room(StreamKind::subpicture, file, SECTOR_SIZE);
     if (room == nullptr) {
@@ -56,11 +87,14 @@ int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::siz
 }
 
 void watch_video_packet(const unsigned char* payload, int length, PacketTime pts) {
-    if (!output.video.first_pts && pts) {
+    if (pts && !output.video.first_pts) {
         output.video.first_pts = pts;
+        output.highest_pts = *pts;
+    } else if (pts) {
+        follow_video_clock(*pts);
     }
     if (output.video.height == 0 && length > 0) {
-        read_picture_size(payload, static_cast<std::size_t>(length));
+        read_sequence_header(view_of(payload, static_cast<std::size_t>(length)));
     }
 }
 

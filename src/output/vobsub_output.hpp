@@ -24,14 +24,16 @@ int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::siz
                           PacketTime pts);
 
 // What the video stream says that the .idx needs: its first PTS and the
-// picture size of its first sequence header.
+// picture size of its first sequence header. Where its timestamps start
+// anew (the next VOB of a title), the subpictures that follow are put after
+// the part before, so that the .idx keeps to the video's clock.
 struct WatchedVideo {
     PacketTime first_pts;
     int width = 0;
     int height = 0;  // 0 until a sequence header is met
 };
 
-// Takes a packet of video stream 0 until both are known.
+// Takes every packet of video stream 0.
 void watch_video_packet(const unsigned char* payload, int length, PacketTime pts);
 
 const WatchedVideo& watched_video();
