@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "output/ac3_syntax.hpp"
 #include "output/bit_fields.hpp"
 #include "output/lpcm_wav.hpp"
 
@@ -11,8 +12,6 @@ namespace {
 
 // --- AC-3 (A/52 5.4.1, 5.4.2, table 5.18) ---
 
-constexpr unsigned AC3_SYNC_BITS = 16;
-constexpr unsigned AC3_CRC1_BITS = 16;
 constexpr int AC3_SAMPLES = 1536;  // six audio blocks of 256
 constexpr unsigned AC3_MAX_BSID = 8;  // higher ones are not A/52's syntax (E-AC-3 is 16)
 constexpr std::size_t AC3_FRAME_SIZE_CODES = 38;
@@ -27,17 +26,6 @@ constexpr std::int64_t AC3_WORD_BITS = 16;
 constexpr std::size_t BYTES_PER_WORD = 2;
 // Channel modes 0 to 7: 1+1, 1/0, 2/0, 3/0, 2/1, 3/1, 2/2, 3/2.
 constexpr int AC3_FULL_CHANNELS[] = {2, 1, 2, 3, 3, 4, 4, 5};
-constexpr unsigned THREE_FRONT_BIT = 0x1;  // acmod with a centre: odd, not 1/0
-constexpr unsigned SURROUND_BIT = 0x4;
-constexpr unsigned AC3_ACMOD_MONO = 1;
-constexpr unsigned FSCOD_BITS = 2;
-constexpr unsigned FRMSIZECOD_BITS = 6;
-constexpr unsigned BSID_BITS = 5;
-constexpr unsigned BSMOD_BITS = 3;
-constexpr unsigned ACMOD_BITS = 3;
-constexpr unsigned MIX_LEVEL_BITS = 2;
-constexpr unsigned DSURMOD_BITS = 2;
-constexpr unsigned DIALNORM_BITS = 5;
 constexpr unsigned COMPR_BITS = 8;
 constexpr unsigned LANGCOD_BITS = 8;
 constexpr unsigned MIXLEVEL_ROOMTYP_BITS = 7;
@@ -205,24 +193,24 @@ std::size_t ac3_frame_words(unsigned fscod, unsigned frmsizecod) {
 
 bool read_ac3_header(ByteView bytes, std::size_t offset, Ac3Header& header) {
     BitReader reader{tail_view(bytes, offset), 0};
-    const std::uint32_t sync = read_bits(reader, AC3_SYNC_BITS);
-    read_bits(reader, AC3_CRC1_BITS);
-    header.fscod = read_bits(reader, FSCOD_BITS);
-    header.frmsizecod = read_bits(reader, FRMSIZECOD_BITS);
-    header.bsid = read_bits(reader, BSID_BITS);
-    header.bsmod = read_bits(reader, BSMOD_BITS);
-    header.acmod = read_bits(reader, ACMOD_BITS);
-    if ((header.acmod & THREE_FRONT_BIT) != 0 && header.acmod != AC3_ACMOD_MONO) {
-        header.cmixlev = read_bits(reader, MIX_LEVEL_BITS);
+    const std::uint32_t sync = read_bits(reader, ac3::SYNC_BITS);
+    read_bits(reader, ac3::CRC_BITS);
+    header.fscod = read_bits(reader, ac3::FSCOD_BITS);
+    header.frmsizecod = read_bits(reader, ac3::FRMSIZECOD_BITS);
+    header.bsid = read_bits(reader, ac3::BSID_BITS);
+    header.bsmod = read_bits(reader, ac3::BSMOD_BITS);
+    header.acmod = read_bits(reader, ac3::ACMOD_BITS);
+    if (ac3::has_cmixlev(header.acmod)) {
+        header.cmixlev = read_bits(reader, ac3::MIX_LEVEL_BITS);
     }
-    if ((header.acmod & SURROUND_BIT) != 0) {
-        header.surmixlev = read_bits(reader, MIX_LEVEL_BITS);
+    if (ac3::has_surmixlev(header.acmod)) {
+        header.surmixlev = read_bits(reader, ac3::MIX_LEVEL_BITS);
     }
     if (header.acmod == AC3_ACMOD_STEREO) {
-        header.dsurmod = read_bits(reader, DSURMOD_BITS);
+        header.dsurmod = read_bits(reader, ac3::DSURMOD_BITS);
     }
     header.lfeon = read_bits(reader, 1);
-    header.dialnorm = read_bits(reader, DIALNORM_BITS);
+    header.dialnorm = read_bits(reader, ac3::DIALNORM_BITS);
     if (header.acmod == AC3_ACMOD_DUAL_MONO) {
         // compre, langcode and audprodie, each with its field, come first.
         if (read_bits(reader, 1) != 0) {
@@ -234,7 +222,7 @@ bool read_ac3_header(ByteView bytes, std::size_t offset, Ac3Header& header) {
         if (read_bits(reader, 1) != 0) {
             read_bits(reader, MIXLEVEL_ROOMTYP_BITS);
         }
-        header.dialnorm2 = read_bits(reader, DIALNORM_BITS);
+        header.dialnorm2 = read_bits(reader, ac3::DIALNORM_BITS);
     }
     return !reader.view.overrun && sync == AC3_SYNC_WORD && header.bsid <= AC3_MAX_BSID &&
            ac3_frame_words(header.fscod, header.frmsizecod) != 0;

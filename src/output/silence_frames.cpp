@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "output/ac3_syntax.hpp"
 #include "output/audio_frames.hpp"
 #include "output/bit_fields.hpp"
 
@@ -20,18 +21,6 @@ constexpr std::size_t CRC16_BYTES = 2;
 constexpr std::size_t AC3_CRC1_OFFSET = 2;
 constexpr std::size_t AC3_WORD_BYTES = 2;
 constexpr int AC3_BLOCKS = 6;
-constexpr unsigned AC3_SYNC_BITS = 16;
-constexpr unsigned FSCOD_BITS = 2;
-constexpr unsigned FRMSIZECOD_BITS = 6;
-constexpr unsigned BSID_BITS = 5;
-constexpr unsigned BSMOD_BITS = 3;
-constexpr unsigned ACMOD_BITS = 3;
-constexpr unsigned MIX_LEVEL_BITS = 2;
-constexpr unsigned DSURMOD_BITS = 2;
-constexpr unsigned DIALNORM_BITS = 5;
-constexpr unsigned THREE_FRONT_BIT = 0x1;
-constexpr unsigned SURROUND_BIT = 0x4;
-constexpr unsigned AC3_ACMOD_MONO = 1;
 // The bit stream information's flags after dialnorm (compre, langcode,
 // audprodie), after dialnorm2 for 1+1 (the same three), and at its end
 // (copyrightb, origbs, timecod1e, timecod2e, addbsie): all left 0.
@@ -152,27 +141,27 @@ void write_word(std::vector<unsigned char>& frame, std::size_t at, std::uint16_t
 }
 
 void write_ac3_bsi(BitWriter& out, const Ac3Header& header) {
-    write_bits(out, AC3_SYNC_WORD, AC3_SYNC_BITS);
+    write_bits(out, AC3_SYNC_WORD, ac3::SYNC_BITS);
     write_bits(out, 0, CRC16_BITS);  // crc1, solved for at the end
-    write_bits(out, header.fscod, FSCOD_BITS);
-    write_bits(out, header.frmsizecod, FRMSIZECOD_BITS);
-    write_bits(out, header.bsid, BSID_BITS);
-    write_bits(out, header.bsmod, BSMOD_BITS);
-    write_bits(out, header.acmod, ACMOD_BITS);
-    if ((header.acmod & THREE_FRONT_BIT) != 0 && header.acmod != AC3_ACMOD_MONO) {
-        write_bits(out, header.cmixlev, MIX_LEVEL_BITS);
+    write_bits(out, header.fscod, ac3::FSCOD_BITS);
+    write_bits(out, header.frmsizecod, ac3::FRMSIZECOD_BITS);
+    write_bits(out, header.bsid, ac3::BSID_BITS);
+    write_bits(out, header.bsmod, ac3::BSMOD_BITS);
+    write_bits(out, header.acmod, ac3::ACMOD_BITS);
+    if (ac3::has_cmixlev(header.acmod)) {
+        write_bits(out, header.cmixlev, ac3::MIX_LEVEL_BITS);
     }
-    if ((header.acmod & SURROUND_BIT) != 0) {
-        write_bits(out, header.surmixlev, MIX_LEVEL_BITS);
+    if (ac3::has_surmixlev(header.acmod)) {
+        write_bits(out, header.surmixlev, ac3::MIX_LEVEL_BITS);
     }
     if (header.acmod == AC3_ACMOD_STEREO) {
-        write_bits(out, header.dsurmod, DSURMOD_BITS);
+        write_bits(out, header.dsurmod, ac3::DSURMOD_BITS);
     }
     write_bits(out, header.lfeon, 1);
-    write_bits(out, header.dialnorm, DIALNORM_BITS);
+    write_bits(out, header.dialnorm, ac3::DIALNORM_BITS);
     write_bits(out, 0, BSI_FLAGS_AFTER_DIALNORM);
     if (header.acmod == AC3_ACMOD_DUAL_MONO) {
-        write_bits(out, header.dialnorm2, DIALNORM_BITS);
+        write_bits(out, header.dialnorm2, ac3::DIALNORM_BITS);
         write_bits(out, 0, BSI_FLAGS_AFTER_DIALNORM);
     }
     write_bits(out, 0, BSI_FLAGS_AT_END);

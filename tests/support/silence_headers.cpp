@@ -2,13 +2,16 @@
 
 #include <cstdio>
 
+#include "output/ac3_syntax.hpp"
+#include "output/audio_frames.hpp"
 #include "output/bit_fields.hpp"
 
 namespace packtest {
 
 namespace {
 
-constexpr unsigned AC3_SYNC_WORD = 0x0B77;
+namespace ac3 = packrift::ac3;
+
 constexpr unsigned BSID = 8;
 constexpr unsigned DIALNORM = 27;
 constexpr std::size_t HEADER_BYTES = 10;
@@ -17,27 +20,27 @@ constexpr std::size_t HEADER_BYTES = 10;
 
 std::string ac3_header_hex(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfeon) {
     packrift::BitWriter out{std::vector<unsigned char>(HEADER_BYTES, 0), 0, false};
-    packrift::write_bits(out, AC3_SYNC_WORD, 16);
-    packrift::write_bits(out, 0, 16);
-    packrift::write_bits(out, fscod, 2);
-    packrift::write_bits(out, frmsizecod, 6);
-    packrift::write_bits(out, BSID, 5);
-    packrift::write_bits(out, 0, 3);  // bsmod: complete main
-    packrift::write_bits(out, acmod, 3);
-    if ((acmod & 1U) != 0 && acmod != 1) {
-        packrift::write_bits(out, 1, 2);  // cmixlev -4.5 dB
+    packrift::write_bits(out, packrift::AC3_SYNC_WORD, ac3::SYNC_BITS);
+    packrift::write_bits(out, 0, ac3::CRC_BITS);
+    packrift::write_bits(out, fscod, ac3::FSCOD_BITS);
+    packrift::write_bits(out, frmsizecod, ac3::FRMSIZECOD_BITS);
+    packrift::write_bits(out, BSID, ac3::BSID_BITS);
+    packrift::write_bits(out, 0, ac3::BSMOD_BITS);  // bsmod: complete main
+    packrift::write_bits(out, acmod, ac3::ACMOD_BITS);
+    if (ac3::has_cmixlev(acmod)) {
+        packrift::write_bits(out, 1, ac3::MIX_LEVEL_BITS);  // cmixlev -4.5 dB
     }
-    if ((acmod & 4U) != 0) {
-        packrift::write_bits(out, 1, 2);  // surmixlev -6 dB
+    if (ac3::has_surmixlev(acmod)) {
+        packrift::write_bits(out, 1, ac3::MIX_LEVEL_BITS);  // surmixlev -6 dB
     }
-    if (acmod == 2) {
-        packrift::write_bits(out, 2, 2);  // dsurmod: Dolby Surround
+    if (acmod == packrift::AC3_ACMOD_STEREO) {
+        packrift::write_bits(out, 2, ac3::DSURMOD_BITS);  // dsurmod: Dolby Surround
     }
     packrift::write_bits(out, lfeon, 1);
-    packrift::write_bits(out, DIALNORM, 5);
-    packrift::write_bits(out, 0, 3);
-    if (acmod == 0) {
-        packrift::write_bits(out, DIALNORM - 1, 5);
+    packrift::write_bits(out, DIALNORM, ac3::DIALNORM_BITS);
+    packrift::write_bits(out, 0, 3);  // compre, langcode, audprodie
+    if (acmod == packrift::AC3_ACMOD_DUAL_MONO) {
+        packrift::write_bits(out, DIALNORM - 1, ac3::DIALNORM_BITS);
     }
     std::string hex;
     for (unsigned char byte : out.bytes) {
