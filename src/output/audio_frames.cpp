@@ -142,7 +142,8 @@ bool read_mpeg_audio(ByteView bytes, std::size_t offset, AudioFrame& frame) {
     const std::int64_t bits_per_second = header.bitrate_kbps * BITS_PER_KILOBIT;
     if (header.layer == LAYER_I) {
         frame.samples = LAYER_I_SAMPLES;
-        const std::int64_t slots = bits_per_second * LAYER_I_SAMPLES / (header.sample_rate * BITS_PER_BYTE * LAYER_I_SLOT_BYTES);
+        const auto slot_bits = static_cast<std::int64_t>(BITS_PER_BYTE * LAYER_I_SLOT_BYTES);
+        const std::int64_t slots = bits_per_second * LAYER_I_SAMPLES / (header.sample_rate * slot_bits);
         frame.size = static_cast<std::size_t>(slots + header.padding) * LAYER_I_SLOT_BYTES;
     } else {
         frame.samples = header.layer == LAYER_III && header.lower_rates ? LOWER_LAYER_III_SAMPLES : LAYER_II_SAMPLES;
