@@ -51,9 +51,10 @@ constexpr std::uint32_t EXPONENTS_UNCHANGED = 62;
 constexpr int REMATRIX_BANDS = 4;  // without coupling
 // Bit allocation parameters: slow decay 2, fast decay 1, slow gain 1,
 // dB per bit 2, floor 4, fast gain 4: usual values. With the coarse and
-// fine SNR offsets 0 the masking curve lies above every exponent's power,
-// so each bin's allocation pointer is 0: no mantissa bits follow, and
-// with dither off such bins decode to 0.
+// fine SNR offsets 0 (the masking curve raised by 960) and exponents of 15
+// and more (24, a power of 0, from bin 17 on), every bin's power lies
+// below its masking curve, so each bin's allocation pointer is 0: no
+// mantissa bits follow, and with dither off such bins decode to 0.
 struct BitAllocationField {
     std::uint32_t value;
     unsigned bits;
