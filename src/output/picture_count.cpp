@@ -1,0 +1,141 @@
+#include "output/picture_count.hpp"
+
+namespace packrift {
+
+namespace {
+
+constexpr std::uint32_t START_CODE_PREFIX = 0x000001;
+constexpr std::uint32_t PREFIX_MASK = 0x00FFFFFF;  // the three bytes before the last
+constexpr unsigned BYTE_BITS = 8;
+constexpr std::uint8_t PICTURE_START = 0x00;
+constexpr std::uint8_t SEQUENCE_HEADER = 0xB3;
+constexpr std::uint8_t EXTENSION_START = 0xB5;
+
+constexpr unsigned EXTENSION_ID_SHIFT = 4;
+constexpr unsigned SEQUENCE_EXTENSION_ID = 1;
+constexpr unsigned PICTURE_CODING_EXTENSION_ID = 8;
+// Sequence extension: progressive_sequence is the 13th bit.
+constexpr std::size_t SEQUENCE_EXTENSION_BYTES = 2;
+constexpr unsigned PROGRESSIVE_SEQUENCE_BIT = 0x08;  // of its second byte
+// Picture coding extension: picture_structure ends its third byte;
+// top_field_first and repeat_first_field are in its fourth.
+constexpr std::size_t STRUCTURE_BYTE = 2;
+constexpr unsigned STRUCTURE_MASK = 0x3;
+constexpr unsigned TOP_FIELD = 1;
+constexpr unsigned BOTTOM_FIELD = 2;
+constexpr std::size_t FLAGS_BYTE = 3;
+constexpr unsigned TOP_FIELD_FIRST_BIT = 0x80;
+constexpr unsigned REPEAT_FIRST_FIELD_BIT = 0x02;
+// Sequence header: frame_rate_code is the low half of its fourth byte.
+constexpr std::size_t FRAME_RATE_BYTE = 3;
+constexpr unsigned FRAME_RATE_MASK = 0x0F;
+
+// 6.3.10: a frame picture shows two fields, three with repeat_first_field;
+// in a progressive sequence repeat_first_field shows the frame twice, or
+// three times with top_field_first.
+constexpr int FRAME_FIELDS = 2;
+constexpr int REPEATED_FRAME_FIELDS = 3;
+constexpr int DOUBLED_FRAME_FIELDS = 4;
+constexpr int TRIPLED_FRAME_FIELDS = 6;
+
+// Frame rates of frame_rate_code 1 to 8 as frames per 1001 or 1000
+// seconds; 0 and 9 to 15 are reserved.
+struct FrameRate {
+    std::int64_t frames;
+    std::int64_t seconds;
+};
+constexpr FrameRate FRAME_RATES[] = {{0, 0},        {24000, 1001}, {24, 1}, {25, 1},     {30000, 1001},
+                                     {30, 1},       {50, 1},       {60000, 1001}, {60, 1}};
+
+std::size_t gather_length(std::uint8_t code) {
+    return code == SEQUENCE_HEADER || code == EXTENSION_START ? PICTURE_FIELD_BYTES : 0;
+}
+
+void read_picture_coding_extension(PictureCounter& counter) {
+    if (counter.pictures == 0) {
+        return;  // no picture to apply it to
+    }
+    const unsigned structure = counter.gathered[STRUCTURE_BYTE] & STRUCTURE_MASK;
+    const bool top_first = (counter.gathered[FLAGS_BYTE] & TOP_FIELD_FIRST_BIT) != 0;
+    const bool repeat = (counter.gathered[FLAGS_BYTE] & REPEAT_FIRST_FIELD_BIT) != 0;
+    if (structure == TOP_FIELD || structure == BOTTOM_FIELD) {
+        counter.last_picture_fields = 1;
+    } else if (!repeat) {
+        counter.last_picture_fields = FRAME_FIELDS;
+    } else if (!counter.progressive_sequence) {
+        counter.last_picture_fields = REPEATED_FRAME_FIELDS;
+    } else {
+        counter.last_picture_fields = top_first ? TRIPLED_FRAME_FIELDS : DOUBLED_FRAME_FIELDS;
+    }
+}
+
+// The gathered bytes after a sequence header or extension start code.
+void read_gathered(PictureCounter& counter) {
+    if (counter.gathering_code == SEQUENCE_HEADER) {
+        counter.frame_rate_code = counter.gathered[FRAME_RATE_BYTE] & FRAME_RATE_MASK;
+        counter.progressive_sequence = false;  // until its sequence extension says
+        return;
+    }
+    const unsigned id = counter.gathered[0] >> EXTENSION_ID_SHIFT;
+    if (id == SEQUENCE_EXTENSION_ID) {
+        counter.progressive_sequence = (counter.gathered[SEQUENCE_EXTENSION_BYTES - 1] & PROGRESSIVE_SEQUENCE_BIT) != 0;
+    } else if (id == PICTURE_CODING_EXTENSION_ID) {
+        read_picture_coding_extension(counter);
+    }
+}
+
+void start_code(PictureCounter& counter, std::uint8_t code) {
+    counter.gathering = gather_length(code) != 0;
+    counter.gathering_code = code;
+    counter.gathered_count = 0;
+    if (code == PICTURE_START) {
+        counter.closed_fields += counter.last_picture_fields;
+        counter.last_picture_fields = FRAME_FIELDS;
+        ++counter.pictures;
+    }
+}
+
+}  // namespace
+
+void count_pictures(PictureCounter& counter, ByteView piece) {
+    for (std::size_t at = 0; at < piece.size; ++at) {
+        const std::uint8_t byte = read_u8(piece, at);
+        const bool after_prefix = (counter.recent & PREFIX_MASK) == START_CODE_PREFIX;
+        counter.recent = counter.recent << BYTE_BITS | byte;
+        if (counter.gathering) {
+            // A start code's prefix among the gathered bytes means they were
+            // cut short: they are dropped, the next start code is read.
+            if ((counter.recent & PREFIX_MASK) == START_CODE_PREFIX) {
+                counter.gathering = false;
+            } else {
+                counter.gathered[counter.gathered_count++] = byte;
+                if (counter.gathered_count == PICTURE_FIELD_BYTES) {
+                    counter.gathering = false;
+                    read_gathered(counter);
+                }
+            }
+        }
+        if (after_prefix) {
+            start_code(counter, byte);
+        }
+    }
+}
+
+std::int64_t counted_fields(const PictureCounter& counter) {
+    return counter.closed_fields + counter.last_picture_fields;
+}
+
+bool frame_period(const PictureCounter& counter, Ticks& period) {
+    if (counter.frame_rate_code == 0 || counter.frame_rate_code >= std::size(FRAME_RATES)) {
+        return false;
+    }
+    const FrameRate& rate = FRAME_RATES[counter.frame_rate_code];
+    period = ticks_fraction(TICKS_PER_SECOND * rate.seconds, rate.frames);
+    return true;
+}
+
+Ticks fields_duration(const Ticks& period, std::int64_t fields) {
+    return ticks_times(ticks_fraction(period.numerator, period.denominator * FRAME_FIELDS), fields);
+}
+
+}  // namespace packrift
