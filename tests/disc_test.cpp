@@ -252,7 +252,8 @@ TEST(VobSet, SectorsRunOnFromFileToFileInNumberOrder) {
                                {"VTS_01_1.VOB", false, 3 * 2048},
                                {"VTS_01_4.VOB", false, 2048},  // after a gap: not part of the run
                                {"VTS_02_1.VOB", false, 2048},
-                               {"VTS_01_3.VOB", true, 0}}};  // a folder of that name is no file
+                               {"VTS_01_3.VOB", true, 0}},  // a folder of that name is no file
+                      nullptr, 0, {}, {}};
     const VobSet set = find_vob_files(folder, 1);
     ASSERT_EQ(set.files.size(), 2u);
     EXPECT_EQ(set.files[0].path, packtest::utf8_of(std::filesystem::path("disc") / "VTS_01_1.VOB"));

@@ -11,6 +11,7 @@
 #include "demux/pack_loop.hpp"
 #include "demux/sector_source.hpp"
 #include "front/command_line.hpp"
+#include "disc/disc_folder.hpp"
 #include "front/disc_listing.hpp"
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
@@ -77,12 +78,12 @@ bool tell_unread_sectors() {
         end_progress_line();
         if (unread.count == 1) {
             std::fprintf(stderr, "%s: 1 sector could not be read and was passed over (at sector %" PRIu64 ")\n",
-                         unread.file->name.c_str(), unread.first);
+                         unread.name.c_str(), unread.first);
         } else {
             std::fprintf(stderr,
                          "%s: %" PRIu64 " sectors could not be read and were passed over (the first at sector %" PRIu64
                          ")\n",
-                         unread.file->name.c_str(), unread.count, unread.first);
+                         unread.name.c_str(), unread.count, unread.first);
         }
     }
     for (const UnreadSectors& units : units_read_in_order()) {
@@ -91,10 +92,31 @@ bool tell_unread_sectors() {
                      "%s: %" PRIu64 " interleaved %s no navigation pack to lead to its angle's next unit (the "
                      "first at sector %" PRIu64 "); the rest of the cell was read in order, other angles' packs "
                      "with it\n",
-                     units.file->name.c_str(), units.count, units.count == 1 ? "unit had" : "units had",
+                     units.name.c_str(), units.count, units.count == 1 ? "unit had" : "units had",
                      units.first);
     }
     return unread_sectors().empty() && units_read_in_order().empty();
+}
+
+// Whether the open input is a disc image, decided by its sectors: a regular
+// file or a block device whose sector 16 begins a volume recognition
+// sequence. Another input (a pipe) is not looked at, and a file is left
+// where it was. A read that fails is told; false then, with failed set.
+bool input_is_image(NamedFile& file, std::uint64_t& sectors, bool& failed) {
+    const std::optional<std::uint64_t> size = image_size(file);
+    failed = false;
+    if (!size) {
+        return false;
+    }
+    sectors = *size / SECTOR_SIZE;
+    const ImageRecognition recognition = recognise_image(image_reader(file, sectors));
+    errno = 0;
+    if (recognition.error == 0 && (recognition.kind == ImageKind::image || seek_file(file, 0))) {
+        return recognition.kind == ImageKind::image;
+    }
+    report_io_error(file, recognition.error != 0 ? recognition.error : error_or_io_failure());
+    failed = true;
+    return false;
 }
 
 // The last line of a run stopped from outside, after everything else.
@@ -175,6 +197,15 @@ int run_packrift(int argc, char** argv) {
         return run_disc(argc, argv);
     }
     if (!open_for_reading(input_file, argv[1])) {
+        return EXIT_FAILED;
+    }
+    std::uint64_t image_sectors = 0;
+    bool failed = false;
+    if (input_is_image(input_file, image_sectors, failed)) {
+        return run_disc_image(argc, argv, input_file, image_sectors);
+    }
+    if (failed) {
+        close_file(input_file);
         return EXIT_FAILED;
     }
     SplitInput input;

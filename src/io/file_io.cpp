@@ -137,6 +137,23 @@ std::optional<std::uint64_t> regular_file_size(const NamedFile& file) {
     return identity.size;
 }
 
+std::optional<std::uint64_t> image_size(const NamedFile& file) {
+    const std::optional<std::uint64_t> regular = regular_file_size(file);
+    if (regular) {
+        return regular;
+    }
+    std::uint64_t size = 0;
+    if (file.stream != nullptr && block_device_size(file.stream, size)) {
+        return size;
+    }
+    return std::nullopt;
+}
+
+bool is_block_device(const NamedFile& file) {
+    std::uint64_t size = 0;
+    return file.stream != nullptr && !regular_file_size(file) && block_device_size(file.stream, size);
+}
+
 void write_block(NamedFile& file, const void* data, std::size_t length) {
     if (file.failed || length == 0) {
         return;

@@ -77,6 +77,13 @@ bool seek_file(NamedFile& file, std::uint64_t offset);
 // The size of a regular file, or nothing for a pipe, a device or a terminal.
 std::optional<std::uint64_t> regular_file_size(const NamedFile& file);
 
+// The size of what may be a disc image: a regular file or a block device;
+// nothing for a pipe, a terminal or another device.
+std::optional<std::uint64_t> image_size(const NamedFile& file);
+
+// Whether the file is a block device (a drive).
+bool is_block_device(const NamedFile& file);
+
 // Writes length bytes as one block. Once a file has failed nothing more is
 // written to it: what follows a lost block would no longer be a valid stream.
 void write_block(NamedFile& file, const void* data, std::size_t length);
