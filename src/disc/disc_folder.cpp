@@ -137,7 +137,8 @@ OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device
         return opened;
     }
     DiscFolder& folder = opened.folder;
-    folder.path = image.name;
+    // Files inside the image are named in messages as a path below it.
+    folder.path = path_in_folder(image.name, VIDEO_TS_FOLDER);
     folder.image = &image;
     folder.image_sectors = sectors;
     folder.image_files = listing.files;

@@ -16,7 +16,7 @@
 namespace packrift {
 
 struct DiscFolder {
-    std::string path;  // of the VIDEO_TS folder, UTF-8; of the image for an image
+    std::string path;  // of the VIDEO_TS folder, UTF-8; on an image, "film.iso/VIDEO_TS"
     std::vector<FolderEntry> entries;
     // An image's: the open image, its whole sectors, and entry by entry
     // where its bytes lie in it. None for a folder.

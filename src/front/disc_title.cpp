@@ -118,7 +118,7 @@ void add_image_extents(const VobSet& vobs, NamedFile& image, std::vector<SourceF
         std::uint64_t first_of_file = 0;
         for (const ImageExtent& extent : vob.extents) {
             const std::uint64_t sectors = extent.bytes / SECTOR_SIZE;
-            source_files.push_back({&image, sectors, extent.sector, vob.name, first_of_file});
+            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file});
             first_of_file += sectors;
         }
     }
