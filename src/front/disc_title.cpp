@@ -142,6 +142,7 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
     input.name = disc.argument;
     if (disc.folder.image != nullptr) {
         input.files.push_back(disc.folder.image);
+        input.drive = is_block_device(*disc.folder.image);
         add_image_extents(read.vobs, *disc.folder.image, input.source_files);
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
         return EXIT_FAILED;

@@ -72,8 +72,11 @@ void print_stream_report() {
 }
 
 // One line per file whose damaged sectors were passed over, and one per file
-// with interleaved units that could not be followed; false when there were any.
-bool tell_unread_sectors() {
+// with interleaved units that could not be followed; false when there were
+// any. A drive that refuses sectors most often does so for an encrypted
+// disc: a drive hands out the sectors of CSS-scrambled cells only once it
+// has been authenticated, and a disc that is not damaged seems so.
+bool tell_unread_sectors(const SplitInput& input) {
     for (const UnreadSectors& unread : unread_sectors()) {
         end_progress_line();
         if (unread.count == 1) {
@@ -85,6 +88,12 @@ bool tell_unread_sectors() {
                          ")\n",
                          unread.name.c_str(), unread.count, unread.first);
         }
+    }
+    if (input.drive && !unread_sectors().empty()) {
+        std::fprintf(stderr,
+                     "%s: the drive refused these sectors; where it refuses whole cells the disc is most often "
+                     "encrypted (CSS) and the drive not authenticated for it, rather than damaged\n",
+                     input.name.c_str());
     }
     for (const UnreadSectors& units : units_read_in_order()) {
         end_progress_line();
@@ -168,7 +177,7 @@ int split(int argc, char** argv, const SplitInput& input) {
     }
     const StreamsFound found = demux_packs(numbers, hooks);
     const bool stopped = source_interrupted();
-    ok = tell_unread_sectors() && ok;
+    ok = tell_unread_sectors(input) && ok;
     const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
     ok = finish_outputs(numbers, found, !read_failed && !stopped) && ok;
     for (NamedFile* file : input.files) {

@@ -24,6 +24,7 @@ struct SplitInput {
     std::vector<SourceFile> source_files;  // otherwise these files' runs of sectors
     std::vector<SectorRun> runs;
     std::vector<StreamLanguage> languages;  // for the stream report
+    bool drive = false;  // the runs lie on a drive read as a block device
 };
 
 // Whether what was printed on standard output reached it; when it did not
