@@ -254,10 +254,13 @@ Bytes build_image(const std::vector<File>& files, const Options& options, Layout
     std::uint32_t next = FIRST_FILE_BLOCK;
     std::vector<std::vector<Piece>> pieces(files.size());
     Layout places;
+    // The entries first, then the data, so that files of one piece follow each other.
     for (std::size_t f = 0; f < files.size(); ++f) {
         places.file_entries.push_back(b.sector(next));
         places.continuations.push_back(b.sector(next + 1));
         next += 2;
+    }
+    for (std::size_t f = 0; f < files.size(); ++f) {
         const std::size_t size = files[f].data.size();
         const std::size_t sectors = (size + SECTOR - 1) / SECTOR;
         const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(options.extents, sectors));
@@ -271,7 +274,9 @@ Bytes build_image(const std::vector<File>& files, const Options& options, Layout
         for (std::size_t i = firsts.size(); i-- > 0;) {
             const std::size_t piece_sectors = std::min(per_piece, sectors - firsts[i]);
             pieces[f][i] = {next, static_cast<std::uint32_t>(std::min(size - firsts[i] * SECTOR, piece_sectors * SECTOR))};
-            next += static_cast<std::uint32_t>(std::max<std::size_t>(piece_sectors, 1)) + 1;  // a gap after each
+            // A file of several pieces has a gap after each; one of a single
+            // piece follows the one before, as DVD-Video lays out its VOB files.
+            next += static_cast<std::uint32_t>(std::max<std::size_t>(piece_sectors, 1)) + (count > 1 ? 1 : 0);
         }
     }
     b.image.assign((PARTITION + next) * SECTOR, 0);
