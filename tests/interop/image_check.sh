@@ -144,7 +144,8 @@ check_udf_readers() {
 # The UDF image as a block device, where the check runs as root.
 check_block_device() {
   local disc=$1 image=$2 device
-  [ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null 2>&1 || return 0
+  # Not under an emulator: on Windows a drive is a folder.
+  [ ${#emulator[@]} -eq 0 ] && [ "$(id -u)" -eq 0 ] && command -v losetup >/dev/null 2>&1 || return 0
   device=$(losetup -f --show -r "$image" 2>/dev/null) || return 0
   check_image "$disc" "$device" "block device" "${VOLUME,,}"
   losetup -d "$device"
