@@ -313,6 +313,8 @@ TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
     const std::vector<DamageCase> cases = {
         {"a single sector", {{"movie.vob", 5, 6}}, 5, 6},
         {"the first sector", {{"movie.vob", 0, 1}}, 0, 1},
+        // Where a disc image's recognition sequence would begin: still a VOB file.
+        {"sector 16", {{"movie.vob", 16, 17}}, 16, 17},
         // Tries at 100, 101, 103, 107, 115, 131, then 163 reads.
         {"a run longer than the step", {{"movie.vob", 100, 160}}, 100, 163},
         {"at the end of a batch", {{"movie.vob", 999, 1001}}, 999, 1002},

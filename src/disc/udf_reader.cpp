@@ -267,6 +267,10 @@ bool read_sequence(ImageScan& scan, ByteView anchor, std::size_t offset, Volume&
         }
         ByteView descriptor = view_of(bytes.data(), bytes.size());
         const unsigned id = tag_id(descriptor);
+        // An unrecorded sector ends a sequence whose terminating descriptor is missing.
+        if (id == 0 && read_u8(descriptor, TAG_CHECKSUM_OFFSET) == 0) {
+            break;
+        }
         if (!tag_sound(descriptor, id, static_cast<std::uint32_t>(location + i))) {
             return damaged(scan, "a volume descriptor's tag is not sound");
         }

@@ -110,8 +110,10 @@ bool tell_unread_sectors(const SplitInput& input) {
 
 // Whether the open input is a disc image, decided by its sectors: a regular
 // file or a block device whose sector 16 begins a volume recognition
-// sequence. Another input (a pipe) is not looked at, and a file is left
-// where it was. A read that fails is told; false then, with failed set.
+// sequence. Another input (a pipe) is not looked at, and a file is left at
+// its start. A sector that cannot be read there leaves the input a VOB
+// file, whose reading passes over the sector and names it, as it always
+// has; a file that cannot be placed back at its start is told, failed set.
 bool input_is_image(NamedFile& file, std::uint64_t& sectors, bool& failed) {
     const std::optional<std::uint64_t> size = image_size(file);
     failed = false;
@@ -120,12 +122,14 @@ bool input_is_image(NamedFile& file, std::uint64_t& sectors, bool& failed) {
     }
     sectors = *size / SECTOR_SIZE;
     const ImageRecognition recognition = recognise_image(image_reader(file, sectors));
-    errno = 0;
-    if (recognition.error == 0 && (recognition.kind == ImageKind::image || seek_file(file, 0))) {
-        return recognition.kind == ImageKind::image;
+    if (recognition.error == 0 && recognition.kind == ImageKind::image) {
+        return true;
     }
-    report_io_error(file, recognition.error != 0 ? recognition.error : error_or_io_failure());
-    failed = true;
+    errno = 0;
+    if (!seek_file(file, 0)) {
+        report_io_error(file, error_or_io_failure());
+        failed = true;
+    }
     return false;
 }
 
