@@ -132,6 +132,16 @@ TEST(ImageRun, WhatAnImageCannotGiveIsToldInOneLine) {
              b[257 * SECTOR + 34 * 2 + 33 + 7] = 'X';
          },
          {"film.iso"}, "film.iso: no DVD-Video on this image (no VIDEO_TS folder)\n"},
+        {"a VIDEO_TS folder without VIDEO_TS.IFO or VIDEO_TS.BUP", packtest::disc::cells_out_of_order(),
+         shape(false, true, false, 1, false),
+         [](Bytes& b, const image::Layout& l) {
+             // Its first two records, after its own and its parent's, name them: other names.
+             constexpr std::size_t RECORDS = 34 * 2;
+             constexpr std::size_t RECORD_SIZE = 48;
+             b[l.iso_video_ts * SECTOR + RECORDS + 33] = 'X';
+             b[l.iso_video_ts * SECTOR + RECORDS + RECORD_SIZE + 33] = 'X';
+         },
+         {"film.iso"}, "film.iso: no VIDEO_TS.IFO here, so not a DVD-Video folder\n"},
         {"a damaged anchor and no ISO 9660", packtest::disc::cells_out_of_order(), shape(true, false, false, 1, false),
          [](Bytes& b, const image::Layout& l) { b[l.anchor * SECTOR + 20] ^= 1; }, {"film.iso", "-title", "1"},
          "film.iso: the image's file system is damaged (the anchor volume descriptor pointer at sector 256 is not "
