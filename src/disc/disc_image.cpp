@@ -90,14 +90,15 @@ void append_utf8(std::string& text, std::uint32_t code) {
     constexpr std::uint32_t CONTINUATION = 0x80;
     constexpr std::uint32_t LEAD_OF_TWO = 0xC0;
     constexpr std::uint32_t LEAD_OF_THREE = 0xE0;
+    constexpr unsigned SIX_BITS = 6;
     if (code < ONE_BYTE) {
         text += static_cast<char>(code);
     } else if (code < TWO_BYTES) {
-        text += static_cast<char>(LEAD_OF_TWO | code >> 6);
+        text += static_cast<char>(LEAD_OF_TWO | code >> SIX_BITS);
         text += static_cast<char>(CONTINUATION | (code & LOW_SIX));
     } else {
-        text += static_cast<char>(LEAD_OF_THREE | code >> 12);
-        text += static_cast<char>(CONTINUATION | (code >> 6 & LOW_SIX));
+        text += static_cast<char>(LEAD_OF_THREE | code >> (2 * SIX_BITS));
+        text += static_cast<char>(CONTINUATION | (code >> SIX_BITS & LOW_SIX));
         text += static_cast<char>(CONTINUATION | (code & LOW_SIX));
     }
 }

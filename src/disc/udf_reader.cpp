@@ -61,6 +61,7 @@ constexpr std::size_t MAP_TYPE_OFFSET = 0;
 constexpr std::size_t MAP_LENGTH_OFFSET = 1;
 constexpr std::size_t MAP_PARTITION_OFFSET = 4;
 constexpr std::uint32_t MOST_PARTITION_MAPS = 64;
+constexpr unsigned NO_PARTITION = ~0U;  // a map of another type: its references resolve to nothing
 
 // ECMA-167 4/14.1: the file set descriptor names the root directory's entry.
 constexpr std::size_t ROOT_ICB_OFFSET = 400;
@@ -242,7 +243,7 @@ bool take_logical_volume(ImageScan& scan, ByteView descriptor, Volume& volume) {
         const unsigned length = read_u8(descriptor, offset + MAP_LENGTH_OFFSET);
         // Only type 1 maps are read; another kind's reference stays unresolved.
         const bool type_1 = read_u8(descriptor, offset + MAP_TYPE_OFFSET) == TYPE_1_MAP && length == TYPE_1_MAP_SIZE;
-        volume.maps.push_back(type_1 ? read_le16(descriptor, offset + MAP_PARTITION_OFFSET) : ~0U);
+        volume.maps.push_back(type_1 ? read_le16(descriptor, offset + MAP_PARTITION_OFFSET) : NO_PARTITION);
         if (length == 0) {
             return damaged(scan, "a partition map is cut short");
         }
@@ -412,8 +413,11 @@ bool read_entry(ImageScan& scan, const Volume& volume, BlockAddress address, Ent
     }
     ByteView entry = view_of(bytes.data(), bytes.size());
     const bool extended = tag_id(entry) == EXTENDED_FILE_ENTRY_TAG;
-    const std::uint64_t high = read_le32(entry, INFORMATION_LENGTH_OFFSET + 4);
-    data.length = static_cast<std::uint64_t>(read_le32(entry, INFORMATION_LENGTH_OFFSET)) | high << 32;
+    // A 64-bit length, as two little-endian halves.
+    constexpr std::size_t HIGH_HALF_OFFSET = 4;
+    constexpr unsigned HIGH_HALF_SHIFT = 32;
+    const std::uint64_t high = read_le32(entry, INFORMATION_LENGTH_OFFSET + HIGH_HALF_OFFSET);
+    data.length = static_cast<std::uint64_t>(read_le32(entry, INFORMATION_LENGTH_OFFSET)) | high << HIGH_HALF_SHIFT;
     const std::size_t ea_length = read_le32(entry, extended ? EXTENDED_EA_LENGTH_OFFSET : ENTRY_EA_LENGTH_OFFSET);
     const std::size_t ad_length = read_le32(entry, extended ? EXTENDED_AD_LENGTH_OFFSET : ENTRY_AD_LENGTH_OFFSET);
     const std::size_t ads_offset = (extended ? EXTENDED_EA_OFFSET : ENTRY_EA_OFFSET) + std::min(ea_length, bytes.size());
