@@ -216,6 +216,11 @@ int run_packrift(int argc, char** argv) {
     std::uint64_t image_sectors = 0;
     bool failed = false;
     if (input_is_image(input_file, image_sectors, failed)) {
+        // Opened anew, unbuffered, before anything of it is read.
+        close_file(input_file);
+        if (!open_unbuffered_for_reading(input_file, argv[1])) {
+            return EXIT_FAILED;
+        }
         return run_disc_image(argc, argv, input_file, image_sectors);
     }
     if (failed) {

@@ -74,6 +74,15 @@ bool open_for_reading(NamedFile& file, const std::string& name) {
     return take_opened(file, name, open_binary_file(name.c_str(), "rb"));
 }
 
+bool open_unbuffered_for_reading(NamedFile& file, const std::string& name) {
+    if (!open_for_reading(file, name)) {
+        return false;
+    }
+    // Should this fail, the stream stays buffered, which is slower but as correct.
+    std::setvbuf(file.stream, nullptr, _IONBF, 0);
+    return true;
+}
+
 bool open_for_writing(NamedFile& file, const std::string& name) {
     return open_untruncated(file, name) && start_output(file);
 }
