@@ -12,7 +12,9 @@
 #   - video, AC-3, LPCM and MPEG audio in one pass against ffmpeg making the
 #     same four outputs in one run;
 #   - the disc's title 1 read with -title against the split of its VOB file,
-#     in time and in peak memory.
+#     in time and in peak memory;
+#   - the same title read from an image of the disc made by genisoimage
+#     -dvd-video (UDF) against the title read from the folder.
 # An untimed pass first checks the outputs (cmp against ffmpeg's, the title's
 # against the VOB file's). Then the runs alternate; before each one every
 # output is removed, the input is copied once untimed (so that every run
@@ -51,6 +53,7 @@ max_ratio_to_baseline=1.02
 max_ratio_of_hardened=1.02
 max_ratio_of_title=1.05
 max_title_rss_growth_kib=1024
+max_ratio_of_image=1.05
 
 # The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
 # stereo LPCM and MPEG audio, within DVD's 10.08 Mbit/s, muxed by ffmpeg's
@@ -118,13 +121,14 @@ if [ -z "${HARDENED:-}" ]; then
 fi
 [ -f "$input" ] || make_input
 [ -f "$disc/VIDEO_TS/VTS_01_1.VOB" ] || make_disc
+[ -f "$cache/disc.iso" ] || genisoimage -quiet -dvd-video -o "$cache/disc.iso" "$disc"
 mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
-tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit)
+tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams sub hardened baseline four title vobsplit; do
+for tool in streams sub hardened baseline four title vobsplit image; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
@@ -144,6 +148,7 @@ command_of() {
         four) cmd=("$PACKRIFT" "$cache/four/bench.vob" -video 0 -audio 0 -lpcm 0 -mpa 0) ;;
         title) cmd=(env -C "$cache/title" "$PACKRIFT" "$disc" -title 1 -video 0 -audio 0) ;;
         vobsplit) cmd=("$PACKRIFT" "$cache/vobsplit/vts_01_1.vob" -video 0 -audio 0) ;;
+        image) cmd=(env -C "$cache/image" "$PACKRIFT" "$cache/disc.iso" -title 1 -video 0 -audio 0) ;;
         dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
@@ -163,6 +168,7 @@ outputs_of() {
         four) echo "$cache/four/bench.m2v $cache/four/bench-stream0.ac3 $cache/four/bench-lpcm0.wav $cache/four/bench-mpa0.mp2" ;;
         title) echo "$cache/title/disc-title1.m2v $cache/title/disc-title1-stream0.ac3" ;;
         vobsplit) echo "$cache/vobsplit/vts_01_1.m2v $cache/vobsplit/vts_01_1-stream0.ac3" ;;
+        image) echo "$cache/image/disc-title1.m2v $cache/image/disc-title1-stream0.ac3" ;;
         dd) echo "$outdir/dd.vob" ;;
         ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
         ffmpeg4) echo "$outdir/ffmpeg4.m2v $outdir/ffmpeg4.ac3 $outdir/ffmpeg4.wav $outdir/ffmpeg4.mp2" ;;
@@ -211,6 +217,9 @@ check_outputs() {
     same <(subtitle_packets "$cache/sub/bench-sub0.idx" 0:s:0) <(subtitle_packets "$input" 0:i:0x20) || status=1
     same <(wav_samples "$cache/four/bench-lpcm0.wav") <(wav_samples "$outdir/ffmpeg4.wav") || status=1
     read -r video audio <<<"$(outputs_of title)"
+    same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
+    same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
+    read -r video audio <<<"$(outputs_of image)"
     same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
     same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
     return $status
@@ -263,7 +272,7 @@ for tool in "${tools[@]}"; do
     "${cmd[@]}" >/dev/null
 done
 check_outputs || exit 1
-echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's to its VOB file's split"
+echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the image's to its VOB file's split"
 [ "$runs" -ge 1 ] || exit 0
 
 count=${#tools[@]}
@@ -295,6 +304,7 @@ status=0
 awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${med[streams]}" \
     -v hard="${med[hardened]}" -v four="${med[four]}" -v ff4="${med[ffmpeg4]}" \
     -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v subs="${med[sub]}" \
+    -v image="${med[image]}" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v base_peak="${peak[baseline]:-}" -v cpu="${cpu[packrift]}" -v base_cpu="${cpu[baseline]:-}" \
     -v max_cpu="$max_user_ms_per_gb" \
@@ -302,7 +312,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" \
     -v max_st="$max_ratio_of_report" -v max_sub="$max_ratio_of_subpictures" \
     -v max_base="$max_ratio_to_baseline" -v max_hard="$max_ratio_of_hardened" \
-    -v max_title="$max_ratio_of_title" -v max_growth="$max_title_rss_growth_kib" '
+    -v max_title="$max_ratio_of_title" -v max_growth="$max_title_rss_growth_kib" -v max_image="$max_ratio_of_image" '
     function verdict(ok) { if (!ok) missed = 1; return ok ? "met" : "MISSED" }
     BEGIN {
         printf "packrift -video 0 -audio 0: %.3f s (%.0f MB/s); dd %.3f s; ffmpeg %.3f s\n", pr, bytes / pr / 1e6, dd, ff
@@ -324,6 +334,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "title / its VOB file split:     %.3f  (target <= %s: %s)\n", title / vob, max_title, verdict(title / vob <= max_title)
         printf "title peak - VOB split peak:    %+d KiB (target <= %d KiB: %s)\n", title_peak - vob_peak, max_growth,
             verdict(title_peak - vob_peak <= max_growth)
+        printf "title from image / from folder: %.3f  (target <= %s: %s)\n", image / title, max_image, verdict(image / title <= max_image)
         exit missed ? 2 : 0
     }' || status=$?
 exit $status

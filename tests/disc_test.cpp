@@ -247,12 +247,35 @@ TEST(DiscName, TheFolderAboveVideoTsOrTheFolderItself) {
     EXPECT_EQ(packrift::disc_name("."), packtest::utf8_of(std::filesystem::current_path().filename()));
 }
 
+// An image's outputs are named after its file, less its last extension; a
+// drive's after its volume, in lower case and fit for a Windows file name.
+TEST(DiscName, AnImagesFileOrADrivesVolume) {
+    struct Row {
+        const char* path;
+        const char* volume;
+        bool device;
+        const char* name;
+    };
+    const Row rows[] = {
+        {"film.iso", "FILM_DISC", false, "film"},
+        {"/discs/Film.Backup.ISO", "", false, "Film.Backup"},
+        {"noextension", "", false, "noextension"},
+        {"/dev/sr0", "MY_FILM", true, "my_film"},
+        {"/dev/sr0", "A:B<C>D\"E/F\\G|H?I*J", true, "a_b_c_d_e_f_g_h_i_j"},
+        {"/dev/sr0", "", true, "dvd"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(packrift::image_disc_name(row.path, row.volume, row.device), row.name) << row.path;
+    }
+}
+
 TEST(VobSet, SectorsRunOnFromFileToFileInNumberOrder) {
     DiscFolder folder{"disc", {{"vts_01_2.vob", false, 2 * 2048 + 100},
                                {"VTS_01_1.VOB", false, 3 * 2048},
                                {"VTS_01_4.VOB", false, 2048},  // after a gap: not part of the run
                                {"VTS_02_1.VOB", false, 2048},
-                               {"VTS_01_3.VOB", true, 0}}};  // a folder of that name is no file
+                               {"VTS_01_3.VOB", true, 0}},  // a folder of that name is no file
+                      nullptr, 0, {}, {}};
     const VobSet set = find_vob_files(folder, 1);
     ASSERT_EQ(set.files.size(), 2u);
     EXPECT_EQ(set.files[0].path, packtest::utf8_of(std::filesystem::path("disc") / "VTS_01_1.VOB"));

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "demux/demux_common.hpp"
+#include "disc/disc_image.hpp"
 #include "front/run_control.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 #include "support/disc_builder.hpp"
+#include "support/image_builder.hpp"
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
@@ -385,6 +387,8 @@ TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
     const std::vector<DamageCase> cases = {
         {"a single sector", {{"movie.vob", 5, 6}}, 5, 6},
         {"the first sector", {{"movie.vob", 0, 1}}, 0, 1},
+        // Where a disc image's recognition sequence would begin: still a VOB file.
+        {"sector 16", {{"movie.vob", 16, 17}}, 16, 17},
         // Tries at 100, 101, 103, 107, 115, 131, then 163 reads.
         {"a run longer than the step", {{"movie.vob", 100, 160}}, 100, 163},
         {"at the end of a batch", {{"movie.vob", 999, 1001}}, 999, 1002},
@@ -437,6 +441,49 @@ TEST_F(FaultInjection, DamageInATitlesSecondVobFile) {
         EXPECT_EQ(file(dir / "damaged-title1-stream0.ac3"), file(dir / "zeroed-title1-stream0.ac3"));
         EXPECT_FALSE(file(dir / "damaged-title1.m2v").empty());
     }
+    fs::current_path(before);
+}
+
+// On an image, damage in a VOB file's second extent is named by the VOB file
+// inside the image and the sector within that file, as in a folder.
+TEST_F(FaultInjection, DamageInAVobFileInsideAnImage) {
+    constexpr std::size_t FIRST = 12;  // of VTS_01_2.VOB, in its second extent of two
+    constexpr std::size_t END = 15;    // tries at 12 and 13, which jumps 14 too
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    const packtest::disc::Disc disc = packtest::disc::title_across_files();
+    packtest::disc::write_disc(disc, dir / "zeroed" / "VIDEO_TS");
+    packtest::image::Options options;
+    options.extents = 2;
+    const Bytes image =
+        packtest::image::build_image(packtest::image::files_of_folder(dir / "zeroed" / "VIDEO_TS"), options);
+    packtest::write_file(dir / "film.iso", image);
+    Bytes vob = packtest::read_file(dir / "zeroed" / "VIDEO_TS" / "vts_01_2.vob");
+    std::fill(vob.begin() + static_cast<std::ptrdiff_t>(FIRST * packtest::SECTOR),
+              vob.begin() + static_cast<std::ptrdiff_t>(END * packtest::SECTOR), 0);
+    packtest::write_file(dir / "zeroed" / "VIDEO_TS" / "vts_01_2.vob", vob);
+
+    const packrift::ImageReader reader{[&image](std::uint64_t sector, std::size_t count, unsigned char* into) {
+                                           std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(sector * packtest::SECTOR),
+                                                       count * packtest::SECTOR, into);
+                                           return 0;
+                                       },
+                                       image.size() / packtest::SECTOR};
+    const packrift::ImageListing listing = packrift::read_image_listing(reader);
+    const auto second_vob = std::find_if(listing.files.begin(), listing.files.end(),
+                                         [](const packrift::ImageFile& f) { return f.name == "VTS_01_2.VOB"; });
+    ASSERT_NE(second_vob, listing.files.end());
+    const std::vector<packrift::ImageExtent>& extents = second_vob->extents;
+    ASSERT_EQ(extents.size(), 2u);
+    const std::uint64_t at = extents[1].sector + FIRST - extents[0].bytes / packtest::SECTOR;
+    faults.damaged = {{"film.iso", static_cast<std::size_t>(at), static_cast<std::size_t>(at + 2)}};
+
+    ASSERT_EQ(run_in_process({"zeroed", "-title", "1", "-video", "0", "-audio", "0"}).status, 0);
+    const auto run = run_in_process({"film.iso", "-title", "1", "-video", "0", "-audio", "0"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, unread_line((fs::path("film.iso") / "VIDEO_TS" / "VTS_01_2.VOB").string(), FIRST, END));
+    EXPECT_EQ(file(dir / "film-title1.m2v"), file(dir / "zeroed-title1.m2v"));
+    EXPECT_EQ(file(dir / "film-title1-stream0.ac3"), file(dir / "zeroed-title1-stream0.ac3"));
     fs::current_path(before);
 }
 

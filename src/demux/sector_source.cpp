@@ -82,17 +82,20 @@ Place place_of(std::uint64_t address) {
     return {};
 }
 
-// Adds count at sector of file to the file's entry in tally.
+// Adds count at sector of file to the file's entry in tally: the VOB
+// file's, for an extent of one inside an image.
 void add_to(std::vector<UnreadSectors>& tally, std::size_t file, std::uint64_t sector, std::uint64_t count) {
-    const NamedFile* named = source.files[file].file;
+    const SourceFile& source_file = source.files[file];
+    const std::string& name = source_file.name.empty() ? source_file.file->name : source_file.name;
+    sector += source_file.first_of_file;
     for (UnreadSectors& entry : tally) {
-        if (entry.file == named) {
+        if (entry.file == source_file.file && entry.name == name) {
             entry.count += count;
             entry.first = std::min(entry.first, sector);
             return;
         }
     }
-    tally.push_back({named, count, sector});
+    tally.push_back({source_file.file, name, count, sector});
 }
 
 // Counts count sectors from address into tally, file by file.
@@ -164,7 +167,8 @@ bool place_stream(const Place& place) {
     }
     source.stream_file = place.file;
     source.stream_sector = place.sector;
-    return seek_file(*source.files[place.file].file, place.sector * SECTOR_SIZE);
+    const SourceFile& file = source.files[place.file];
+    return seek_file(*file.file, (file.start + place.sector) * SECTOR_SIZE);
 }
 
 // A sector that failed: it and the sectors the step jumps over are not read.
@@ -184,6 +188,9 @@ void pass_over_failed_sector() {
 // Whether the sectors after a failed one can be reached: a regular file,
 // whose size (a plain input's own, which /proc files give as 0) lies past it.
 bool can_pass_over(const NamedFile& file) {
+    if (!source.whole_file && image_size(file).has_value()) {
+        return true;  // an image's extents, checked to lie inside it
+    }
     const std::optional<std::uint64_t> size = regular_file_size(file);
     return size.has_value() && (!source.whole_file || *size / SECTOR_SIZE > source.address);
 }
@@ -285,7 +292,7 @@ void start_source(const std::vector<SourceFile>& files, const std::vector<Sector
 }  // namespace
 
 void read_whole_file(NamedFile& file) {
-    start_source({{&file, ENDLESS}}, {{0, ENDLESS - 1, false}});
+    start_source({{&file, ENDLESS, 0, {}, 0}}, {{0, ENDLESS - 1, false}});
     source.whole_file = true;
     // The stream stands at its start: a pipe is read without a seek.
     source.stream_file = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "demux/demux_common.hpp"
@@ -15,10 +16,15 @@ namespace packrift {
 inline constexpr std::size_t READ_BATCH_SECTORS = 1000;
 
 // One of the files whose sectors, one after the other, make the address
-// space that runs are given in.
+// space that runs are given in; or on a disc image one extent of a VOB
+// file: sectors of the image from start on, which messages name as the VOB
+// file's, counted from its sector first_of_file.
 struct SourceFile {
     NamedFile* file = nullptr;
     std::uint64_t sectors = 0;  // whole sectors it holds
+    std::uint64_t start = 0;    // where they begin in file
+    std::string name;           // in messages, when not file's own name
+    std::uint64_t first_of_file = 0;
 };
 
 // Sectors first to last (inclusive) of the files' joint address space. An
@@ -49,6 +55,7 @@ const unsigned char* next_sector();
 // The sectors of one file that could not be read and were passed over.
 struct UnreadSectors {
     const NamedFile* file = nullptr;
+    std::string name;  // the file's, or the VOB file's inside an image
     std::uint64_t count = 0;
     std::uint64_t first = 0;  // the index in its file of the first one
 };

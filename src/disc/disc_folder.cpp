@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "demux/demux_common.hpp"
 #include "io/byte_view.hpp"
 #include "io/file_io.hpp"
 
@@ -60,9 +61,9 @@ LoadedIfo<Record> load_copy(const DiscFolder& folder, const std::string& name,
         return loaded;
     }
     std::vector<unsigned char> bytes;
-    const int error = read_small_file(path_in_folder(folder.path, entry->name), IFO_SIZE_LIMIT, bytes);
-    if (error != 0) {
-        loaded.failure = entry->name + ": " + std::strerror(error);
+    const std::string failure = read_disc_file(folder, *entry, IFO_SIZE_LIMIT, bytes);
+    if (!failure.empty()) {
+        loaded.failure = entry->name + ": " + failure;
         return loaded;
     }
     Parsed<Record> parsed = parse(view_of(bytes.data(), bytes.size()));
@@ -92,7 +93,104 @@ LoadedIfo<Record> load_with_backup(const DiscFolder& folder, const std::string& 
     return backup;
 }
 
+constexpr const char* DAMAGED_IMAGE = "the image's file system is damaged (";
+
+// ASCII letters in lower case, and what Windows forbids in a name as '_'.
+std::string file_name_of_volume(const std::string& volume) {
+    constexpr const char* FORBIDDEN = "<>:\"/\\|?*";
+    constexpr char LOWEST_PRINTABLE = ' ';
+    std::string name;
+    for (char c : volume) {
+        const bool forbidden = std::strchr(FORBIDDEN, c) != nullptr ||
+                               static_cast<unsigned char>(c) < static_cast<unsigned char>(LOWEST_PRINTABLE);
+        name += forbidden ? '_' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return name;
+}
+
 }  // namespace
+
+ImageReader image_reader(NamedFile& image, std::uint64_t sectors) {
+    NamedFile* file = &image;
+    return {[file](std::uint64_t sector, std::size_t count, unsigned char* bytes) {
+                if (!seek_file(*file, sector * SECTOR_SIZE)) {
+                    return error_or_io_failure();
+                }
+                const ReadOutcome outcome = read_items(*file, bytes, SECTOR_SIZE, count);
+                // The image's size was taken before: a short read is a failure.
+                return outcome.items == count ? 0 : outcome.error != 0 ? outcome.error : EIO;
+            },
+            sectors};
+}
+
+OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device) {
+    OpenedImage opened;
+    const ImageListing listing = read_image_listing(image_reader(image, sectors));
+    if (listing.error != 0) {
+        opened.failure = image.name + ": " + std::strerror(listing.error);
+    } else if (!listing.problem.empty()) {
+        opened.failure = image.name + ": " + DAMAGED_IMAGE + listing.problem + ")";
+    } else if (!listing.video_ts) {
+        opened.failure = image.name + ": no DVD-Video on this image (no VIDEO_TS folder)";
+    }
+    if (!opened.failure.empty()) {
+        return opened;
+    }
+    DiscFolder& folder = opened.folder;
+    // Files inside the image are named in messages as a path below it.
+    folder.path = path_in_folder(image.name, VIDEO_TS_FOLDER);
+    folder.image = &image;
+    folder.image_sectors = sectors;
+    folder.image_files = listing.files;
+    for (const ImageFile& file : listing.files) {
+        folder.entries.push_back({file.name, file.folder, file.size});
+    }
+    folder.name = image_disc_name(image.name, listing.volume, device);
+    if (!holds_video_manager(folder.entries)) {
+        opened.failure = image.name + ": no VIDEO_TS.IFO here, so not a DVD-Video folder";
+    }
+    return opened;
+}
+
+const ImageFile* image_file_of(const DiscFolder& folder, const FolderEntry& entry) {
+    if (folder.image == nullptr || &entry < folder.entries.data() ||
+        &entry >= folder.entries.data() + folder.entries.size()) {
+        return nullptr;
+    }
+    return &folder.image_files.at(static_cast<std::size_t>(&entry - folder.entries.data()));
+}
+
+std::string read_disc_file(const DiscFolder& folder, const FolderEntry& entry, std::size_t limit,
+                           std::vector<unsigned char>& bytes) {
+    const ImageFile* file = image_file_of(folder, entry);
+    if (file == nullptr) {
+        const int error = read_small_file(path_in_folder(folder.path, entry.name), limit, bytes);
+        return error == 0 ? std::string() : std::strerror(error);
+    }
+    if (!file->problem.empty()) {
+        return DAMAGED_IMAGE + file->problem + ")";
+    }
+    if (file->size > limit) {
+        return std::strerror(EFBIG);
+    }
+    const int error = read_image_file(image_reader(*folder.image, folder.image_sectors), file->extents, file->size, bytes);
+    if (error == PAST_IMAGE_END) {
+        return "it lies past the end of the image";
+    }
+    return error == 0 ? std::string() : std::strerror(error);
+}
+
+std::string image_disc_name(const std::string& path, const std::string& volume, bool device) {
+    constexpr const char* NAMELESS_DISC = "dvd";
+    if (device) {
+        const std::string name = file_name_of_volume(volume);
+        return name.empty() ? NAMELESS_DISC : name;
+    }
+    const std::vector<std::string> names = full_path_names(path);
+    std::string name = names.empty() ? NAMELESS_DISC : names.back();
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
 
 std::optional<DiscFolder> find_disc_folder(const std::string& path) {
     std::optional<std::vector<FolderEntry>> entries = list_folder(path);
@@ -100,13 +198,17 @@ std::optional<DiscFolder> find_disc_folder(const std::string& path) {
         return std::nullopt;
     }
     if (holds_video_manager(*entries)) {
-        return DiscFolder{path, std::move(*entries)};
+        DiscFolder folder;
+        folder.path = path;
+        folder.entries = std::move(*entries);
+        return folder;
     }
     const FolderEntry* video_ts = find_entry(*entries, VIDEO_TS_FOLDER, true);
     if (video_ts == nullptr) {
         return std::nullopt;
     }
-    DiscFolder inner{path_in_folder(path, video_ts->name), {}};
+    DiscFolder inner;
+    inner.path = path_in_folder(path, video_ts->name);
     entries = list_folder(inner.path);
     if (!entries || !holds_video_manager(*entries)) {
         return std::nullopt;

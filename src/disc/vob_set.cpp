@@ -1,5 +1,7 @@
 #include "disc/vob_set.hpp"
 
+#include <algorithm>
+
 #include "demux/demux_common.hpp"
 
 namespace packrift {
@@ -8,6 +10,23 @@ namespace {
 
 constexpr int FIRST_VOB_PART = 1;
 constexpr const char* VOB_EXTENSION = ".VOB";
+
+// The whole sectors of an image's file that lie in the image, as extents:
+// a file whose extent passes the image's end is cut short there.
+std::vector<ImageExtent> extents_in_image(const std::vector<ImageExtent>& extents, std::uint64_t image_sectors) {
+    std::vector<ImageExtent> inside;
+    for (const ImageExtent& extent : extents) {
+        const std::uint64_t room = extent.sector < image_sectors ? image_sectors - extent.sector : 0;
+        const std::uint64_t sectors = std::min(extent.bytes / SECTOR_SIZE, room);
+        if (sectors > 0) {
+            inside.push_back({extent.sector, sectors * SECTOR_SIZE});
+        }
+        if (sectors * SECTOR_SIZE != extent.bytes) {
+            break;
+        }
+    }
+    return inside;
+}
 
 }  // namespace
 
@@ -19,7 +38,19 @@ VobSet find_vob_files(const DiscFolder& folder, int title_set) {
         if (entry == nullptr) {
             break;
         }
-        set.files.push_back({path_in_folder(folder.path, entry->name), entry->name, entry->size / SECTOR_SIZE});
+        VobFile file{path_in_folder(folder.path, entry->name), entry->name, entry->size / SECTOR_SIZE, {}};
+        if (const ImageFile* in_image = image_file_of(folder, *entry)) {
+            // A damaged entry is a file that cannot be had, as a missing one.
+            if (!in_image->problem.empty()) {
+                break;
+            }
+            file.extents = extents_in_image(in_image->extents, folder.image_sectors);
+            file.sectors = 0;
+            for (const ImageExtent& extent : file.extents) {
+                file.sectors += extent.bytes / SECTOR_SIZE;
+            }
+        }
+        set.files.push_back(std::move(file));
         set.sectors += set.files.back().sectors;
     }
     return set;

@@ -1,6 +1,8 @@
 #pragma once
 // A title set's VOB files, VTS_nn_1.VOB to VTS_nn_9.VOB, taken as one run
 // of sectors in that order: each file's size decides where the next begins.
+// On an image a file's sectors are its extents' sectors, those that lie
+// inside the image.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,8 @@ struct VobFile {
     std::string path;   // UTF-8, as found on the disc
     std::string name;   // the file's own name, for messages
     std::uint64_t sectors = 0;  // its whole sectors; a torn last one is not read
+    // On an image: where its sectors lie, in order, together sectors long.
+    std::vector<ImageExtent> extents;
 };
 
 struct VobSet {

@@ -187,6 +187,29 @@ std::string title_listing(int number, const DiscTitle& title, const TitleSetInfo
     return text;
 }
 
+namespace {
+
+// The listing, or with -title one title, of the disc found.
+int run_found_disc(int argc, char** argv, const std::string& disc, const DiscFolder& folder) {
+    LoadedIfo<VideoManager> manager = load_video_manager(folder);
+    if (!manager.failure.empty()) {
+        std::fprintf(stderr, "%s\n", manager.failure.c_str());
+        return EXIT_FAILED;
+    }
+    if (option_given(argc, argv, TITLE_OPTION)) {
+        return run_disc_title(DiscRun{disc, folder, std::move(manager.record)}, argc, argv);
+    }
+    bool ok = print_listing(folder, manager.record);
+    if (any_output_requested(argc, argv)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
+        ok = false;
+    }
+    return standard_output_written() && ok ? EXIT_OK : EXIT_FAILED;
+}
+
+}  // namespace
+
 int run_disc(int argc, char** argv) {
     const std::string disc = argv[1];
     const std::optional<DiscFolder> folder = find_disc_folder(disc);
@@ -194,21 +217,23 @@ int run_disc(int argc, char** argv) {
         std::fprintf(stderr, "%s: no VIDEO_TS.IFO here, so not a DVD-Video folder\n", disc.c_str());
         return EXIT_FAILED;
     }
-    LoadedIfo<VideoManager> manager = load_video_manager(*folder);
-    if (!manager.failure.empty()) {
-        std::fprintf(stderr, "%s\n", manager.failure.c_str());
-        return EXIT_FAILED;
+    return run_found_disc(argc, argv, disc, *folder);
+}
+
+int run_disc_image(int argc, char** argv, NamedFile& image, std::uint64_t sectors) {
+    const OpenedImage opened = open_disc_image(image, sectors, is_block_device(image));
+    int status = EXIT_FAILED;
+    if (!opened.failure.empty()) {
+        std::fprintf(stderr, "%s\n", opened.failure.c_str());
+    } else {
+        status = run_found_disc(argc, argv, argv[1], opened.folder);
     }
-    if (option_given(argc, argv, TITLE_OPTION)) {
-        return run_disc_title(DiscRun{disc, *folder, std::move(manager.record)}, argc, argv);
+    // A title's run has closed the image itself; a close that fails is told.
+    if (image.stream != nullptr) {
+        close_file(image);
+        status = image.failed ? EXIT_FAILED : status;
     }
-    bool ok = print_listing(*folder, manager.record);
-    if (any_output_requested(argc, argv)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
-        ok = false;
-    }
-    return standard_output_written() && ok ? EXIT_OK : EXIT_FAILED;
+    return status;
 }
 
 }  // namespace packrift

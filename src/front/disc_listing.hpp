@@ -1,5 +1,5 @@
 #pragma once
-// A disc given as a folder: the listing of its titles, or, with -title, the
+// A disc given as a folder or as an image: the listing of its titles, or, with -title, the
 // reading of one title.
 
 #include <string>
@@ -14,6 +14,10 @@ inline constexpr const char* TITLE_OPTION = "-title";
 
 // The run when argv[1] names a folder. Returns the exit status.
 int run_disc(int argc, char** argv);
+
+// The run when argv[1] is a disc image (or a drive), open as image, of
+// sectors whole sectors. Closes it; returns the exit status.
+int run_disc_image(int argc, char** argv, NamedFile& image, std::uint64_t sectors);
 
 // The lines of one title of the listing: its time, chapters, angles and
 // title set, its video, and each audio and subpicture track of the program

@@ -90,11 +90,38 @@ bool plan_title(const DiscRun& disc, TitleRead& read) {
 
 // "dvd-title2", or "dvd-title2-angle3" for an angle after the first.
 std::string stem_of(const DiscRun& disc, const TitleRead& read) {
-    std::string stem = disc_name(disc.argument) + "-title" + std::to_string(read.number);
+    std::string stem = (disc.folder.image != nullptr ? disc.folder.name : disc_name(disc.argument)) + "-title" + std::to_string(read.number);
     if (read.angle > FIRST_ANGLE) {
         stem += "-angle" + std::to_string(read.angle);
     }
     return stem;
+}
+
+// Opens the title set's VOB files, each one file of the address space.
+bool open_vob_files(const VobSet& vobs, std::array<NamedFile, MOST_VOB_FILES>& vob_files, SplitInput& input) {
+    for (std::size_t i = 0; i < vobs.files.size(); ++i) {
+        if (!open_for_reading(vob_files[i], vobs.files[i].path)) {
+            for (NamedFile& opened : vob_files) {
+                close_file(opened);
+            }
+            return false;
+        }
+        input.files.push_back(&vob_files[i]);
+        input.source_files.push_back({&vob_files[i], vobs.files[i].sectors, 0, {}, 0});
+    }
+    return true;
+}
+
+// On an image the address space is the VOB files' extents, in order.
+void add_image_extents(const VobSet& vobs, NamedFile& image, std::vector<SourceFile>& source_files) {
+    for (const VobFile& vob : vobs.files) {
+        std::uint64_t first_of_file = 0;
+        for (const ImageExtent& extent : vob.extents) {
+            const std::uint64_t sectors = extent.bytes / SECTOR_SIZE;
+            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file});
+            first_of_file += sectors;
+        }
+    }
 }
 
 std::string chapters_of(const TitleRead& read) {
@@ -113,15 +140,12 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
     std::array<NamedFile, MOST_VOB_FILES> vob_files;
     SplitInput input;
     input.name = disc.argument;
-    for (std::size_t i = 0; i < read.vobs.files.size(); ++i) {
-        if (!open_for_reading(vob_files[i], read.vobs.files[i].path)) {
-            for (NamedFile& opened : vob_files) {
-                close_file(opened);
-            }
-            return EXIT_FAILED;
-        }
-        input.files.push_back(&vob_files[i]);
-        input.source_files.push_back({&vob_files[i], read.vobs.files[i].sectors});
+    if (disc.folder.image != nullptr) {
+        input.files.push_back(disc.folder.image);
+        input.drive = is_block_device(*disc.folder.image);
+        add_image_extents(read.vobs, *disc.folder.image, input.source_files);
+    } else if (!open_vob_files(read.vobs, vob_files, input)) {
+        return EXIT_FAILED;
     }
     for (const PlannedCell& cell : read.plan.cells) {
         input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});

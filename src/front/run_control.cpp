@@ -12,6 +12,7 @@
 #include "demux/sector_source.hpp"
 #include "disc/title_set_palette.hpp"
 #include "front/command_line.hpp"
+#include "disc/disc_folder.hpp"
 #include "front/disc_listing.hpp"
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
@@ -36,7 +37,8 @@ void print_help(const char* program) {
     std::printf("Packrift " PACKRIFT_VERSION ": splits DVD-Video into raw elementary streams in one pass\n"
                 "usage: %s VOBFile [options]\n"
                 "       %s DISC [-title N [-angle A] [-chapters]] [options]\n"
-                "DISC is a VIDEO_TS folder, or a folder that holds one; without -title its titles are listed.\n"
+                "DISC is a VIDEO_TS folder, a folder that holds one, a disc image (.iso) or a drive (/dev/sr0);\n"
+                "without -title its titles are listed.\n"
                 "options:\n"
                 "  -video 0    MPEG video stream 0xE0, to NAME.m2v\n"
                 "  -audio N    AC-3 substream 0x80+N, to NAME-streamN.ac3\n"
@@ -74,19 +76,28 @@ void print_stream_report() {
 }
 
 // One line per file whose damaged sectors were passed over, and one per file
-// with interleaved units that could not be followed; false when there were any.
-bool tell_unread_sectors() {
+// with interleaved units that could not be followed; false when there were
+// any. A drive that refuses sectors most often does so for an encrypted
+// disc: a drive hands out the sectors of CSS-scrambled cells only once it
+// has been authenticated, and a disc that is not damaged seems so.
+bool tell_unread_sectors(const SplitInput& input) {
     for (const UnreadSectors& unread : unread_sectors()) {
         end_progress_line();
         if (unread.count == 1) {
             std::fprintf(stderr, "%s: 1 sector could not be read and was passed over (at sector %" PRIu64 ")\n",
-                         unread.file->name.c_str(), unread.first);
+                         unread.name.c_str(), unread.first);
         } else {
             std::fprintf(stderr,
                          "%s: %" PRIu64 " sectors could not be read and were passed over (the first at sector %" PRIu64
                          ")\n",
-                         unread.file->name.c_str(), unread.count, unread.first);
+                         unread.name.c_str(), unread.count, unread.first);
         }
+    }
+    if (input.drive && !unread_sectors().empty()) {
+        std::fprintf(stderr,
+                     "%s: the drive refused these sectors; where it refuses whole cells the disc is most often "
+                     "encrypted (CSS) and the drive not authenticated for it, rather than damaged\n",
+                     input.name.c_str());
     }
     for (const UnreadSectors& units : units_read_in_order()) {
         end_progress_line();
@@ -94,10 +105,35 @@ bool tell_unread_sectors() {
                      "%s: %" PRIu64 " interleaved %s no navigation pack to lead to its angle's next unit (the "
                      "first at sector %" PRIu64 "); the rest of the cell was read in order, other angles' packs "
                      "with it\n",
-                     units.file->name.c_str(), units.count, units.count == 1 ? "unit had" : "units had",
+                     units.name.c_str(), units.count, units.count == 1 ? "unit had" : "units had",
                      units.first);
     }
     return unread_sectors().empty() && units_read_in_order().empty();
+}
+
+// Whether the open input is a disc image, decided by its sectors: a regular
+// file or a block device whose sector 16 begins a volume recognition
+// sequence. Another input (a pipe) is not looked at, and a file is left at
+// its start. A sector that cannot be read there leaves the input a VOB
+// file, whose reading passes over the sector and names it, as it always
+// has; a file that cannot be placed back at its start is told, failed set.
+bool input_is_image(NamedFile& file, std::uint64_t& sectors, bool& failed) {
+    const std::optional<std::uint64_t> size = image_size(file);
+    failed = false;
+    if (!size) {
+        return false;
+    }
+    sectors = *size / SECTOR_SIZE;
+    const ImageRecognition recognition = recognise_image(image_reader(file, sectors));
+    if (recognition.error == 0 && recognition.kind == ImageKind::image) {
+        return true;
+    }
+    errno = 0;
+    if (!seek_file(file, 0)) {
+        report_io_error(file, error_or_io_failure());
+        failed = true;
+    }
+    return false;
 }
 
 // The last line of a run stopped from outside, after everything else.
@@ -150,7 +186,7 @@ int split(int argc, char** argv, const SplitInput& input) {
     }
     const StreamsFound found = demux_packs(numbers, hooks);
     const bool stopped = source_interrupted();
-    ok = tell_unread_sectors() && ok;
+    ok = tell_unread_sectors(input) && ok;
     const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
     SubpictureDisc subpictures = input.subpictures;
     subpictures.languages = input.languages;
@@ -181,6 +217,20 @@ int run_packrift(int argc, char** argv) {
         return run_disc(argc, argv);
     }
     if (!open_for_reading(input_file, argv[1])) {
+        return EXIT_FAILED;
+    }
+    std::uint64_t image_sectors = 0;
+    bool failed = false;
+    if (input_is_image(input_file, image_sectors, failed)) {
+        // Opened anew, unbuffered, before anything of it is read.
+        close_file(input_file);
+        if (!open_unbuffered_for_reading(input_file, argv[1])) {
+            return EXIT_FAILED;
+        }
+        return run_disc_image(argc, argv, input_file, image_sectors);
+    }
+    if (failed) {
+        close_file(input_file);
         return EXIT_FAILED;
     }
     SplitInput input;

@@ -25,6 +25,7 @@ struct SplitInput {
     std::vector<SectorRun> runs;
     std::vector<StreamLanguage> languages;  // for the stream report
     SubpictureDisc subpictures;             // for a subpicture output's .idx
+    bool drive = false;  // the runs lie on a drive read as a block device
 };
 
 // Whether what was printed on standard output reached it; when it did not

@@ -1,7 +1,8 @@
 #pragma once
-// The one way binary tables read from a file (IFO files, navigation packs)
-// are looked at: a view of the bytes read, with big-endian fields read at
-// offsets and checked against the view's end. A read past the end gives 0
+// The one way binary tables read from a file (IFO files, navigation packs,
+// a disc image's file system) are looked at: a view of the bytes read, with
+// big-endian fields (and the little-endian ones of ECMA-119 and ECMA-167)
+// read at offsets and checked against the view's end. A read past the end gives 0
 // and marks the view overrun; the mark stays, so that a parser may read a
 // run of fields and check once. No parser indexes raw bytes itself.
 
@@ -41,6 +42,19 @@ inline std::uint32_t read_be(ByteView& view, std::size_t offset, std::size_t wid
     return value;
 }
 
+// The same, least significant byte first.
+inline std::uint32_t read_le(ByteView& view, std::size_t offset, std::size_t width) {
+    if (!holds(view, offset, width)) {
+        view.overrun = true;
+        return 0;
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = width; i > 0; --i) {
+        value = value << 8 | view.bytes[offset + i - 1];
+    }
+    return value;
+}
+
 }  // namespace byte_view_detail
 
 inline std::uint8_t read_u8(ByteView& view, std::size_t offset) {
@@ -53,6 +67,14 @@ inline std::uint16_t read_be16(ByteView& view, std::size_t offset) {
 
 inline std::uint32_t read_be32(ByteView& view, std::size_t offset) {
     return byte_view_detail::read_be(view, offset, 4);
+}
+
+inline std::uint16_t read_le16(ByteView& view, std::size_t offset) {
+    return static_cast<std::uint16_t>(byte_view_detail::read_le(view, offset, 2));
+}
+
+inline std::uint32_t read_le32(ByteView& view, std::size_t offset) {
+    return byte_view_detail::read_le(view, offset, 4);
 }
 
 // The length bytes from offset as a view of their own, offsets counted from

@@ -75,6 +75,15 @@ bool open_for_reading(NamedFile& file, const std::string& name) {
     return take_opened(file, name, open_binary_file(name.c_str(), "rb"));
 }
 
+bool open_unbuffered_for_reading(NamedFile& file, const std::string& name) {
+    if (!open_for_reading(file, name)) {
+        return false;
+    }
+    // Should this fail, the stream stays buffered, which is slower but as correct.
+    std::setvbuf(file.stream, nullptr, _IONBF, 0);
+    return true;
+}
+
 bool open_for_writing(NamedFile& file, const std::string& name) {
     return open_untruncated(file, name) && start_output(file);
 }
@@ -137,6 +146,23 @@ std::optional<std::uint64_t> regular_file_size(const NamedFile& file) {
         return std::nullopt;
     }
     return identity.size;
+}
+
+std::optional<std::uint64_t> image_size(const NamedFile& file) {
+    const std::optional<std::uint64_t> regular = regular_file_size(file);
+    if (regular) {
+        return regular;
+    }
+    std::uint64_t size = 0;
+    if (file.stream != nullptr && block_device_size(file.stream, size)) {
+        return size;
+    }
+    return std::nullopt;
+}
+
+bool is_block_device(const NamedFile& file) {
+    std::uint64_t size = 0;
+    return file.stream != nullptr && !regular_file_size(file) && block_device_size(file.stream, size);
 }
 
 void write_block(NamedFile& file, const void* data, std::size_t length) {

@@ -64,6 +64,13 @@ void report_io_error(NamedFile& file, int error_number);
 int error_or_io_failure();
 
 bool open_for_reading(NamedFile& file, const std::string& name);
+// An input read only at sectors it seeks to, as a disc image's runs of
+// sectors are: each read goes to the system whole, into the caller's block.
+// Buffered, every seek to a sector that does not begin a page made the
+// stream read that page into its buffer and the rest of each batch into the
+// block at a place that is not a page's start, about a fifth slower.
+bool open_unbuffered_for_reading(NamedFile& file, const std::string& name);
+
 // Outputs are unbuffered: each write goes to the system as one block.
 bool open_for_writing(NamedFile& file, const std::string& name);
 
@@ -94,6 +101,13 @@ bool seek_file(NamedFile& file, std::uint64_t offset);
 
 // The size of a regular file, or nothing for a pipe, a device or a terminal.
 std::optional<std::uint64_t> regular_file_size(const NamedFile& file);
+
+// The size of what may be a disc image: a regular file or a block device;
+// nothing for a pipe, a terminal or another device.
+std::optional<std::uint64_t> image_size(const NamedFile& file);
+
+// Whether the file is a block device (a drive).
+bool is_block_device(const NamedFile& file);
 
 // Writes length bytes as one block. Once a file has failed nothing more is
 // written to it: what follows a lost block would no longer be a valid stream.

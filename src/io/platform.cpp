@@ -130,6 +130,11 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
     return true;
 }
 
+bool block_device_size(std::FILE* /*stream*/, std::uint64_t& size) {
+    size = 0;
+    return false;
+}
+
 bool truncate_file(std::FILE* stream) {
     const errno_t error = _chsize_s(_fileno(stream), 0);
     if (error != 0) {
@@ -303,6 +308,21 @@ bool file_identity(std::FILE* stream, FileIdentity& identity) {
     identity.empty = status.st_size == 0;
     identity.volume = static_cast<std::uint64_t>(status.st_dev);
     identity.index = static_cast<std::uint64_t>(status.st_ino);
+    return true;
+}
+
+bool block_device_size(std::FILE* stream, std::uint64_t& size) {
+    struct stat status {};
+    const int descriptor = ::fileno(stream);
+    if (::fstat(descriptor, &status) != 0 || !S_ISBLK(status.st_mode)) {
+        return false;
+    }
+    // A device's size is where its end lies; the stream is placed anew before every read.
+    const off_t end = ::lseek(descriptor, 0, SEEK_END);
+    if (end < 0 || ::lseek(descriptor, 0, SEEK_SET) < 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(end);
     return true;
 }
 

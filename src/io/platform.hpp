@@ -49,6 +49,10 @@ struct FileIdentity {
 // False (errno set) when the system cannot tell.
 bool file_identity(std::FILE* stream, FileIdentity& identity);
 
+// The size of an open block device (a drive read as a disc image); false
+// for anything else, and always on Windows, where a drive is a folder.
+bool block_device_size(std::FILE* stream, std::uint64_t& size);
+
 // Empties an open regular file; false (errno set) when that fails.
 bool truncate_file(std::FILE* stream);
 

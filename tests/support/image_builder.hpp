@@ -1,0 +1,60 @@
+#pragma once
+// Writes a disc image of a VIDEO_TS folder's files, for tests of the file
+// system reader and of whole runs on images: UDF as DVD-Video records it
+// (OSTA UDF 1.02 on ECMA-167), ISO 9660 (ECMA-119), or both over the same
+// data, with the shapes authoring tools rarely make: several extents a
+// file, long allocation descriptors, 16-bit names, continued descriptor
+// lists. Where each structure lies is returned, for tests that damage one.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/pack_builder.hpp"
+
+namespace packtest::image {
+
+struct File {
+    std::string name;
+    Bytes data;
+};
+
+struct Options {
+    bool udf = true;
+    bool iso9660 = true;
+    bool long_ads = false;      // else short ones
+    bool names_16_bit = false;  // OSTA CS0 of 16 bits a character, else 8
+    int extents = 1;            // a file's data in this many pieces, laid out last first
+    bool continued = false;     // a file's descriptors after its first in an allocation extent descriptor
+    std::string volume = "PACKRIFT TEST";     // UDF's
+    std::string iso_volume = "PACKRIFT_ISO";  // ISO 9660's
+};
+
+// Sectors of the image where its structures lie.
+struct Layout {
+    std::size_t anchor = 0;
+    std::size_t main_sequence = 0;     // its partition, logical volume, terminating descriptors
+    std::size_t reserve_sequence = 0;
+    std::size_t partition_start = 0;
+    std::size_t root_directory = 0;    // UDF's, its file identifiers
+    std::size_t iso_video_ts = 0;      // ISO 9660's VIDEO_TS directory
+    std::vector<std::size_t> file_entries;  // UDF's, file by file
+    std::vector<std::size_t> continuations; // each file's allocation extent descriptor
+    std::size_t sectors = 0;
+};
+
+Bytes build_image(const std::vector<File>& files, const Options& options, Layout* layout = nullptr);
+
+// The files of a VIDEO_TS folder, names in upper case, in name order.
+std::vector<File> files_of_folder(const std::filesystem::path& video_ts);
+
+// Writes the tag's checksum and CRC anew, after a test changed the
+// descriptor that begins at byte at.
+void retag(Bytes& image, std::size_t at);
+
+void put_le16(Bytes& bytes, std::size_t at, unsigned value);
+void put_le32(Bytes& bytes, std::size_t at, std::uint32_t value);
+
+}  // namespace packtest::image
