@@ -48,7 +48,10 @@ std::optional<Palette> palette_of_set_in(const std::string& folder, int title_se
     if (!entries) {
         return std::nullopt;
     }
-    const LoadedIfo<TitleSetInfo> loaded = load_title_set(DiscFolder{folder, std::move(*entries)}, title_set);
+    DiscFolder disc;
+    disc.path = folder;
+    disc.entries = std::move(*entries);
+    const LoadedIfo<TitleSetInfo> loaded = load_title_set(disc, title_set);
     if (!loaded.failure.empty() || loaded.record.program_chains.empty()) {
         return std::nullopt;
     }
