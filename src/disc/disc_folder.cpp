@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "demux/demux_common.hpp"
+#include "disc/image_scan.hpp"
 #include "io/byte_view.hpp"
 #include "io/file_io.hpp"
 
@@ -18,27 +19,9 @@ constexpr const char* IFO_EXTENSION = ".IFO";
 constexpr const char* BACKUP_EXTENSION = ".BUP";
 constexpr const char* NOT_SOUND = ": not a sound IFO file (";
 
-// Upper case of the ASCII letters only: disc names are ASCII, and a name
-// of other letters is then compared as it is.
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool same_name(const std::string& one, const std::string& other) {
-    if (one.size() != other.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < one.size(); ++i) {
-        if (upper(one[i]) != upper(other[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 const FolderEntry* find_entry(const std::vector<FolderEntry>& entries, const std::string& name, bool folder) {
     for (const FolderEntry& entry : entries) {
-        if (entry.folder == folder && same_name(entry.name, name)) {
+        if (entry.folder == folder && same_name_any_case(entry.name, name)) {
             return &entry;
         }
     }
@@ -224,7 +207,7 @@ const FolderEntry* find_file(const DiscFolder& folder, const std::string& name) 
 std::string disc_name(const std::string& path) {
     constexpr const char* ROOT_DISC_NAME = "dvd";
     std::vector<std::string> names = full_path_names(path);
-    if (!names.empty() && same_name(names.back(), VIDEO_MANAGER_NAME)) {
+    if (!names.empty() && same_name_any_case(names.back(), VIDEO_MANAGER_NAME)) {
         names.pop_back();
     }
     return names.empty() ? ROOT_DISC_NAME : names.back();

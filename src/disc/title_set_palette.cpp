@@ -1,6 +1,7 @@
 #include "disc/title_set_palette.hpp"
 
 #include "disc/disc_folder.hpp"
+#include "disc/image_scan.hpp"
 #include "io/folder.hpp"
 #include "io/platform.hpp"
 
@@ -16,21 +17,12 @@ constexpr std::size_t PART_DIGIT_AT = 7;
 constexpr std::size_t EXTENSION_AT = 8;
 constexpr int DECIMAL = 10;
 
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool matches(const std::string& name, std::size_t at, const char* text) {
-    for (std::size_t i = 0; text[i] != '\0'; ++i) {
-        if (upper(name[at + i]) != text[i]) {
-            return false;
-        }
-    }
-    return true;
+bool matches(const std::string& name, std::size_t at, const std::string& text) {
+    return same_name_any_case(name.substr(at, text.size()), text);
 }
 
 // The title set a title VOB file's name gives, or 0.
