@@ -220,6 +220,23 @@ TEST(DiscImage, AReadErrorIsTheSystemsErrorNotDamage) {
     };
     const ImageListing listing = packrift::read_image_listing(failing);
     EXPECT_EQ(listing.error, IO_ERROR);
+
+    // The entry of the first file of VIDEO_TS cannot be read, those after it
+    // can: the error still ends the listing, and no file passes for empty.
+    std::vector<std::uint64_t> sectors;
+    packrift::ImageReader recording = reader_of(bytes);
+    recording.read = [read, &sectors](std::uint64_t sector, std::size_t count, unsigned char* into) {
+        sectors.push_back(sector);
+        return read(sector, count, into);
+    };
+    const std::size_t files = packrift::read_image_listing(recording).files.size();
+    ASSERT_GT(sectors.size(), files);
+    const std::uint64_t first_entry = sectors[sectors.size() - files];
+    packrift::ImageReader one_failing = reader_of(bytes);
+    one_failing.read = [read, first_entry](std::uint64_t sector, std::size_t count, unsigned char* into) {
+        return sector <= first_entry && first_entry < sector + count ? IO_ERROR : read(sector, count, into);
+    };
+    EXPECT_EQ(packrift::read_image_listing(one_failing).error, IO_ERROR);
 }
 
 }  // namespace

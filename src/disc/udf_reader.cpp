@@ -508,7 +508,10 @@ ImageFile read_file(ImageScan& scan, const Volume& volume, const DirectoryEntry&
         damaged(own, "its data is kept in its file entry");
     }
     scan.sectors_read = own.sectors_read;
-    scan.error = own.error;
+    // A read error ends the listing: the file is not known, not empty.
+    if (own.error != 0) {
+        scan.error = own.error;
+    }
     file.problem = own.problem;
     file.size = data.length;
     file.extents = std::move(data.extents);
@@ -535,6 +538,9 @@ void read_udf_listing(ImageScan& scan, ImageListing& listing) {
             if (entry.folder && same_name_any_case(entry.name, VIDEO_TS_NAME) && !listing.video_ts) {
                 listing.video_ts = true;
                 for (const DirectoryEntry& file : read_directory(scan, volume, entry.entry)) {
+                    if (scan.error != 0) {
+                        break;
+                    }
                     listing.files.push_back(read_file(scan, volume, file));
                 }
             }
