@@ -20,7 +20,12 @@ constexpr std::size_t PACKET_LENGTH = 4;
 constexpr std::size_t PACKET_HEADER_SIZE = 6;
 constexpr std::uint32_t PRIVATE_STREAM_2_START_CODE = 0x000001BF;
 // Private stream 2 on DVD: the first payload byte says PCI (0) or DSI (1).
+constexpr unsigned PCI_SUBSTREAM = 0x00;
 constexpr unsigned DSI_SUBSTREAM = 0x01;
+
+// The PCI's general part, after its substream byte: VOBU_S_PTM and VOBU_E_PTM.
+constexpr std::size_t PCI_VOBU_START_PTM = 12;
+constexpr std::size_t PCI_VOBU_END_PTM = 16;
 
 // The DSI (DVD-Video navigation data), after its substream byte: its
 // general part, then the seamless playback information.
@@ -54,20 +59,18 @@ InterleavedUnit read_unit(ByteView& dsi) {
     return unit;
 }
 
-}  // namespace
-
-DsiReading read_dsi(const unsigned char* sector, std::size_t size) {
-    DsiReading reading;
-    ByteView pack = view_of(sector, size);
+// The private stream 2 packet of the navigation pack in sector whose first
+// payload byte is substream, as a view of what follows that byte; status
+// tells what was found.
+NavPackReading find_nav_packet(ByteView pack, unsigned substream, ByteView& found) {
     if (read_be32(pack, 0) != PACK_START_CODE ||
         read_u8(pack, PACK_MARKER_BYTE) >> PACK_MARKER_SHIFT != MPEG_2_PACK_MARKER) {
-        return reading;
+        return NavPackReading::not_a_nav_pack;
     }
     std::size_t at = PACK_HEADER_SIZE + (read_u8(pack, PACK_STUFFING_LENGTH) & PACK_STUFFING_MASK);
     if (read_be32(pack, at) != SYSTEM_HEADER_START_CODE || pack.overrun) {
-        return reading;
+        return NavPackReading::not_a_nav_pack;
     }
-    reading.status = NavPackReading::no_dsi;
     // Packet after packet, each by its length, while whole packets follow.
     while (holds(pack, at, PACKET_HEADER_SIZE) && read_be32(pack, at) >> START_CODE_PREFIX_SHIFT == START_CODE_PREFIX) {
         const std::uint32_t start_code = read_be32(pack, at);
@@ -76,13 +79,36 @@ DsiReading read_dsi(const unsigned char* sector, std::size_t size) {
         if (pack.overrun) {
             break;
         }
-        if (start_code == PRIVATE_STREAM_2_START_CODE && length > 0 && read_u8(payload, 0) == DSI_SUBSTREAM) {
-            ByteView dsi = tail_view(payload, 1);
-            reading.unit = read_unit(dsi);
-            reading.status = dsi.overrun ? NavPackReading::no_dsi : NavPackReading::dsi_found;
-            return reading;
+        if (start_code == PRIVATE_STREAM_2_START_CODE && length > 0 && read_u8(payload, 0) == substream) {
+            found = tail_view(payload, 1);
+            return NavPackReading::dsi_found;
         }
         at += PACKET_HEADER_SIZE + length;
+    }
+    return NavPackReading::no_dsi;
+}
+
+}  // namespace
+
+std::optional<VobuTimes> read_vobu_times(const unsigned char* sector, std::size_t size) {
+    ByteView pci;
+    if (find_nav_packet(view_of(sector, size), PCI_SUBSTREAM, pci) != NavPackReading::dsi_found) {
+        return std::nullopt;
+    }
+    const VobuTimes times{read_be32(pci, PCI_VOBU_START_PTM), read_be32(pci, PCI_VOBU_END_PTM)};
+    if (pci.overrun) {
+        return std::nullopt;
+    }
+    return times;
+}
+
+DsiReading read_dsi(const unsigned char* sector, std::size_t size) {
+    DsiReading reading;
+    ByteView dsi;
+    reading.status = find_nav_packet(view_of(sector, size), DSI_SUBSTREAM, dsi);
+    if (reading.status == NavPackReading::dsi_found) {
+        reading.unit = read_unit(dsi);
+        reading.status = dsi.overrun ? NavPackReading::no_dsi : NavPackReading::dsi_found;
     }
     return reading;
 }

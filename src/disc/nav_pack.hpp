@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace packrift {
 
@@ -29,6 +30,17 @@ struct DsiReading {
     NavPackReading status = NavPackReading::not_a_nav_pack;
     InterleavedUnit unit;
 };
+
+// The PCI's general part: the presentation times at which the VOBU starts
+// and ends, on the 90 kHz clock of its PTS values.
+struct VobuTimes {
+    std::uint32_t start_ptm = 0;
+    std::uint32_t end_ptm = 0;
+};
+
+// Reads the PCI of the navigation pack in sector (size bytes); nothing when
+// the sector holds no navigation pack or no whole PCI, never a read outside it.
+std::optional<VobuTimes> read_vobu_times(const unsigned char* sector, std::size_t size);
 
 // Reads the DSI of the navigation pack in sector (size bytes, a whole
 // sector); anything else gives not_a_nav_pack or no_dsi, never a read
