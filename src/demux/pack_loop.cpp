@@ -3,6 +3,8 @@
 #include <bit>
 
 #include "demux/sector_source.hpp"
+#include "demux/title_timeline.hpp"
+#include "output/audio_hold.hpp"
 #include "output/staging_writer.hpp"
 #include "output/vobsub_output.hpp"
 
@@ -14,6 +16,8 @@ constexpr std::size_t PACKET_LENGTH_OFFSET = 18;
 constexpr std::size_t PACKET_LENGTH_FIELD_END = 20;  // the length counts the bytes after it
 constexpr std::size_t IDS = 256;  // stream ids and substream numbers are one byte
 constexpr std::size_t VIDEO_STREAM_0_ID = FIRST_MPEG_VIDEO_ID;
+// A navigation pack's first packet is the system header.
+constexpr std::size_t SYSTEM_HEADER_ID = SYSTEM_HEADER_START_CODE & 0xFF;
 
 // Which outputs take the packets of each stream id and of each private
 // stream 1 substream, one bit per output kind: made once per run, so that a
@@ -24,6 +28,11 @@ struct Routes {
     // A subpicture output needs the video's first PTS and picture size,
     // whether or not the video is written.
     bool watch_video = false;
+    // A title whose timestamps may restart: its navigation packs and video
+    // go to the timeline, and the held kinds' packets (one bit per kind) to
+    // their queues.
+    bool timeline = false;
+    unsigned held = 0;
 };
 
 Routes routes_for(const OutputNumbers& numbers) {
@@ -38,17 +47,34 @@ Routes routes_for(const OutputNumbers& numbers) {
         table[static_cast<std::size_t>(id)] |= 1U << k;
         routes.watch_video = routes.watch_video || kind == StreamKind::subpicture;
     }
+    routes.timeline = timeline_running();
+    for (std::size_t k = 0; routes.timeline && k < OUTPUT_KINDS; ++k) {
+        routes.held |= audio_held(static_cast<StreamKind>(k)) ? 1U << k : 0U;
+    }
     return routes;
 }
 
-int stage_span(StreamKind kind, const unsigned char* sector, PayloadSpan span, const PackLoopHooks& hooks) {
-    const int accepted = row_of(kind).form == PayloadForm::whole_pack
+int stage_span(StreamKind kind, const unsigned char* sector, std::size_t start, PayloadSpan span, bool held,
+               const PackLoopHooks& hooks) {
+    const int accepted = held ? timeline_audio(kind, output_of(kind), sector, start, span)
+                         : row_of(kind).form == PayloadForm::whole_pack
                              ? stage_subpicture_pack(output_of(kind), sector, span.offset, span.length, packet_pts(sector))
                              : stage_payload(kind, output_of(kind), sector + span.offset, span.length);
     if (hooks.payload_accepted != nullptr) {
         hooks.payload_accepted(accepted);
     }
     return accepted;
+}
+
+// What the timeline reads of a title: its navigation packs, and its video
+// whether or not it is written.
+void follow_timeline(const unsigned char* sector, std::size_t id, std::size_t start) {
+    if (id == SYSTEM_HEADER_ID) {
+        timeline_nav_pack(sector);
+    } else if (id == VIDEO_STREAM_0_ID) {
+        const PayloadSpan span = payload_span(sector, start);
+        timeline_video(sector, sector + span.offset, trim_before_padding(sector + span.offset, span.length));
+    }
 }
 
 // Stages what the pack holds for each output that takes it; returns the
@@ -66,6 +92,9 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
         const PayloadSpan span = payload_span(sector, start);
         watch_video_packet(sector + span.offset, span.length, packet_pts(sector));
     }
+    if (routes.timeline) {
+        follow_timeline(sector, id, start);
+    }
     if (takers == 0) {
         return NOTHING_STAGED;
     }
@@ -77,7 +106,8 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
         const auto kind = static_cast<StreamKind>(k);
         ++found.packs[k];
         found.scrambled[k] += scrambled;
-        staged = stage_span(kind, sector, payload_span(sector, start + row_of(kind).skip), hooks);
+        staged = stage_span(kind, sector, start, payload_span(sector, start + row_of(kind).skip),
+                            (routes.held >> k & 1U) != 0, hooks);
     } while (takers != 0);
     return staged;
 }
@@ -134,6 +164,7 @@ StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& give
         }
     }
     call_before_batch_ends(nullptr);
+    end_timeline();
     return found;
 }
 

@@ -363,6 +363,18 @@ const std::vector<UnreadSectors>& units_read_in_order() {
     return unled;
 }
 
+std::size_t run_being_read() {
+    return source.run;
+}
+
+std::uint64_t sectors_passed_over() {
+    std::uint64_t count = 0;
+    for (const UnreadSectors& file : unread) {
+        count += file.count;
+    }
+    return count;
+}
+
 bool source_interrupted() {
     return source.interrupted;
 }

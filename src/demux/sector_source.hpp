@@ -69,6 +69,13 @@ const std::vector<UnreadSectors>& unread_sectors();
 // first such unit begins in its file.
 const std::vector<UnreadSectors>& units_read_in_order();
 
+// The index in the runs given to read_runs of the run that the sectors
+// handed out last belong to: a batch never reaches past its run.
+std::size_t run_being_read();
+
+// How many sectors have been passed over so far, unread.
+std::uint64_t sectors_passed_over();
+
 // Whether the run was stopped by an interruption before the input's end.
 bool source_interrupted();
 

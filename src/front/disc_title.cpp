@@ -124,8 +124,12 @@ void add_image_extents(const VobSet& vobs, NamedFile& image, std::vector<SourceF
     }
 }
 
-std::string chapters_of(const TitleRead& read) {
+// The chapters by the IFO's cell times, and what the reading needs to put
+// them on the video's clock where the title's timestamps restart.
+std::string chapters_of(const TitleRead& read, SplitInput& input) {
     const ChapterStarts starts = chapter_starts(read.set, read.title.title_in_set, read.angle);
+    input.chapter_runs = starts.first_cells;
+    input.chapter_milliseconds = starts.milliseconds;
     return chapters_text(starts.milliseconds);
 }
 
@@ -149,8 +153,10 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
     }
     for (const PlannedCell& cell : read.plan.cells) {
         input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
+        input.may_join.push_back(cell.may_join);
     }
-    input.naming = {disc.argument, stem_of(disc, read), chapters_of(read)};
+    input.title = read.number;
+    input.naming = {disc.argument, stem_of(disc, read), chapters_of(read, input)};
     const ProgramChain& chain = first_program_chain(read.title, read.set);
     input.languages = title_languages(read.set, chain);
     input.subpictures.width = read.set.video.width;

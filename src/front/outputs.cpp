@@ -111,6 +111,20 @@ bool write_chapters(const OutputNaming& naming, const std::vector<const NamedFil
     return !chapters.failed;
 }
 
+}  // namespace
+
+bool rewrite_chapters(const OutputNaming& naming, const std::string& text) {
+    NamedFile chapters;
+    if (!open_for_writing(chapters, *naming.stem + CHAPTERS_SUFFIX)) {
+        return false;
+    }
+    write_block(chapters, text.data(), text.size());
+    close_file(chapters);
+    return !chapters.failed;
+}
+
+namespace {
+
 // What the user is told of an output that took everything and still stayed
 // empty, because the input never held its stream: a wrong number must not
 // look like a broken tool.

@@ -47,6 +47,10 @@ OutputNaming naming_of_file(const std::string& input_path);
 bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
                             const std::vector<const NamedFile*>& inputs, OutputNumbers& numbers);
 
+// Writes a title's chapters file again with text, once the reading has put
+// the chapters on the video's clock; its "opened" line was printed before.
+bool rewrite_chapters(const OutputNaming& naming, const std::string& text);
+
 // Whether an option that writes an output (-chapters included) is given.
 bool any_output_requested(int argc, char** argv);
 

@@ -17,6 +17,7 @@
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
 #include "front/stream_report.hpp"
+#include "front/title_joins.hpp"
 #include "io/folder.hpp"
 #include "io/platform.hpp"
 #include "output/vobsub_output.hpp"
@@ -173,9 +174,9 @@ int split(int argc, char** argv, const SplitInput& input) {
     bool ok = open_requested_outputs(argc, argv, input.naming, inputs, numbers);
     const bool report = option_given(argc, argv, STREAMS_OPTION);
     const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
-    if (report) {
-        name_stream_languages(input.languages);
-    }
+    // Also for the lines of audio that a title's joins left unfilled.
+    name_stream_languages(input.languages);
+    follow_title_joins(argc, argv, input, numbers);
     // From here on a stop has something to keep: before, the files are only
     // being opened, and the system's own ending of the process loses nothing.
     install_stop_handlers();
@@ -186,6 +187,7 @@ int split(int argc, char** argv, const SplitInput& input) {
     }
     const StreamsFound found = demux_packs(numbers, hooks);
     const bool stopped = source_interrupted();
+    ok = tell_title_joins(argc, argv, input, numbers, report) && ok;
     ok = tell_unread_sectors(input) && ok;
     const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
     SubpictureDisc subpictures = input.subpictures;

@@ -26,6 +26,13 @@ struct SplitInput {
     std::vector<StreamLanguage> languages;  // for the stream report
     SubpictureDisc subpictures;             // for a subpicture output's .idx
     bool drive = false;  // the runs lie on a drive read as a block device
+    // A title: its number, per run whether its timestamps may restart
+    // there, and per chapter its first run and its start by the IFO's
+    // cell times, in milliseconds.
+    int title = 0;
+    std::vector<bool> may_join;
+    std::vector<std::size_t> chapter_runs;
+    std::vector<std::uint64_t> chapter_milliseconds;
 };
 
 // Whether what was printed on standard output reached it; when it did not

@@ -4,6 +4,9 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <vector>
+#include <algorithm>
 
 #include "demux/demux_common.hpp"
 #include "output/lpcm_wav.hpp"
@@ -33,6 +36,9 @@ struct StreamTally {
     std::uint64_t first_pts = 0;
     bool has_pts = false;
     std::uint64_t scrambled = 0;
+    // A stream first met after a title's join: its first PTS on the title's clock.
+    std::optional<std::int64_t> title_ticks;
+    std::optional<std::uint64_t> held_bytes;  // what its output holds, cut and filled
 };
 
 struct Tally {
@@ -43,6 +49,7 @@ struct Tally {
 
 Tally tally;
 std::array<std::string, STREAM_KEYS> languages;
+std::string joins_text;  // after the stream lines
 
 // What -lpcm writes of an LPCM substream: the samples of the packets in the
 // format of its first, as WAV samples.
@@ -129,6 +136,7 @@ void read_pts(const unsigned char* sector, StreamTally& stream) {
     if (const std::optional<std::uint64_t> pts = packet_pts(sector)) {
         stream.first_pts = *pts;
         stream.has_pts = true;
+        stream.title_ticks = title_ticks_after_a_join(*pts);
     }
 }
 
@@ -194,6 +202,13 @@ long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
     return behind ? -milliseconds : milliseconds;
 }
 
+// Ticks of the title's clock in milliseconds, rounded as a delay is.
+long long ticks_milliseconds(std::int64_t ticks) {
+    const std::uint64_t distance = static_cast<std::uint64_t>(ticks < 0 ? -ticks : ticks);
+    const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / PTS_TICKS_PER_MILLISECOND);
+    return ticks < 0 ? -milliseconds : milliseconds;
+}
+
 // "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is timed
 // against the video: audio and subpictures.
 bool describe(std::size_t key, std::string& line) {
@@ -232,14 +247,16 @@ std::string stream_line(std::size_t key) {
     std::string line = "stream ";
     const bool timed = describe(key, line);
     line += formatted(": %" PRIu64 " %s, %" PRIu64 " bytes", stream.packs, stream.packs == 1 ? "pack" : "packs",
-                      is_lpcm(key) ? lpcm_bytes(key) : stream.bytes);
+                      stream.held_bytes ? *stream.held_bytes : is_lpcm(key) ? lpcm_bytes(key) : stream.bytes);
     if (is_subpicture(key)) {
         line += units_piece(subpicture_units_of(key));
     }
     if (stream.has_pts) {
         line += ", first PTS " + pts_seconds(stream.first_pts) + " s";
     }
-    if (timed && stream.has_pts && video.has_pts) {
+    if (timed && stream.title_ticks) {
+        line += formatted(", delay %+lld ms", ticks_milliseconds(*stream.title_ticks));
+    } else if (timed && stream.has_pts && video.has_pts) {
         line += formatted(", delay %+lld ms", delay_milliseconds(stream.first_pts, video.first_pts));
     }
     if (stream.scrambled > 0) {
@@ -248,10 +265,77 @@ std::string stream_line(std::size_t key) {
     return line + "\n";
 }
 
+// "2.500" seconds of an exact time, rounded to the millisecond.
+std::string time_seconds(const Ticks& time) {
+    const std::int64_t ticks = std::max<std::int64_t>(ticks_floor(time), 0);
+    return pts_seconds(static_cast<std::uint64_t>(ticks));
+}
+
+std::string part_note_line(int title, const PartNote& note) {
+    if (note.event == PartEvent::held_pictures) {
+        return formatted("title %d: part %zu's video PTS run ", title, note.part + 1) + time_seconds(note.drift) +
+               " s past its pictures, which a raw video cannot hold; the outputs drift by that much from there\n";
+    }
+    return formatted("title %d: the video of part %zu could not be counted", title, note.part + 1) +
+           (note.scrambled ? " (scrambled packs)" : " (no pictures)") +
+           ", so the rest of the title is left as its timestamps come\n";
+}
+
+std::string count_piece(std::uint64_t count, const char* one, const char* more) {
+    return formatted("%" PRIu64 " ", count) + (count == 1 ? one : more);
+}
+
 }  // namespace
+
+std::string held_output_line(bool substream, int id, const HoldReport& hold) {
+    std::vector<std::string> pieces;
+    if (hold.passed_over > 0) {
+        pieces.push_back(count_piece(hold.passed_over, "frame passed over", "frames passed over"));
+    }
+    if (hold.filled > 0) {
+        pieces.push_back(formatted("%" PRIu64 " filled (%lld ms)", hold.filled,
+                                   ticks_milliseconds(ticks_floor(hold.filled_time))));
+    }
+    if (hold.joins_missing > 0) {
+        pieces.push_back(formatted("%lld ms missing at %d %s, not filled", ticks_milliseconds(ticks_floor(hold.missing)),
+                                   hold.joins_missing, hold.joins_missing == 1 ? "join" : "joins"));
+    }
+    const std::size_t key = key_of(substream, id);
+    if (pieces.empty() || key == NO_KEY) {
+        return {};
+    }
+    std::string line = "stream ";
+    describe(key, line);
+    line += ": " + pieces.front();
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        line += ", " + pieces[i];
+    }
+    return line + "\n";
+}
+
+void report_title_joins(int title, const TimelineSummary& summary) {
+    joins_text = formatted("title %d: timestamps restart at %zu %s\n", title, summary.joins,
+                           summary.joins == 1 ? "join" : "joins");
+    for (const PartNote& note : summary.notes) {
+        joins_text += part_note_line(title, note);
+    }
+}
+
+void report_held_output(bool substream, int id, const HoldReport& hold) {
+    const std::size_t key = key_of(substream, id);
+    if (key == NO_KEY) {
+        return;
+    }
+    const std::string line = held_output_line(substream, id, hold);
+    if (!line.empty()) {
+        tally.streams[key].held_bytes = hold.bytes;
+        joins_text += line;
+    }
+}
 
 PackLoopHooks with_stream_report(PackLoopHooks hooks) {
     tally = Tally{};
+    joins_text.clear();
     lpcm_tallies = {};
     subpicture_tallies = {};
     for (SubpictureUnits& units : subpicture_tallies) {
@@ -279,7 +363,7 @@ std::string stream_report() {
     for (std::size_t i = 0; i < tally.listed; ++i) {
         report += stream_line(tally.order[i]);
     }
-    return report;
+    return report + joins_text;
 }
 
 }  // namespace packrift

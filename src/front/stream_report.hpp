@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "demux/pack_loop.hpp"
+#include "demux/title_timeline.hpp"
+#include "output/audio_hold.hpp"
 
 namespace packrift {
 
@@ -28,5 +30,16 @@ struct StreamLanguage {
 
 // The languages the report names, from now on; a new tally forgets none.
 void name_stream_languages(const std::vector<StreamLanguage>& languages);
+
+// What the joins of title did, told after the stream lines: how many there
+// were, what a part did to the clock, and per audio output that was cut or
+// filled (substream or stream id) what, its stream line then giving the
+// bytes the output holds.
+void report_title_joins(int title, const TimelineSummary& summary);
+void report_held_output(bool substream, int id, const HoldReport& hold);
+
+// "stream 0xBD 0x88 DTS (-dts 0): 12 ms missing at 1 join, not filled",
+// or empty when the output was not changed.
+std::string held_output_line(bool substream, int id, const HoldReport& hold);
 
 }  // namespace packrift

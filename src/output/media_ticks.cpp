@@ -29,4 +29,27 @@ bool whole_ticks(const Ticks& duration, std::int64_t& ticks) {
     return true;
 }
 
+Ticks ticks_plus(const Ticks& a, const Ticks& b) {
+    // Over the least common denominator: the clocks' periods are few and small.
+    const std::int64_t common = std::lcm(a.denominator, b.denominator);
+    return ticks_fraction(a.numerator * (common / a.denominator) + b.numerator * (common / b.denominator), common);
+}
+
+Ticks ticks_minus(const Ticks& a, const Ticks& b) {
+    return ticks_plus(a, Ticks{-b.numerator, b.denominator});
+}
+
+bool ticks_before(const Ticks& a, const Ticks& b) {
+    return ticks_minus(a, b).numerator < 0;
+}
+
+std::int64_t ticks_floor(const Ticks& time) {
+    const std::int64_t quotient = time.numerator / time.denominator;
+    return time.numerator % time.denominator < 0 ? quotient - 1 : quotient;
+}
+
+Ticks ticks_half(const Ticks& time) {
+    return ticks_fraction(time.numerator, time.denominator * 2);
+}
+
 }  // namespace packrift

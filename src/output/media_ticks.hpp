@@ -27,4 +27,16 @@ Ticks ticks_times(const Ticks& unit, std::int64_t count);
 // The whole ticks of duration, when it is whole.
 bool whole_ticks(const Ticks& duration, std::int64_t& ticks);
 
+// Sums, differences and comparisons of exact times; a time a whole number
+// of ticks; the whole ticks at or below a time.
+Ticks ticks_plus(const Ticks& a, const Ticks& b);
+Ticks ticks_minus(const Ticks& a, const Ticks& b);
+bool ticks_before(const Ticks& a, const Ticks& b);
+inline Ticks whole(std::int64_t ticks) {
+    return Ticks{ticks, 1};
+}
+std::int64_t ticks_floor(const Ticks& time);
+// Half of a time, exact.
+Ticks ticks_half(const Ticks& time);
+
 }  // namespace packrift

@@ -38,6 +38,7 @@ struct SubpictureOutput {
     std::uint64_t highest_pts = 0;  // of the part being read
     std::uint64_t frame_period = 0;
     std::uint64_t part_offset = 0;  // added to the part's timestamps
+    bool title_clock = false;       // the offsets are set from the title's clock
 };
 
 SubpictureOutput output;
@@ -90,12 +91,17 @@ void watch_video_packet(const unsigned char* payload, int length, PacketTime pts
     if (pts && !output.video.first_pts) {
         output.video.first_pts = pts;
         output.highest_pts = *pts;
-    } else if (pts) {
+    } else if (pts && !output.title_clock) {
         follow_video_clock(*pts);
     }
     if (output.video.height == 0 && length > 0) {
         read_sequence_header(view_of(payload, static_cast<std::size_t>(length)));
     }
+}
+
+void set_subpicture_part_offset(std::uint64_t offset) {
+    output.title_clock = true;
+    output.part_offset = offset % PTS_MODULUS;
 }
 
 const WatchedVideo& watched_video() {

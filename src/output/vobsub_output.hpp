@@ -38,6 +38,11 @@ void watch_video_packet(const unsigned char* payload, int length, PacketTime pts
 
 const WatchedVideo& watched_video();
 
+// From now on the subpictures' times follow the title's clock, which the
+// reading of a title's joins keeps: offset is added to the PTS of the part
+// being read (less the video's first PTS, it is the unit's .idx time).
+void set_subpicture_part_offset(std::uint64_t offset);
+
 // The units of the run's subpicture output, the last one ended.
 const SubpictureUnits& finished_subpicture_units();
 

@@ -1,0 +1,123 @@
+#include "output/audio_hold.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "demux/pack_loop.hpp"
+#include "output/audio_frames.hpp"
+#include "output/silence_frames.hpp"
+#include "output/staging_writer.hpp"
+#include "support/pack_builder.hpp"
+#include "support/silence_headers.hpp"
+
+namespace {
+
+using packrift::StreamKind;
+using packrift::Ticks;
+using packtest::Bytes;
+
+// 192 kbit/s stereo AC-3 at 48 kHz: 768 bytes, 32 ms (2880 ticks) a frame.
+constexpr unsigned FRMSIZECOD_192 = 20;
+constexpr std::size_t FRAME_BYTES = 768;
+constexpr std::int64_t FRAME_TICKS = 2880;
+constexpr std::uint64_t PART_0_START = 900000;  // each part's timestamps start anew
+constexpr std::uint64_t PART_1_START = 63000;
+
+Bytes ac3_frame() {
+    const std::string hex = packtest::ac3_header_hex(0, FRMSIZECOD_192, packrift::AC3_ACMOD_STEREO, 0);
+    Bytes header;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        header.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    Bytes frame;
+    packrift::ac3_silence_frame(packrift::view_of(header.data(), header.size()), 0, frame);
+    return frame;
+}
+
+// Frames as DVD packs them: two to a packet, the packet's PTS that of its
+// first frame, which the substream header's pointer names; a half frame
+// more at the end when cut_short.
+std::vector<Bytes> packets(int frames, std::uint64_t first_pts, bool cut_short) {
+    const Bytes frame = ac3_frame();
+    std::vector<Bytes> out;
+    for (int i = 0; i < frames; i += 2) {
+        Bytes payload = {0x80, 0x02, 0x00, 0x01};
+        for (int j = i; j < frames && j < i + 2; ++j) {
+            payload.insert(payload.end(), frame.begin(), frame.end());
+        }
+        if (cut_short && i + 2 >= frames) {
+            payload.insert(payload.end(), frame.begin(), frame.begin() + FRAME_BYTES / 2);
+        }
+        const std::uint64_t pts = first_pts + static_cast<std::uint64_t>(i * FRAME_TICKS);
+        out.push_back(packtest::with_pts(packtest::pack(packtest::PRIVATE_1, payload, 5), pts));
+    }
+    return out;
+}
+
+void hold_all(packrift::NamedFile& file, const std::vector<Bytes>& sectors, std::size_t part,
+              const packrift::TitleClock& clock) {
+    for (const Bytes& sector : sectors) {
+        const std::size_t start = packrift::payload_start(sector.data());
+        const packrift::PayloadSpan span = packrift::payload_span(sector.data(), start + 4);
+        packrift::hold_audio_packet(StreamKind::ac3_audio, file, sector.data(), start, span.offset, span.length,
+                                    packrift::packet_pts(sector.data()), part, clock);
+    }
+}
+
+struct JoinCase {
+    const char* label;
+    int first_frames;       // of the part before the join
+    bool cut_short;         // its last frame cut short by its end
+    std::int64_t video_end; // its video's end, in ticks
+    std::int64_t second_at; // the next part's first frame against its video start, in ticks
+    std::uint64_t passed_over;
+    std::uint64_t filled;
+    int frames_in_file;     // the part before's kept, the silence, the next part's kept
+};
+
+TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
+    constexpr std::int64_t SIXTEEN = 16 * FRAME_TICKS;
+    const std::vector<JoinCase> cases = {
+        {"audio 4 frames longer than its video: they are passed over", 20, false, SIXTEEN, 0, 4, 0, 16 + 10},
+        {"audio 6 frames shorter: silence fills up to the next part", 10, false, SIXTEEN, 0, 0, 6, 10 + 6 + 10},
+        {"the next part's audio 3.1 frames late in its part: 3 frames of silence", 16, false, SIXTEEN, 9000, 0, 3,
+         16 + 3 + 10},
+        {"the next part's audio 1.6 frames early: the frames before its video passed over", 16, false, SIXTEEN,
+         -4500, 2, 0, 16 + 8},
+        {"a frame cut short by the part's end is passed over", 10, true, SIXTEEN, 0, 1, 6, 10 + 6 + 10},
+        {"a frame that starts more than half a frame before the video's end is kept", 17, false, SIXTEEN + 1500,
+         0, 0, 0, 17 + 10},
+        {"one that starts less than half a frame before it is passed over", 17, false, SIXTEEN + 1400, 0, 1, 0,
+         16 + 10},
+    };
+    const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.ac3";
+    for (const JoinCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        packrift::NamedFile file;
+        ASSERT_TRUE(packrift::open_for_writing(file, path.string()));
+        packrift::start_audio_holds(1U << packrift::index_of(StreamKind::ac3_audio));
+        packrift::TitleClock clock;
+        clock.following = true;
+        clock.parts.push_back({true, false, PART_0_START, {}, false, {}});
+        hold_all(file, packets(row.first_frames, PART_0_START, row.cut_short), 0, clock);
+        const Ticks video_end = packrift::whole(row.video_end);
+        packrift::end_part_of_audio_holds(0, video_end, true, {}, clock);
+        clock.parts.push_back({true, false, PART_1_START, video_end, false, {}});
+        hold_all(file, packets(10, static_cast<std::uint64_t>(static_cast<std::int64_t>(PART_1_START) + row.second_at), false), 1, clock);
+        packrift::flush_audio_holds();
+        packrift::flush_stream(StreamKind::ac3_audio, file);
+        packrift::close_file(file);
+        const packrift::HoldReport& report = packrift::hold_report(StreamKind::ac3_audio);
+        EXPECT_EQ(report.passed_over, row.passed_over);
+        EXPECT_EQ(report.filled, row.filled);
+        EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(row.frames_in_file) * FRAME_BYTES);
+        EXPECT_EQ(report.bytes, static_cast<std::uint64_t>(row.frames_in_file) * FRAME_BYTES);
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace
