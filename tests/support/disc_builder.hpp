@@ -35,11 +35,15 @@ PlayTime add(const PlayTime& a, const PlayTime& b);
 // One video object unit: a navigation pack, then the given content packs
 // (whole sectors, from pack_builder). In an interleaved angle block each
 // unit belongs to one angle (1 ...); angle 0 is outside any angle block.
+// Its PCI's start and end times (VOBU_S_PTM, VOBU_E_PTM, 90 kHz) stay zero
+// unless a test gives them.
 struct Vobu {
     std::vector<Bytes> packs;
     int angle = 0;
     std::uint16_t vob_id = 1;
     std::uint8_t cell_id = 1;
+    std::uint32_t start_ptm = 0;
+    std::uint32_t end_ptm = 0;
 };
 
 enum class BlockMode { none, first, middle, last };
@@ -53,6 +57,7 @@ struct Cell {
     bool interleaved = false;
     std::uint16_t vob_id = 1;
     std::uint8_t cell_id = 1;
+    bool stc_discontinuity = false;  // the clock restarts at the cell
 };
 
 // A program chain: its cells in play order and the first cell of each
