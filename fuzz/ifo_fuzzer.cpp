@@ -53,9 +53,14 @@ void check_title_set(const Parsed<TitleSetInfo>& parsed) {
             require(plan.problem == starts.problem);
             if (plan.problem.empty()) {
                 require(starts.milliseconds.size() == set.titles[t].size());
+                require(starts.first_cells.size() == set.titles[t].size());
+                for (const std::size_t first_cell : starts.first_cells) {
+                    require(first_cell < plan.cells.size());
+                }
                 for (const PlannedCell& cell : plan.cells) {
                     require(cell.first_sector <= cell.last_sector);
                 }
+                require(plan.cells.empty() || !plan.cells.front().may_join);
             }
         }
         DiscTitle listed{1, title, 1, 1};

@@ -191,5 +191,10 @@ Disc two_titles_one_set();  // titles 1 and 2 share a title set's address space
 Disc title_across_files();  // title 1 lies across VTS_01_1.VOB and VTS_01_2.VOB
 Disc multi_angle(int angles);  // title 1: a cell, an interleaved angle block, a cell
 Disc cell_past_end();       // title 1's last cell lies past the end of the VOB files
+// Title 1 plays VOBs 1, 2 and 3, a chapter each, as a disc authored one VOB
+// per chapter lies: each VOB's VOBU times start anew at 0.1 s and its first
+// cell has the STC discontinuity flag; VOB 2 holds two cells, whose times
+// run on. Units of 0.48 s.
+Disc vob_per_chapter();
 
 }  // namespace packtest::disc
