@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -442,6 +443,52 @@ TEST(NavPack, TheDsiOfAnInterleavedUnit) {
             EXPECT_EQ(reading.unit.unit_end, c.unit.unit_end);
             EXPECT_EQ(reading.unit.next_unit_start, c.unit.next_unit_start);
             EXPECT_EQ(reading.unit.last_unit, c.unit.last_unit);
+        }
+    }
+}
+
+// Fills the PCI's VOBU start and end times.
+Bytes with_times(Bytes sector, std::uint32_t start, std::uint32_t end, std::size_t stuffing = 0) {
+    const std::size_t pci = 45 + stuffing;  // after the substream byte
+    put_be32_at(sector, pci + 12, start);
+    put_be32_at(sector, pci + 16, end);
+    return sector;
+}
+
+struct TimesCase {
+    const char* label;
+    Bytes sector;
+    std::size_t size;
+    std::optional<VobuTimes> times;
+};
+
+TEST(NavPack, TheVobuTimesOfThePci) {
+    Bytes short_pci = with_times(nav_pack(), 9000, 52200);
+    put_be16_at(short_pci, 38 + 4, 20);  // the PCI ends one byte before the end time's last
+    Bytes two_dsis = with_times(nav_pack(), 9000, 52200);
+    two_dsis[38 + 6] = 0x01;  // the first private stream 2 packet is a DSI too
+    // The test discs' writer puts them where the reader looks.
+    const packtest::disc::Disc joins = packtest::disc::vob_per_chapter();
+    const Bytes written = packtest::disc::navigation_pack(joins.title_sets[0], 3);
+    const std::vector<TimesCase> cases = {
+        {"start and end, all 32 bits", with_times(nav_pack(), 0x80000001, 0xFFFFFFFE), 2048,
+         VobuTimes{0x80000001, 0xFFFFFFFE}},
+        {"behind pack stuffing", with_times(nav_pack(5), 9000, 52200, 5), 2048, VobuTimes{9000, 52200}},
+        {"as the test discs write them", written, 2048, VobuTimes{52200, 95400}},
+        {"a PCI cut short of its end time", short_pci, 2048, std::nullopt},
+        {"a sector cut inside the PCI, after its times", with_times(nav_pack(), 9000, 52200), 65, std::nullopt},
+        {"no PCI packet", two_dsis, 2048, std::nullopt},
+        {"a video pack", packtest::video_pack(packtest::pattern(100, 1)), 2048, std::nullopt},
+    };
+    for (const TimesCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_EQ(c.sector.size(), 2048u);
+        const Bytes read(c.sector.begin(), c.sector.begin() + static_cast<std::ptrdiff_t>(c.size));
+        const std::optional<VobuTimes> times = read_vobu_times(read.data(), read.size());
+        ASSERT_EQ(times.has_value(), c.times.has_value());
+        if (times) {
+            EXPECT_EQ(times->start_ptm, c.times->start_ptm);
+            EXPECT_EQ(times->end_ptm, c.times->end_ptm);
         }
     }
 }
