@@ -1,8 +1,8 @@
 // Fuzzes the readers of a disc's binary tables: the same bytes go to the
 // parser of VIDEO_TS.IFO, to the parser of VTS_nn_0.IFO and, sector by
-// sector, to the navigation pack's DSI reader. None may crash or read
-// outside the bytes (ASan sees to that); what a parser calls sound must
-// keep its promises: every title names a title set of the disc, every
+// sector, to the navigation pack's PCI and DSI readers. None may crash or
+// read outside the bytes (ASan sees to that); what a parser calls sound
+// must keep its promises: every title names a title set of the disc, every
 // chapter a program of a chain of its set, and then the plan of each title's
 // cells, its chapter starts and its listing can be made from it.
 
@@ -53,9 +53,14 @@ void check_title_set(const Parsed<TitleSetInfo>& parsed) {
             require(plan.problem == starts.problem);
             if (plan.problem.empty()) {
                 require(starts.milliseconds.size() == set.titles[t].size());
+                require(starts.first_cells.size() == set.titles[t].size());
+                for (const std::size_t first_cell : starts.first_cells) {
+                    require(first_cell < plan.cells.size());
+                }
                 for (const PlannedCell& cell : plan.cells) {
                     require(cell.first_sector <= cell.last_sector);
                 }
+                require(plan.cells.empty() || !plan.cells.front().may_join);
             }
         }
         DiscTitle listed{1, title, 1, 1};
@@ -70,8 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_title_set(parse_title_set(view_of(data, size)));
     // Each whole sector, and the torn end as a sector cut short.
     for (std::size_t at = 0; at < size; at += SECTOR) {
-        const DsiReading reading = read_dsi(data + at, size - at < SECTOR ? size - at : SECTOR);
+        const std::size_t sector = size - at < SECTOR ? size - at : SECTOR;
+        const DsiReading reading = read_dsi(data + at, sector);
         require(reading.status != NavPackReading::dsi_found || reading.unit.last_unit == (reading.unit.next_unit_start == 0));
+        // A pack whose PCI gives times is a navigation pack.
+        require(!read_vobu_times(data + at, sector) || reading.status != NavPackReading::not_a_nav_pack);
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -137,6 +138,13 @@ Cell cell(std::uint32_t first, std::uint32_t last, int seconds, int frames = 0,
     return c;
 }
 
+// The cell in the given VOB, flagged or not as where the clock restarts.
+Cell in_vob(Cell c, int vob_id, bool stc_discontinuity = false) {
+    c.vob_id = vob_id;
+    c.stc_discontinuity = stc_discontinuity;
+    return c;
+}
+
 ProgramChain chain(std::vector<Cell> cells, std::vector<int> programs) {
     ProgramChain pgc;
     pgc.cells = std::move(cells);
@@ -151,8 +159,18 @@ struct PlanCase {
     int angle;
     std::vector<std::uint32_t> first_sectors;  // of the cells read, in order
     std::vector<std::uint64_t> chapter_starts;
+    std::vector<std::size_t> chapter_first_cells;  // in the plan
+    std::vector<std::size_t> joins;  // the cells of the plan at which the timestamps may restart
     std::string problem;
 };
+
+// A crafted disc's title set as its IFO file gives it.
+TitleSetInfo read_back(const packtest::disc::Disc& disc) {
+    const Bytes ifo = packtest::disc::title_set_ifo(disc, 0);
+    Parsed<TitleSetInfo> parsed = parse_title_set(view(ifo));
+    EXPECT_EQ(parsed.problem, "");
+    return parsed.record;
+}
 
 TEST(TitlePlan, CellsInPlayOrderAndChapterStarts) {
     const FrameRate ntsc = FrameRate::ntsc_29_97;
@@ -183,37 +201,75 @@ TEST(TitlePlan, CellsInPlayOrderAndChapterStarts) {
                                         {1, 4, 5})};
     ntsc_frames.titles = {{{1, 1}, {1, 2}, {1, 3}}};
 
+    // An angle block whose angles are VOBs of their own, each flagged, as
+    // is the title's first cell; the cell after it in a VOB of its own, not
+    // flagged. Chain 2 runs on in that VOB.
+    TitleSetInfo angle_vobs;
+    angle_vobs.program_chains = {
+        chain({in_vob(cell(0, 9, 1), 1, true),
+               in_vob(cell(10, 99, 2, 0, FrameRate::pal_25, BlockMode::first), 2, true),
+               in_vob(cell(11, 99, 2, 0, FrameRate::pal_25, BlockMode::last), 3, true),
+               in_vob(cell(100, 109, 1), 4)},
+              {1, 2}),
+        chain({in_vob(cell(110, 119, 1), 4)}, {1})};
+    angle_vobs.titles = {{{1, 1}, {1, 2}, {2, 1}}};
+
+    // The clock flagged as restarting at VOB 2's second cell too.
+    packtest::disc::Disc flagged = packtest::disc::vob_per_chapter();
+    flagged.title_sets[0].program_chains[0].cells[2].stc_discontinuity = true;
+
     const std::vector<PlanCase> cases = {
-        {"one chain in order", plain, 1, 1, {0, 10, 20}, {0, 5000}, ""},
-        {"chains in the order the chapters first name them", reordered, 2, 1, {50, 0, 100}, {0, 3000, 1000}, ""},
-        {"the other title of the set", reordered, 1, 1, {100}, {0}, ""},
-        {"angle 1 of the block", angles, 1, 1, {0, 10, 100}, {0, 1000, 8000}, ""},
-        {"angle 2 reads the block's second cell", angles, 1, 2, {0, 11, 100}, {0, 1000, 9000}, ""},
-        {"angle 3", angles, 1, 3, {0, 12, 100}, {0, 1000, 10000}, ""},
+        {"one chain in order", plain, 1, 1, {0, 10, 20}, {0, 5000}, {0, 2}, {}, ""},
+        {"chains in the order the chapters first name them", reordered, 2, 1, {50, 0, 100}, {0, 3000, 1000},
+         {0, 2, 1}, {}, ""},
+        {"the other title of the set", reordered, 1, 1, {100}, {0}, {0}, {}, ""},
+        {"angle 1 of the block", angles, 1, 1, {0, 10, 100}, {0, 1000, 8000}, {0, 1, 2}, {}, ""},
+        {"angle 2 reads the block's second cell", angles, 1, 2, {0, 11, 100}, {0, 1000, 9000}, {0, 1, 2}, {}, ""},
+        {"angle 3", angles, 1, 3, {0, 12, 100}, {0, 1000, 10000}, {0, 1, 2}, {}, ""},
         {"frames added exactly, turned into milliseconds once", ntsc_frames, 1, 1, {0, 1, 2, 3, 4},
-         {0, 2902, 4862}, ""},  // 2902.9 ms, then that and 1 s and 24 frames at 25
-        {"an angle the block has not", angles, 1, 4, {}, {}, "the angle block at cell 2 of program chain 1 has 3 angles, no angle 4"},
-        {"a title the set has not", plain, 2, 1, {}, {}, "no title 2 in the title set's chapter table"},
+         {0, 2902, 4862}, {0, 3, 4}, {}, ""},  // 2902.9 ms, then that and 1 s and 24 frames at 25
+        {"angles in VOBs of their own: angle 1", angle_vobs, 1, 1, {0, 10, 100, 110}, {0, 1000, 4000},
+         {0, 1, 3}, {1, 2}, ""},
+        {"angles in VOBs of their own: angle 2", angle_vobs, 1, 2, {0, 11, 100, 110}, {0, 1000, 4000},
+         {0, 1, 3}, {1, 2}, ""},
+        // VOBs 1, 2 (two cells) and 3, each VOB's first cell flagged.
+        {"a VOB per chapter, through its IFO file", read_back(packtest::disc::vob_per_chapter()), 1, 1,
+         {0, 8, 12, 16}, {0, 960, 1920}, {0, 1, 3}, {1, 3}, ""},
+        {"a cell flagged inside its VOB, through its IFO file", read_back(flagged), 1, 1, {0, 8, 12, 16},
+         {0, 960, 1920}, {0, 1, 3}, {1, 2, 3}, ""},
+        // The interleaved, seamless play and seamless angle flags beside the
+        // STC discontinuity flag are not taken for it.
+        {"an angle block in one VOB, through its IFO file", read_back(packtest::disc::multi_angle(2)), 1, 2,
+         {0, 9, 34}, {0, 1000, 3200}, {0, 1, 2}, {}, ""},
+        {"an angle the block has not", angles, 1, 4, {}, {}, {}, {},
+         "the angle block at cell 2 of program chain 1 has 3 angles, no angle 4"},
+        {"a title the set has not", plain, 2, 1, {}, {}, {}, {}, "no title 2 in the title set's chapter table"},
     };
     for (const PlanCase& c : cases) {
         SCOPED_TRACE(c.label);
         const CellPlan plan = title_cells(c.set, c.title, c.angle);
         EXPECT_EQ(plan.problem, c.problem);
         std::vector<std::uint32_t> firsts;
-        for (const PlannedCell& planned : plan.cells) {
-            firsts.push_back(planned.first_sector);
+        std::vector<std::size_t> joins;
+        for (std::size_t i = 0; i < plan.cells.size(); ++i) {
+            firsts.push_back(plan.cells[i].first_sector);
+            if (plan.cells[i].may_join) {
+                joins.push_back(i);
+            }
         }
         EXPECT_EQ(firsts, c.first_sectors);
+        EXPECT_EQ(joins, c.joins);
         const ChapterStarts starts = chapter_starts(c.set, c.title, c.angle);
         EXPECT_EQ(starts.problem, c.problem);
         EXPECT_EQ(starts.milliseconds, c.chapter_starts);
+        EXPECT_EQ(starts.first_cells, c.chapter_first_cells);
     }
 }
 
 TEST(TitlePlan, AngleCellsKeepTheirPlaceInTheirChainForMessages) {
     TitleSetInfo set;
-    set.program_chains = {chain({cell(0, 9, 1), cell(10, 19, 1, 0, FrameRate::pal_25, BlockMode::first),
-                                 cell(20, 29, 1, 0, FrameRate::pal_25, BlockMode::last)},
+    set.program_chains = {chain({cell(0, 9, 1), in_vob(cell(10, 19, 1, 0, FrameRate::pal_25, BlockMode::first), 2),
+                                 in_vob(cell(20, 29, 1, 0, FrameRate::pal_25, BlockMode::last), 3, true)},
                                 {1})};
     set.titles = {{{1, 1}}};
     const CellPlan plan = title_cells(set, 1, 2);
@@ -222,6 +278,8 @@ TEST(TitlePlan, AngleCellsKeepTheirPlaceInTheirChainForMessages) {
     EXPECT_EQ(plan.cells[1].program_chain, 1);
     EXPECT_EQ(plan.cells[1].last_sector, 29u);
     EXPECT_TRUE(plan.cells[1].interleaved);
+    EXPECT_EQ(plan.cells[1].vob_id, 3);
+    EXPECT_TRUE(plan.cells[1].stc_discontinuity);
 }
 
 TEST(TitlePlan, ChaptersInMkvmergesSimpleFormat) {
@@ -385,6 +443,52 @@ TEST(NavPack, TheDsiOfAnInterleavedUnit) {
             EXPECT_EQ(reading.unit.unit_end, c.unit.unit_end);
             EXPECT_EQ(reading.unit.next_unit_start, c.unit.next_unit_start);
             EXPECT_EQ(reading.unit.last_unit, c.unit.last_unit);
+        }
+    }
+}
+
+// Fills the PCI's VOBU start and end times.
+Bytes with_times(Bytes sector, std::uint32_t start, std::uint32_t end, std::size_t stuffing = 0) {
+    const std::size_t pci = 45 + stuffing;  // after the substream byte
+    put_be32_at(sector, pci + 12, start);
+    put_be32_at(sector, pci + 16, end);
+    return sector;
+}
+
+struct TimesCase {
+    const char* label;
+    Bytes sector;
+    std::size_t size;
+    std::optional<VobuTimes> times;
+};
+
+TEST(NavPack, TheVobuTimesOfThePci) {
+    Bytes short_pci = with_times(nav_pack(), 9000, 52200);
+    put_be16_at(short_pci, 38 + 4, 20);  // the PCI ends one byte before the end time's last
+    Bytes two_dsis = with_times(nav_pack(), 9000, 52200);
+    two_dsis[38 + 6] = 0x01;  // the first private stream 2 packet is a DSI too
+    // The test discs' writer puts them where the reader looks.
+    const packtest::disc::Disc joins = packtest::disc::vob_per_chapter();
+    const Bytes written = packtest::disc::navigation_pack(joins.title_sets[0], 3);
+    const std::vector<TimesCase> cases = {
+        {"start and end, all 32 bits", with_times(nav_pack(), 0x80000001, 0xFFFFFFFE), 2048,
+         VobuTimes{0x80000001, 0xFFFFFFFE}},
+        {"behind pack stuffing", with_times(nav_pack(5), 9000, 52200, 5), 2048, VobuTimes{9000, 52200}},
+        {"as the test discs write them", written, 2048, VobuTimes{52200, 95400}},
+        {"a PCI cut short of its end time", short_pci, 2048, std::nullopt},
+        {"a sector cut inside the PCI, after its times", with_times(nav_pack(), 9000, 52200), 65, std::nullopt},
+        {"no PCI packet", two_dsis, 2048, std::nullopt},
+        {"a video pack", packtest::video_pack(packtest::pattern(100, 1)), 2048, std::nullopt},
+    };
+    for (const TimesCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_EQ(c.sector.size(), 2048u);
+        const Bytes read(c.sector.begin(), c.sector.begin() + static_cast<std::ptrdiff_t>(c.size));
+        const std::optional<VobuTimes> times = read_vobu_times(read.data(), read.size());
+        ASSERT_EQ(times.has_value(), c.times.has_value());
+        if (times) {
+            EXPECT_EQ(times->start_ptm, c.times->start_ptm);
+            EXPECT_EQ(times->end_ptm, c.times->end_ptm);
         }
     }
 }

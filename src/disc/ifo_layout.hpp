@@ -76,8 +76,9 @@ inline constexpr std::size_t CHAIN_CELL_PLAYBACK_OFFSET = 232;  // 16 bits
 inline constexpr std::size_t CHAIN_CELL_POSITION_OFFSET = 234;  // 16 bits
 inline constexpr std::size_t PROGRAM_MAP_ENTRY_SIZE = 1;
 
-// A cell playback entry: block mode (bits 7-6) and type (bits 5-4) and the
-// interleaved flag (bit 2) in its first byte, then the cell's time and sectors.
+// A cell playback entry: block mode (bits 7-6) and type (bits 5-4), the
+// interleaved flag (bit 2) and the STC discontinuity flag (bit 1) in its
+// first byte, then the cell's time and sectors.
 inline constexpr std::size_t CELL_PLAYBACK_SIZE = 24;
 inline constexpr std::size_t CELL_FLAGS = 0;
 inline constexpr unsigned CELL_BLOCK_MODE_SHIFT = 6;
@@ -85,6 +86,7 @@ inline constexpr unsigned CELL_BLOCK_TYPE_SHIFT = 4;
 inline constexpr unsigned CELL_BLOCK_FIELD_MASK = 0x3;
 inline constexpr unsigned CELL_BLOCK_TYPE_ANGLE = 1;
 inline constexpr unsigned CELL_INTERLEAVED_BIT = 0x04;
+inline constexpr unsigned CELL_STC_DISCONTINUITY_BIT = 0x02;
 inline constexpr std::size_t CELL_PLAYBACK_TIME = 4;
 inline constexpr std::size_t CELL_FIRST_SECTOR = 8;
 inline constexpr std::size_t CELL_LAST_SECTOR = 20;

@@ -58,6 +58,9 @@ struct Cell {
     BlockMode block_mode = BlockMode::not_in_block;
     bool angle_block = false;  // the block's type is an angle block
     bool interleaved = false;  // its sectors hold interleaved units of every angle
+    // The system clock restarts at the cell: its timestamps need not follow
+    // on from those of the cell played before it.
+    bool stc_discontinuity = false;
     PlaybackTime playback_time;
     std::uint32_t first_sector = 0;  // in the title set's VOB address space
     std::uint32_t last_sector = 0;

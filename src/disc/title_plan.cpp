@@ -20,7 +20,15 @@ std::string cell_name(std::size_t chain, std::size_t cell) {
 
 PlannedCell planned(const Cell& cell, std::size_t chain, std::size_t index) {
     return {cell.first_sector, cell.last_sector, cell.interleaved, cell.playback_time, static_cast<int>(chain + 1),
-            static_cast<int>(index + 1)};
+            static_cast<int>(index + 1), cell.vob_id, cell.stc_discontinuity, false};
+}
+
+// Where the timestamps may restart: at a cell flagged so, or at the first
+// cell of another VOB than the one read before it.
+void mark_joins(std::vector<PlannedCell>& cells) {
+    for (std::size_t i = 1; i < cells.size(); ++i) {
+        cells[i].may_join = cells[i].stc_discontinuity || cells[i].vob_id != cells[i - 1].vob_id;
+    }
 }
 
 // The last cell of the angle block that begins at first: the cell marked
@@ -81,6 +89,7 @@ Planning plan_title(const TitleSetInfo& set, int title_in_set, int angle) {
     if (!planning.plan.problem.empty()) {
         planning.plan.cells.clear();
     }
+    mark_joins(planning.plan.cells);
     return planning;
 }
 
@@ -108,7 +117,9 @@ ChapterStarts chapter_starts(const TitleSetInfo& set, int title_in_set, int angl
         const auto program = static_cast<std::size_t>(chapter.program) - 1;
         const auto entry_cell =
             static_cast<std::size_t>(set.program_chains[chain].program_entry_cells[program]) - 1;
-        starts.milliseconds.push_back(milliseconds_of(before[planning.position[chain][entry_cell]]));
+        const std::size_t first_cell = planning.position[chain][entry_cell];
+        starts.first_cells.push_back(first_cell);
+        starts.milliseconds.push_back(milliseconds_of(before[first_cell]));
     }
     return starts;
 }

@@ -2,6 +2,7 @@
 // Where a title's sectors lie and in which order a player reads them, and
 // where its chapters start: pure functions of a title set's IFO record.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ struct PlannedCell {
     PlaybackTime playback_time;
     int program_chain = 0;  // 1-based, for messages
     int cell = 0;           // 1-based index in its program chain, for messages
+    int vob_id = 0;         // from the cell position table
+    bool stc_discontinuity = false;  // the cell's playback entry says the clock restarts
+    // The title's timestamps may restart at this cell: it is flagged so, or
+    // it lies in another VOB than the cell read before it. Never the
+    // plan's first cell. Whether they do restart, only its VOBUs' times say.
+    bool may_join = false;
 };
 
 struct CellPlan {
@@ -35,6 +42,7 @@ CellPlan title_cells(const TitleSetInfo& set, int title_in_set, int angle);
 
 struct ChapterStarts {
     std::vector<std::uint64_t> milliseconds;  // per chapter
+    std::vector<std::size_t> first_cells;     // per chapter, the index in the plan of its first cell
     std::string problem;
 };
 

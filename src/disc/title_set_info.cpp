@@ -87,6 +87,7 @@ Cell read_cell(ByteView& entry, ByteView& position) {
     cell.block_mode = static_cast<BlockMode>(flags >> CELL_BLOCK_MODE_SHIFT & CELL_BLOCK_FIELD_MASK);
     cell.angle_block = (flags >> CELL_BLOCK_TYPE_SHIFT & CELL_BLOCK_FIELD_MASK) == CELL_BLOCK_TYPE_ANGLE;
     cell.interleaved = (flags & CELL_INTERLEAVED_BIT) != 0;
+    cell.stc_discontinuity = (flags & CELL_STC_DISCONTINUITY_BIT) != 0;
     cell.playback_time = read_playback_time(entry, CELL_PLAYBACK_TIME);
     cell.first_sector = read_be32(entry, CELL_FIRST_SECTOR);
     cell.last_sector = read_be32(entry, CELL_LAST_SECTOR);

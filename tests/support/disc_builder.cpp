@@ -80,12 +80,13 @@ constexpr std::uint32_t STREAM_AVAILABLE_32 = 0x80000000;
 constexpr unsigned ENTRY_PGC = 0x80;  // search pointer: the title's entry program chain
 
 // A cell playback entry's first byte: block mode, block type, seamless
-// play, interleaved.
+// play, interleaved, STC discontinuity, seamless angle.
 constexpr int BLOCK_MODE_SHIFT = 6;
 constexpr int BLOCK_TYPE_SHIFT = 4;
 constexpr unsigned ANGLE_BLOCK_TYPE = 1;
 constexpr unsigned SEAMLESS_PLAY = 0x08;
 constexpr unsigned INTERLEAVED = 0x04;
+constexpr unsigned STC_DISCONTINUITY = 0x02;
 constexpr unsigned SEAMLESS_ANGLE = 0x01;
 constexpr std::size_t CELL_TIME = 4;
 constexpr std::size_t CELL_FIRST_SECTOR = 8;
@@ -129,6 +130,8 @@ constexpr std::size_t DSI_DATA = DSI_PACKET_AT + PES_START + 1;
 
 // Fields of the presentation control (PCI) and data search (DSI) packets.
 constexpr std::size_t PCI_PACK_SECTOR = 0;
+constexpr std::size_t PCI_VOBU_START_PTM = 12;
+constexpr std::size_t PCI_VOBU_END_PTM = 16;
 constexpr std::size_t PCI_ANGLE_ADDRESSES = 60;  // 9 x 32 bits, non-seamless angles
 constexpr std::size_t DSI_PACK_SECTOR = 4;
 constexpr std::size_t DSI_VOBU_END = 8;
@@ -315,6 +318,9 @@ Bytes program_chain_bytes(const ProgramChain& chain) {
         }
         if (cell.interleaved) {
             flags |= INTERLEAVED | SEAMLESS_PLAY;
+        }
+        if (cell.stc_discontinuity) {
+            flags |= STC_DISCONTINUITY;
         }
         pgc.u8(at, flags);
         put_time(pgc, at + CELL_TIME, cell.time);
@@ -510,6 +516,8 @@ Bytes navigation_pack(const TitleSet& title_set, std::size_t vobu_index) {
     pack.grow(SECTOR);
 
     pack.u32(PCI_DATA + PCI_PACK_SECTOR, here.first);
+    pack.u32(PCI_DATA + PCI_VOBU_START_PTM, vobu.start_ptm);
+    pack.u32(PCI_DATA + PCI_VOBU_END_PTM, vobu.end_ptm);
     pack.u32(DSI_DATA + DSI_PACK_SECTOR, here.first);
     pack.u32(DSI_DATA + DSI_VOBU_END, here.last - here.first);
     pack.u32(DSI_DATA + DSI_FIRST_REFERENCE_END, here.last - here.first);

@@ -35,11 +35,15 @@ PlayTime add(const PlayTime& a, const PlayTime& b);
 // One video object unit: a navigation pack, then the given content packs
 // (whole sectors, from pack_builder). In an interleaved angle block each
 // unit belongs to one angle (1 ...); angle 0 is outside any angle block.
+// Its PCI's start and end times (VOBU_S_PTM, VOBU_E_PTM, 90 kHz) stay zero
+// unless a test gives them.
 struct Vobu {
     std::vector<Bytes> packs;
     int angle = 0;
     std::uint16_t vob_id = 1;
     std::uint8_t cell_id = 1;
+    std::uint32_t start_ptm = 0;
+    std::uint32_t end_ptm = 0;
 };
 
 enum class BlockMode { none, first, middle, last };
@@ -53,6 +57,7 @@ struct Cell {
     bool interleaved = false;
     std::uint16_t vob_id = 1;
     std::uint8_t cell_id = 1;
+    bool stc_discontinuity = false;  // the clock restarts at the cell
 };
 
 // A program chain: its cells in play order and the first cell of each
@@ -186,5 +191,10 @@ Disc two_titles_one_set();  // titles 1 and 2 share a title set's address space
 Disc title_across_files();  // title 1 lies across VTS_01_1.VOB and VTS_01_2.VOB
 Disc multi_angle(int angles);  // title 1: a cell, an interleaved angle block, a cell
 Disc cell_past_end();       // title 1's last cell lies past the end of the VOB files
+// Title 1 plays VOBs 1, 2 and 3, a chapter each, as a disc authored one VOB
+// per chapter lies: each VOB's VOBU times start anew at 0.1 s and its first
+// cell has the STC discontinuity flag; VOB 2 holds two cells, whose times
+// run on. Units of 0.48 s.
+Disc vob_per_chapter();
 
 }  // namespace packtest::disc

@@ -2,6 +2,7 @@
 
 #include "support/disc_builder.hpp"
 
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -13,6 +14,10 @@ constexpr int VIDEO_STREAM = 0xE0;
 constexpr int AC3_STREAM = 0x80;
 constexpr std::size_t AUDIO_PAYLOAD = AC3_ROOM;
 constexpr int MAX_ANGLES = 9;  // a title's angle count is 1 to 9
+// VOBU times on the 90 kHz clock: each VOB's first unit starts here, and
+// a unit lasts 12 frames at 25 a second.
+constexpr std::uint32_t VOB_START_PTM = 9000;
+constexpr std::uint32_t UNIT_TICKS = 43200;
 
 // Numbers the packs of each angle and stream in the order they lie, so
 // that every payload is unique and an output shows its packs' order.
@@ -167,6 +172,33 @@ Disc multi_angle(int angles) {
     cells.push_back(cell_of_vobus(set, set.vobus.size() - 1, set.vobus.size() - 1, seconds(1)));
     set.program_chains.push_back(chain_of(cells, {1, 2, angles + 2}));
     set.titles.push_back({{{1, 1}, {1, 2}, {1, 3}}, angles});
+    return disc_of({set});
+}
+
+Disc vob_per_chapter() {
+    Packer packer;
+    TitleSet set = plain_set();
+    // (VOB id, cell id) of each unit, in the order they lie.
+    const std::pair<std::uint16_t, std::uint8_t> units[] = {{1, 1}, {1, 1}, {2, 1}, {2, 2}, {3, 1}, {3, 1}};
+    std::uint32_t start = VOB_START_PTM;
+    for (std::size_t i = 0; i < std::size(units); ++i) {
+        const auto [vob, cell] = units[i];
+        if (i > 0 && vob != units[i - 1].first) {
+            start = VOB_START_PTM;  // each VOB's timestamps start anew
+        }
+        Vobu unit = packer.unit(0, 2, 1, cell, vob);
+        unit.start_ptm = start;
+        unit.end_ptm = start + UNIT_TICKS;
+        start = unit.end_ptm;
+        set.vobus.push_back(unit);
+    }
+    std::vector<Cell> cells = {cell_of_vobus(set, 0, 1, seconds(0, 24)), cell_of_vobus(set, 2, 2, seconds(0, 12)),
+                               cell_of_vobus(set, 3, 3, seconds(0, 12)), cell_of_vobus(set, 4, 5, seconds(0, 24))};
+    // As dvdauthor flags every VOB's first cell.
+    cells[1].stc_discontinuity = true;
+    cells[3].stc_discontinuity = true;
+    set.program_chains.push_back(chain_of(cells, {1, 2, 4}));
+    set.titles.push_back({{{1, 1}, {1, 2}, {1, 3}}, 1});
     return disc_of({set});
 }
 

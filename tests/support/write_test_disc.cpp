@@ -46,6 +46,7 @@ constexpr Shape SHAPES[] = {
     {"two_angles", two_angles},
     {"three_angles", three_angles},
     {"cell_past_end", packtest::disc::cell_past_end},
+    {"vob_per_chapter", packtest::disc::vob_per_chapter},
 };
 
 }  // namespace
