@@ -169,9 +169,10 @@ TEST(DiscTitle, TheSampleDiscsTitlesJoinToTheSplitOfTheirVobFile) {
                     read_file(dir / (std::string("vts_01_1") + suffix)));
     }
     // Each part of title 1 starts a chapter and shows two subtitles. The
-    // second part's timestamps start anew: its subtitles are put after the
-    // first part's 90 pictures of 3003 ticks.
-    EXPECT_NE(packtest::read_text(dir / "disc-title1.chapters.txt").find("CHAPTER02=00:00:03.000\n"), std::string::npos);
+    // second part's timestamps start anew: it starts, its chapter and its
+    // subtitles with it, after the first part's 90 pictures of 3003 ticks,
+    // where the IFO's cell times say 3 s.
+    EXPECT_NE(packtest::read_text(dir / "disc-title1.chapters.txt").find("CHAPTER02=00:00:03.003\n"), std::string::npos);
     const std::string index = packtest::read_text(dir / "disc-title1-sub0.idx");
     EXPECT_NE(index.find("langidx: 0\nid: en, index: 0\n"
                          "timestamp: 00:00:00:400, filepos: 000000000\n"

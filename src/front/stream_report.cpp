@@ -314,8 +314,11 @@ std::string held_output_line(bool substream, int id, const HoldReport& hold) {
 }
 
 void report_title_joins(int title, const TimelineSummary& summary) {
-    joins_text = formatted("title %d: timestamps restart at %zu %s\n", title, summary.joins,
-                           summary.joins == 1 ? "join" : "joins");
+    joins_text.clear();
+    if (summary.joins > 0) {
+        joins_text = formatted("title %d: timestamps restart at %zu %s\n", title, summary.joins,
+                               summary.joins == 1 ? "join" : "joins");
+    }
     for (const PartNote& note : summary.notes) {
         joins_text += part_note_line(title, note);
     }
