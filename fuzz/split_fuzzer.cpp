@@ -6,7 +6,11 @@
 // LPCM track's WAV: what a plain converter makes of it; a subpicture
 // track's units: one at each pack whose packet has a PTS), and the accepted
 // total must equal the bytes written. The input is also read whole as one
-// subpicture unit.
+// subpicture unit. A third of the inputs are read as a title whose audio is
+// held for its joins: as one cell, where no join can come, the outputs must
+// still equal the plain reading; as cells of a few sectors each, where every
+// navigation pack may start anew, the audio is cut and filled and only the
+// video and the .sub must still equal it.
 
 #include <algorithm>
 #include <array>
@@ -22,6 +26,7 @@
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
 #include "demux/sector_source.hpp"
+#include "demux/title_timeline.hpp"
 #include "io/file_io.hpp"
 #include "output/staging_writer.hpp"
 #include "output/subpicture_units.hpp"
@@ -540,6 +545,61 @@ void check_units(const packrift::SubpictureUnits& units, const std::vector<std::
     }
 }
 
+// The trim alone against the plain window, on the input's bytes taken as
+// payloads at every alignment of its eight-byte steps: every short length,
+// and the last lengths up to a sector's worth, where the steps give way to
+// the last bytes. A payload cut shorter keeps the first code of the whole
+// only if the code still lies wholly inside it.
+void check_trim(const unsigned char* file, std::size_t file_size) {
+    constexpr std::size_t ALIGNMENTS = 8;
+    constexpr std::size_t SHORT_LENGTHS = 80;
+    constexpr std::size_t LAST_LENGTHS = 16;
+    for (std::size_t from = 0; from < ALIGNMENTS && from < file_size; ++from) {
+        const std::size_t room = std::min(file_size - from, SECTOR);
+        const std::size_t first_code = plain_trim(file + from, room);
+        for (std::size_t length = 0; length <= room; ++length) {
+            if (length == SHORT_LENGTHS && room > SHORT_LENGTHS + LAST_LENGTHS) {
+                length = room - LAST_LENGTHS;
+            }
+            const std::size_t kept = first_code + WINDOW_LAST_BYTE < length ? first_code : length;
+            check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) == kept,
+                  "the trim differs from the plain shift window");
+        }
+    }
+}
+
+// How an input is read: as a file, or as a title of one cell or of cells of
+// CELL_SECTORS sectors, each of which may start anew.
+enum class Reading { file, one_cell, small_cells };
+constexpr std::size_t READINGS = 3;
+constexpr std::uint64_t CELL_SECTORS = 3;
+
+Reading reading_of(std::size_t file_size) {
+    return static_cast<Reading>(file_size / 2 % READINGS);
+}
+
+void start_reading(Reading reading, const std::array<bool, packrift::OUTPUT_KINDS>& wanted, std::size_t file_size) {
+    if (reading == Reading::file) {
+        packrift::stop_timeline();
+        packrift::read_whole_file(packrift::input_file);
+        return;
+    }
+    unsigned audio = 0;
+    for (const Kind kind : {Kind::ac3_audio, Kind::lpcm_audio, Kind::mpeg_audio, Kind::dts_audio}) {
+        audio |= wanted[packrift::index_of(kind)] ? 1U << packrift::index_of(kind) : 0U;
+    }
+    const std::uint64_t sectors = file_size / SECTOR;
+    std::vector<packrift::SectorRun> runs;
+    std::vector<bool> may_join;
+    const std::uint64_t cell = reading == Reading::one_cell ? std::max<std::uint64_t>(sectors, 1) : CELL_SECTORS;
+    for (std::uint64_t first = 0; first < sectors; first += cell) {
+        runs.push_back({first, std::min(first + cell, sectors) - 1, false});
+        may_join.push_back(reading == Reading::small_cells);
+    }
+    packrift::start_timeline(may_join, audio);
+    packrift::read_runs({{&packrift::input_file, sectors, 0, {}, 0}}, runs);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -583,7 +643,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packrift::reset_subpicture_output();
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
-    packrift::read_whole_file(packrift::input_file);
+    const Reading reading = reading_of(file_size);
+    start_reading(reading, wanted, file_size);
     packrift::demux_packs({0, options.audio_no, options.lpcm_no, options.mpa_no, options.dts_no, options.sub_no},
                           hooks);
     std::array<Bytes, packrift::OUTPUT_KINDS> made;
@@ -596,12 +657,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Streams expected = rederive(file, file_size, options);
     check(made[packrift::index_of(Kind::video)] == expected.video, "the video output differs from the plain reading");
+    check(made[packrift::index_of(Kind::subpicture)] == expected.sub, "the .sub differs from the plain reading");
+    check_units(packrift::finished_subpicture_units(), expected.unit_positions);
+    check_trim(file, file_size);
+    if (reading == Reading::small_cells) {
+        return 0;  // the audio was cut and filled at the joins
+    }
     check(made[packrift::index_of(Kind::ac3_audio)] == expected.audio, "the AC-3 output differs from the plain reading");
     check(made[packrift::index_of(Kind::mpeg_audio)] == expected.mpa,
           "the MPEG audio output differs from the plain reading");
     check(made[packrift::index_of(Kind::dts_audio)] == expected.dts, "the DTS output differs from the plain reading");
-    check(made[packrift::index_of(Kind::subpicture)] == expected.sub, "the .sub differs from the plain reading");
-    check_units(packrift::finished_subpicture_units(), expected.unit_positions);
     // A sound unit holds its header, a sequence's header and an end command.
     constexpr std::size_t SMALLEST_SOUND_UNIT = 9;
     const packrift::UnitControl whole = packrift::read_unit_control(file, file_size);
@@ -628,25 +693,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(accepted_total == written, "the accepted total differs from the bytes written");
 
-    // The trim alone against the plain window, on the input's bytes taken as
-    // payloads at every alignment of its eight-byte steps: every short
-    // length, and the last lengths up to a sector's worth, where the steps
-    // give way to the last bytes. A payload cut shorter keeps the first code
-    // of the whole only if the code still lies wholly inside it.
-    constexpr std::size_t ALIGNMENTS = 8;
-    constexpr std::size_t SHORT_LENGTHS = 80;
-    constexpr std::size_t LAST_LENGTHS = 16;
-    for (std::size_t from = 0; from < ALIGNMENTS && from < file_size; ++from) {
-        const std::size_t room = std::min(file_size - from, SECTOR);
-        const std::size_t first_code = plain_trim(file + from, room);
-        for (std::size_t length = 0; length <= room; ++length) {
-            if (length == SHORT_LENGTHS && room > SHORT_LENGTHS + LAST_LENGTHS) {
-                length = room - LAST_LENGTHS;
-            }
-            const std::size_t kept = first_code + WINDOW_LAST_BYTE < length ? first_code : length;
-            check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) == kept,
-                  "the trim differs from the plain shift window");
-        }
-    }
     return 0;
 }
