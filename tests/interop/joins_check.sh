@@ -57,12 +57,14 @@ readonly PARTS=(
   "3 3.0 0 1300"
 )
 # Codings: name, packrift's option, output suffix, ffmpeg's encoder and
-# bit rate, samples a frame, the decoder's overlap at a splice in samples
-# (AC-3's half block; the MPEG audio synthesis window), lead in ms.
+# bit rate, the stream's id as ffmpeg names it in a part (the muxer orders
+# a part's streams by their first packet), samples a frame, the decoder's
+# overlap at a splice in samples (AC-3's half block; the MPEG audio
+# synthesis window), lead in ms.
 readonly CODINGS=(
-  "ac3|-audio|-stream0.ac3|ac3|192k|1536|256|0"
-  "mp2|-mpa|-mpa0.mp2|mp2|192k|1152|512|0"
-  "lpcm|-lpcm|-lpcm0.wav|pcm_dvd|-|80|0|$LPCM_LEAD_MS"
+  "ac3|-audio|-stream0.ac3|ac3|192k|0x80|1536|256|0"
+  "mp2|-mpa|-mpa0.mp2|mp2|192k|0x1c0|1152|512|0"
+  "lpcm|-lpcm|-lpcm0.wav|pcm_dvd|-|0xa0|80|0|$LPCM_LEAD_MS"
 )
 readonly DISC_NAME=joins
 
@@ -177,15 +179,15 @@ measure_parts() {
 # PTS, plus the tone's sample in the decode, is the tone's start in the
 # part. This holds the reference the title is measured against.
 check_parts_timestamps() {
-  local number coding name index=0 video_pts audio_pts begin found
+  local number coding name id video_pts audio_pts begin found
   for coding in "${CODINGS[@]}"; do
-    IFS='|' read -r name _ <<<"$coding"
+    IFS='|' read -r name _ _ _ _ id _ <<<"$coding"
     begin_check
     for number in "${!PARTS[@]}"; do
       local file=parts/part$((number + 1)).mpg
       video_pts=$(first_pts "$file" v:0)
-      audio_pts=$(first_pts "$file" "a:$index")
-      ffmpeg -nostdin -v error -y -i "$file" -map "0:a:$index" -f s16le -c:a pcm_s16le parts/own.raw
+      audio_pts=$(first_pts "$file" "i:$id")
+      ffmpeg -nostdin -v error -y -i "$file" -map "0:i:$id" -f s16le -c:a pcm_s16le parts/own.raw
       read -r _ begin _ < <(python3 "$here/tone_onsets.py" tones parts/own.raw "$CHANNELS" "${tones[number]}")
       found=$(awk -v a="$audio_pts" -v v="$video_pts" -v b="$begin" -v s="$TICKS_PER_SECOND" -v r="$SAMPLE_RATE" \
         'BEGIN { printf "%.1f", (a - v) * 1000 / s + b * 1000 / r }')
@@ -197,7 +199,6 @@ check_parts_timestamps() {
     [ "$failures" -eq "$failures_before_check" ] &&
       echo "  ok   $name: each part's own timestamps put its tone where it was made to start"
     end_check
-    index=$((index + 1))
   done
 }
 
@@ -261,7 +262,7 @@ measure() {
 # the filled stretches silent.
 check_audio() {
   local coding=$1 name option suffix frame overlap lead
-  IFS='|' read -r name option suffix _ _ frame overlap lead <<<"$coding"
+  IFS='|' read -r name option suffix _ _ _ frame overlap lead <<<"$coding"
   local output=run/$DISC_NAME-title1$suffix
   begin_check
   echo "  $name ($option 0): $output"
