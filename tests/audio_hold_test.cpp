@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -116,6 +117,91 @@ TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
         EXPECT_EQ(report.filled, row.filled);
         EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(row.frames_in_file) * FRAME_BYTES);
         EXPECT_EQ(report.bytes, static_cast<std::uint64_t>(row.frames_in_file) * FRAME_BYTES);
+    }
+    std::filesystem::remove(path);
+}
+
+// A coding's frame as the hold takes it: the payload bytes after the
+// substream header, and the LPCM header before an LPCM packet's samples.
+struct Coding {
+    const char* label;
+    StreamKind kind;
+    int substream;
+    Bytes frame;
+    Bytes lpcm_header;
+    std::int64_t frame_ticks;
+};
+
+Bytes dts_frame() {
+    // 48 kHz stereo, 512 samples in 1884 bytes, as ffmpeg's encoder makes it.
+    Bytes frame = {0x7f, 0xfe, 0x80, 0x01, 0xfc, 0x3c, 0x75, 0xb0, 0xb6, 0xc0, 0x01, 0x38};
+    frame.resize(1884, 0x11);
+    return frame;
+}
+
+std::vector<Bytes> coded_packets(const Coding& coding, int frames, std::uint64_t first_pts) {
+    std::vector<Bytes> out;
+    for (int i = 0; i < frames; ++i) {
+        // The pointer counts from 1, after the LPCM header for LPCM.
+        Bytes payload = {static_cast<unsigned char>(coding.substream), 0x01, 0x00,
+                         static_cast<unsigned char>(1 + coding.lpcm_header.size())};
+        payload.insert(payload.end(), coding.lpcm_header.begin(), coding.lpcm_header.end());
+        payload.insert(payload.end(), coding.frame.begin(), coding.frame.end());
+        out.push_back(packtest::with_pts(packtest::pack(packtest::PRIVATE_1, payload, 5),
+                                         first_pts + static_cast<std::uint64_t>(i * coding.frame_ticks)));
+    }
+    return out;
+}
+
+// Audio 4 frames shorter than its part's video: LPCM is filled with zero
+// samples; DTS cannot be filled, and the gap is counted as missing.
+TEST(AudioHold, LpcmIsFilledWithZerosAndDtsIsOnlyCut) {
+    const std::vector<Coding> codings = {
+        {"LPCM 16-bit stereo 48 kHz, 1/600 s a frame", StreamKind::lpcm_audio, 0xA0, Bytes(320, 0x21),
+         {0x00, 0x01, 0x80}, 150},
+        {"DTS 48 kHz", StreamKind::dts_audio, 0x88, dts_frame(), {}, 960},
+    };
+    const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.out";
+    for (const Coding& coding : codings) {
+        SCOPED_TRACE(coding.label);
+        packrift::NamedFile file;
+        ASSERT_TRUE(packrift::open_for_writing(file, path.string()));
+        packrift::start_audio_holds(1U << packrift::index_of(coding.kind));
+        packrift::TitleClock clock;
+        clock.following = true;
+        clock.parts.push_back({true, false, PART_0_START, {}, false, {}});
+        const auto hold = [&](const std::vector<Bytes>& sectors, std::size_t part) {
+            for (const Bytes& sector : sectors) {
+                const std::size_t start = packrift::payload_start(sector.data());
+                const packrift::PayloadSpan span = packrift::payload_span(sector.data(), start + 4);
+                packrift::hold_audio_packet(coding.kind, file, sector.data(), start, span.offset, span.length,
+                                            packrift::packet_pts(sector.data()), part, clock);
+            }
+        };
+        hold(coded_packets(coding, 6, PART_0_START), 0);
+        const Ticks video_end = packrift::whole(10 * coding.frame_ticks);
+        packrift::end_part_of_audio_holds(0, video_end, true, {}, clock);
+        clock.parts.push_back({true, false, PART_1_START, video_end, false, {}});
+        hold(coded_packets(coding, 3, PART_1_START), 1);
+        packrift::flush_audio_holds();
+        packrift::flush_stream(coding.kind, file);
+        packrift::close_file(file);
+        const packrift::HoldReport& report = packrift::hold_report(coding.kind);
+        const bool lpcm = coding.kind == StreamKind::lpcm_audio;
+        EXPECT_EQ(report.filled, lpcm ? 4U : 0U);
+        EXPECT_EQ(report.joins_missing, lpcm ? 0 : 1);
+        EXPECT_EQ(report.missing, lpcm ? Ticks{} : packrift::whole(4 * coding.frame_ticks));
+        const std::uint64_t frames_held = lpcm ? 6 + 4 + 3 : 6 + 3;
+        EXPECT_EQ(report.bytes, frames_held * coding.frame.size());
+        const Bytes written = packtest::read_file(path);
+        if (lpcm) {
+            // The WAV's samples: the part's, zeros, the next part's (16-bit samples swapped to little-endian).
+            const std::size_t samples_at = written.size() - frames_held * 320;
+            EXPECT_TRUE(std::all_of(written.begin() + static_cast<std::ptrdiff_t>(samples_at + 6 * 320),
+                                    written.begin() + static_cast<std::ptrdiff_t>(samples_at + 10 * 320),
+                                    [](unsigned char byte) { return byte == 0; }));
+            EXPECT_EQ(written[samples_at + 10 * 320], 0x21);
+        }
     }
     std::filesystem::remove(path);
 }
