@@ -85,9 +85,9 @@ log=$work_dir/make.log
 make_part() {
   local number=$1 video=$2 audio=$3 start=$4 tone=$5
   local -a codecs=() maps=(-map 0:v)
-  local index=0 coding name option suffix encoder rate
+  local index=0 coding encoder rate
   for coding in "${CODINGS[@]}"; do
-    IFS='|' read -r name option suffix encoder rate _ <<<"$coding"
+    IFS='|' read -r _ _ _ encoder rate _ <<<"$coding"
     maps+=(-map 1:a)
     codecs+=("-c:a:$index" "$encoder")
     [ "$rate" != - ] && codecs+=("-b:a:$index" "$rate")
