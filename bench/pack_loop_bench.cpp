@@ -78,12 +78,21 @@ std::ptrdiff_t discard_pieces(const packrift::WritePiece* pieces, std::size_t co
 
 // Opens empty scratch files for the input and both outputs; nothing is ever
 // written to them through the hooks.
+packrift::Output& video_output() {
+    return packrift::outputs[0];
+}
+
+packrift::Output& audio_output() {
+    return packrift::outputs[1];
+}
+
 void open_scratch_files() {
     packrift::input_file = {std::tmpfile(), "in.vob", false};
-    packrift::output_of(packrift::StreamKind::video) = {std::tmpfile(), "in.m2v", false};
-    packrift::output_of(packrift::StreamKind::ac3_audio) = {std::tmpfile(), "in-stream0.ac3", false};
-    if (packrift::input_file.stream == nullptr || packrift::output_of(packrift::StreamKind::video).stream == nullptr ||
-        packrift::output_of(packrift::StreamKind::ac3_audio).stream == nullptr) {
+    packrift::clear_outputs();
+    packrift::add_output(packrift::StreamKind::video, 0)->file = {std::tmpfile(), "in.m2v", false};
+    packrift::add_output(packrift::StreamKind::ac3_audio, AUDIO_NO)->file = {std::tmpfile(), "in-stream0.ac3", false};
+    if (packrift::input_file.stream == nullptr || video_output().file.stream == nullptr ||
+        audio_output().file.stream == nullptr) {
         throw std::runtime_error("no temporary file");
     }
     packrift::io_hooks().read = &read_from_memory;
@@ -91,15 +100,15 @@ void open_scratch_files() {
     // The video as packrift writes it where the system allows: gathered from the read block.
     if (packrift::io_hooks().write_pieces != nullptr) {
         packrift::io_hooks().write_pieces = &discard_pieces;
-        packrift::output_of(packrift::StreamKind::video).unbuffered = true;
+        video_output().file.unbuffered = true;
     }
 }
 
 void close_scratch_files() {
     packrift::restore_io_hooks();
     packrift::close_file(packrift::input_file);
-    packrift::close_file(packrift::output_of(packrift::StreamKind::video));
-    packrift::close_file(packrift::output_of(packrift::StreamKind::ac3_audio));
+    packrift::close_file(video_output().file);
+    packrift::close_file(audio_output().file);
 }
 
 // A whole run as packrift does it: batched reads, the pack loop, staging of
@@ -109,11 +118,11 @@ void BM_PackLoop(benchmark::State& state) {
     for (auto _ : state) {
         read_position = 0;
         packrift::read_whole_file(packrift::input_file);
-        packrift::demux_packs({0, AUDIO_NO, -1, -1, -1});
-        packrift::flush_stream(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video));
-        packrift::flush_stream(packrift::StreamKind::ac3_audio, packrift::output_of(packrift::StreamKind::ac3_audio));
+        packrift::demux_packs();
+        packrift::flush_stream(video_output());
+        packrift::flush_stream(audio_output());
     }
-    const bool failed = packrift::input_file.failed || packrift::output_of(packrift::StreamKind::video).failed;
+    const bool failed = packrift::input_file.failed || video_output().file.failed;
     close_scratch_files();
     if (failed) {
         state.SkipWithError("an I/O failure was reported");
@@ -140,11 +149,10 @@ void BM_StageVideoPayloads(benchmark::State& state) {
     open_scratch_files();
     for (auto _ : state) {
         for (std::size_t i = 0; i < spans.size(); ++i) {
-            benchmark::DoNotOptimize(packrift::stage_payload(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video),
-                                                             input.data() + sectors[i] + spans[i].offset,
+            benchmark::DoNotOptimize(packrift::stage_payload(video_output(), input.data() + sectors[i] + spans[i].offset,
                                                              spans[i].length));
         }
-        packrift::flush_stream(packrift::StreamKind::video, packrift::output_of(packrift::StreamKind::video));
+        packrift::flush_stream(video_output());
     }
     close_scratch_files();
     state.SetBytesProcessed(state.iterations() * payload_bytes);

@@ -493,16 +493,19 @@ void add_accepted(int length) {
 
 // An output in memory, or, for a WAV that must be finished in place, in a
 // temporary file, which can seek.
-struct Output {
+struct MemoryOutput {
     char* data = nullptr;
     std::size_t size = 0;
     bool seekable = false;
+    packrift::Output* opened = nullptr;  // the run's output, once opened
 };
 
 using Kind = packrift::StreamKind;
 
-void open_output(Kind kind, const char* name, Output& output) {
-    packrift::NamedFile& file = packrift::output_of(kind);
+void open_output(Kind kind, int number, const char* name, MemoryOutput& output) {
+    output.opened = packrift::add_output(kind, number);
+    check(output.opened != nullptr, "no room for an output");
+    packrift::NamedFile& file = output.opened->file;
     file.name = name;
     file.stream = output.seekable ? std::tmpfile() : open_memstream(&output.data, &output.size);
     check(file.stream != nullptr, "no output stream");
@@ -519,12 +522,12 @@ Bytes read_back(std::FILE* stream) {
 }
 
 // What the real writer left in the output once it is finished and closed.
-Bytes finish(Kind kind, Output& output) {
-    packrift::NamedFile& file = packrift::output_of(kind);
-    if (file.stream == nullptr) {
+Bytes finish(MemoryOutput& output) {
+    if (output.opened == nullptr) {
         return {};
     }
-    packrift::flush_stream(kind, file);
+    packrift::NamedFile& file = output.opened->file;
+    packrift::flush_stream(*output.opened);
     check(!file.failed, "an I/O failure on an output");
     if (output.seekable) {
         Bytes out = read_back(file.stream);
@@ -538,10 +541,10 @@ Bytes finish(Kind kind, Output& output) {
 }
 
 // A unit begins at each pack whose packet has a PTS, in the order read.
-void check_units(const packrift::SubpictureUnits& units, const std::vector<std::uint64_t>& positions) {
-    check(units.units.size() == positions.size(), "the units are not one per packet with a PTS");
+void check_units(const std::vector<packrift::SubpictureUnit>& units, const std::vector<std::uint64_t>& positions) {
+    check(units.size() == positions.size(), "the units are not one per packet with a PTS");
     for (std::size_t i = 0; i < positions.size(); ++i) {
-        check(units.units[i].position == positions[i], "a unit's position is not its pack's in the .sub");
+        check(units[i].position == positions[i], "a unit's position is not its pack's in the .sub");
     }
 }
 
@@ -578,15 +581,16 @@ Reading reading_of(std::size_t file_size) {
     return static_cast<Reading>(file_size / 2 % READINGS);
 }
 
-void start_reading(Reading reading, const std::array<bool, packrift::OUTPUT_KINDS>& wanted, std::size_t file_size) {
+void start_reading(Reading reading, std::size_t file_size) {
     if (reading == Reading::file) {
         packrift::stop_timeline();
         packrift::read_whole_file(packrift::input_file);
         return;
     }
-    unsigned audio = 0;
-    for (const Kind kind : {Kind::ac3_audio, Kind::lpcm_audio, Kind::mpeg_audio, Kind::dts_audio}) {
-        audio |= wanted[packrift::index_of(kind)] ? 1U << packrift::index_of(kind) : 0U;
+    std::vector<bool> audio(packrift::output_count, false);
+    for (std::size_t i = 0; i < packrift::output_count; ++i) {
+        const Kind kind = packrift::outputs[i].kind;
+        audio[i] = kind != Kind::video && kind != Kind::subpicture;
     }
     const std::uint64_t sectors = file_size / SECTOR;
     std::vector<packrift::SectorRun> runs;
@@ -624,17 +628,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packrift::input_file.stream = fmemopen(input.data(), input.size(), "rb");
     check(packrift::input_file.stream != nullptr, "fmemopen failed");
 
-    std::array<Output, packrift::OUTPUT_KINDS> outputs{};
+    std::array<MemoryOutput, packrift::OUTPUT_KINDS> outputs{};
     outputs[packrift::index_of(Kind::lpcm_audio)].seekable = options.lpcm_seekable;
+    const std::array<int, packrift::OUTPUT_KINDS> numbers = {0, options.audio_no, options.lpcm_no, options.mpa_no,
+                                                             options.dts_no, options.sub_no};
     const std::array<bool, packrift::OUTPUT_KINDS> wanted = {options.video, options.audio, options.lpcm, options.mpa,
                                                              options.dts, options.sub};
     const char* const names[packrift::OUTPUT_KINDS] = {"fuzz.m2v", "fuzz.ac3", "fuzz.wav",
                                                        "fuzz.mp2", "fuzz.dts", "fuzz.sub"};
+    packrift::clear_outputs();
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
-        packrift::outputs[k] = packrift::NamedFile{};
         if (wanted[k]) {
-            open_output(static_cast<Kind>(k), names[k], outputs[k]);
-            packrift::outputs[k].unbuffered = gathered;
+            open_output(static_cast<Kind>(k), numbers[k], names[k], outputs[k]);
+            outputs[k].opened->file.unbuffered = gathered;
         }
     }
 
@@ -644,12 +650,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packrift::PackLoopHooks hooks;
     hooks.payload_accepted = &add_accepted;
     const Reading reading = reading_of(file_size);
-    start_reading(reading, wanted, file_size);
-    packrift::demux_packs({0, options.audio_no, options.lpcm_no, options.mpa_no, options.dts_no, options.sub_no},
-                          hooks);
+    start_reading(reading, file_size);
+    packrift::demux_packs(hooks);
     std::array<Bytes, packrift::OUTPUT_KINDS> made;
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
-        made[k] = finish(static_cast<Kind>(k), outputs[k]);
+        made[k] = finish(outputs[k]);
     }
     check(!packrift::input_file.failed, "an I/O failure on the input");
     packrift::close_file(packrift::input_file);
@@ -658,7 +663,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Streams expected = rederive(file, file_size, options);
     check(made[packrift::index_of(Kind::video)] == expected.video, "the video output differs from the plain reading");
     check(made[packrift::index_of(Kind::subpicture)] == expected.sub, "the .sub differs from the plain reading");
-    check_units(packrift::finished_subpicture_units(), expected.unit_positions);
+    const packrift::Output* sub = outputs[packrift::index_of(Kind::subpicture)].opened;
+    check_units(sub != nullptr ? packrift::finished_subpicture_units(*sub).units : std::vector<packrift::SubpictureUnit>{},
+                expected.unit_positions);
     check_trim(file, file_size);
     if (reading == Reading::small_cells) {
         return 0;  // the audio was cut and filled at the joins
@@ -684,7 +691,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         check(wav.empty(), "a WAV written without an LPCM packet of a valid format");
     }
-    check(packrift::wav_packets_passed_over() == track.passed_over,
+    const packrift::Output* lpcm = outputs[packrift::index_of(Kind::lpcm_audio)].opened;
+    check((lpcm != nullptr ? packrift::wav_packets_passed_over(*lpcm) : 0) == track.passed_over,
           "the packets passed over differ from the plain reading's");
 
     long long written = static_cast<long long>(wav_samples);

@@ -12,6 +12,7 @@
 #include "output/audio_frames.hpp"
 #include "output/silence_frames.hpp"
 #include "output/staging_writer.hpp"
+#include "output/wav_output.hpp"
 #include "support/pack_builder.hpp"
 #include "support/silence_headers.hpp"
 
@@ -59,12 +60,12 @@ std::vector<Bytes> packets(int frames, std::uint64_t first_pts, bool cut_short) 
     return out;
 }
 
-void hold_all(packrift::NamedFile& file, const std::vector<Bytes>& sectors, std::size_t part,
+void hold_all(packrift::Output& output, const std::vector<Bytes>& sectors, std::size_t part,
               const packrift::TitleClock& clock) {
     for (const Bytes& sector : sectors) {
         const std::size_t start = packrift::payload_start(sector.data());
         const packrift::PayloadSpan span = packrift::payload_span(sector.data(), start + 4);
-        packrift::hold_audio_packet(StreamKind::ac3_audio, file, sector.data(), start, span.offset, span.length,
+        packrift::hold_audio_packet(output, sector.data(), start, span.offset, span.length,
                                     packrift::packet_pts(sector.data()), part, clock);
     }
 }
@@ -98,21 +99,22 @@ TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
     const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.ac3";
     for (const JoinCase& row : cases) {
         SCOPED_TRACE(row.label);
-        packrift::NamedFile file;
+        packrift::Output output{StreamKind::ac3_audio, 0, 0x80, 0, {}};
+        packrift::NamedFile& file = output.file;
         ASSERT_TRUE(packrift::open_for_writing(file, path.string()));
-        packrift::start_audio_holds(1U << packrift::index_of(StreamKind::ac3_audio));
+        packrift::start_audio_holds({true});
         packrift::TitleClock clock;
         clock.following = true;
         clock.parts.push_back({true, false, PART_0_START, {}, false, {}});
-        hold_all(file, packets(row.first_frames, PART_0_START, row.cut_short), 0, clock);
+        hold_all(output, packets(row.first_frames, PART_0_START, row.cut_short), 0, clock);
         const Ticks video_end = packrift::whole(row.video_end);
         packrift::end_part_of_audio_holds(0, video_end, true, {}, clock);
         clock.parts.push_back({true, false, PART_1_START, video_end, false, {}});
-        hold_all(file, packets(10, static_cast<std::uint64_t>(static_cast<std::int64_t>(PART_1_START) + row.second_at), false), 1, clock);
+        hold_all(output, packets(10, static_cast<std::uint64_t>(static_cast<std::int64_t>(PART_1_START) + row.second_at), false), 1, clock);
         packrift::flush_audio_holds();
-        packrift::flush_stream(StreamKind::ac3_audio, file);
+        packrift::flush_stream(output);
         packrift::close_file(file);
-        const packrift::HoldReport& report = packrift::hold_report(StreamKind::ac3_audio);
+        const packrift::HoldReport& report = packrift::hold_report(output);
         EXPECT_EQ(report.passed_over, row.passed_over);
         EXPECT_EQ(report.filled, row.filled);
         EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(row.frames_in_file) * FRAME_BYTES);
@@ -164,9 +166,11 @@ TEST(AudioHold, LpcmIsFilledWithZerosAndDtsIsOnlyCut) {
     const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.out";
     for (const Coding& coding : codings) {
         SCOPED_TRACE(coding.label);
-        packrift::NamedFile file;
+        packrift::Output output{coding.kind, 0, coding.substream, 0, {}};
+        packrift::NamedFile& file = output.file;
         ASSERT_TRUE(packrift::open_for_writing(file, path.string()));
-        packrift::start_audio_holds(1U << packrift::index_of(coding.kind));
+        packrift::reset_wav_output();
+        packrift::start_audio_holds({true});
         packrift::TitleClock clock;
         clock.following = true;
         clock.parts.push_back({true, false, PART_0_START, {}, false, {}});
@@ -174,7 +178,7 @@ TEST(AudioHold, LpcmIsFilledWithZerosAndDtsIsOnlyCut) {
             for (const Bytes& sector : sectors) {
                 const std::size_t start = packrift::payload_start(sector.data());
                 const packrift::PayloadSpan span = packrift::payload_span(sector.data(), start + 4);
-                packrift::hold_audio_packet(coding.kind, file, sector.data(), start, span.offset, span.length,
+                packrift::hold_audio_packet(output, sector.data(), start, span.offset, span.length,
                                             packrift::packet_pts(sector.data()), part, clock);
             }
         };
@@ -184,9 +188,9 @@ TEST(AudioHold, LpcmIsFilledWithZerosAndDtsIsOnlyCut) {
         clock.parts.push_back({true, false, PART_1_START, video_end, false, {}});
         hold(coded_packets(coding, 3, PART_1_START), 1);
         packrift::flush_audio_holds();
-        packrift::flush_stream(coding.kind, file);
+        packrift::flush_stream(output);
         packrift::close_file(file);
-        const packrift::HoldReport& report = packrift::hold_report(coding.kind);
+        const packrift::HoldReport& report = packrift::hold_report(output);
         const bool lpcm = coding.kind == StreamKind::lpcm_audio;
         EXPECT_EQ(report.filled, lpcm ? 4U : 0U);
         EXPECT_EQ(report.joins_missing, lpcm ? 0 : 1);

@@ -171,19 +171,67 @@ TEST_F(Cli, WithoutOptionsReadsTheInputAndWritesNothing) {
     EXPECT_EQ(outputs(), std::vector<std::string>{});
 }
 
-TEST_F(Cli, OptionsAreExaminedInOrderAndALaterOneReplacesAnEarlier) {
-    auto result = run_packrift(dir, {"movie.vob", "-audio", "1", "-audio", "2"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, opened("movie-stream1.ac3") + opened("movie-stream2.ac3") + FIRST_PROGRESS);
-    EXPECT_EQ(file("movie-stream1.ac3"), Bytes{});
-    EXPECT_EQ(file("movie-stream2.ac3"), AUDIO_2);
-
-    result = run_packrift(dir, {"movie.vob", "-audio", "1", "-video", "0"});
-    EXPECT_EQ(result.out, opened("movie-stream1.ac3") + opened("movie.m2v") + FIRST_PROGRESS);
+// Every option opens its own output, in the order of the options, and all
+// are written in the one pass; options that name one file make one output.
+TEST_F(Cli, OptionsAreExaminedInOrderAndEachWritesItsOwnOutput) {
+    const Bytes lpcm_0 = concat({{0x00, 0x01, 0x80}, pattern(400, 21)});
+    const Bytes lpcm_1 = concat({{0x00, 0x01, 0x80}, pattern(800, 22)});
+    packtest::write_file(dir / "movie.vob", concat({small_movie(), packtest::ac3_pack(0xA0, lpcm_0),
+                                                    packtest::ac3_pack(0xA1, lpcm_1)}));
+    struct Repeated {
+        std::vector<std::string> args;
+        std::vector<std::string> opened;  // in order
+        std::vector<std::pair<std::string, Bytes>> files;
+    };
+    const std::vector<Repeated> cases = {
+        {{"-audio", "1", "-audio", "2"},
+         {"movie-stream1.ac3", "movie-stream2.ac3"},
+         {{"movie-stream1.ac3", AUDIO_1}, {"movie-stream2.ac3", AUDIO_2}}},
+        {{"-audio", "0", "-audio", "0"}, {"movie-stream0.ac3"}, {{"movie-stream0.ac3", AUDIO_0}}},
+        {{"-audio", "0", "-audio", "1"},
+         {"movie-stream0.ac3", "movie-stream1.ac3"},
+         {{"movie-stream0.ac3", AUDIO_0}, {"movie-stream1.ac3", AUDIO_1}}},
+        {{"-video", "0", "-video", "5"}, {"movie.m2v"}, {{"movie.m2v", VIDEO}}},
+        {{"-lpcm", "1", "-lpcm", "0"}, {"movie-lpcm1.wav", "movie-lpcm0.wav"}, {}},
+        // -audio 0 opens before the pass; -all opens the rest as they are met.
+        {{"-all", "-audio", "0"},
+         {"movie-stream0.ac3", "movie.m2v", "movie-stream1.ac3", "movie-stream2.ac3", "movie-lpcm0.wav",
+          "movie-lpcm1.wav"},
+         {{"movie.m2v", VIDEO}, {"movie-stream0.ac3", AUDIO_0}, {"movie-stream1.ac3", AUDIO_1},
+          {"movie-stream2.ac3", AUDIO_2}}},
+        {{"-audio", "1", "-video", "0"}, {"movie-stream1.ac3", "movie.m2v"}, {{"movie.m2v", VIDEO}}},
+    };
+    for (const Repeated& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.at(1) + " " + c.args.at(2));
+        for (const auto& name : {"movie.m2v", "movie-stream0.ac3", "movie-stream1.ac3", "movie-lpcm0.wav"}) {
+            fs::remove(dir / name);
+        }
+        std::vector<std::string> args = {"movie.vob"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto result = run_packrift(dir, args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        std::string expected;
+        for (const std::string& name : c.opened) {
+            expected += opened(name);
+        }
+        // -all on a file opens each stream as it is met, on a line of its own in the pass.
+        const bool all = c.args.front() == "-all";
+        const std::string in_the_pass = expected.substr(opened(c.opened.front()).size());
+        EXPECT_EQ(result.out, all ? opened(c.opened.front()) + FIRST_PROGRESS + "\n" + in_the_pass
+                                  : expected + FIRST_PROGRESS);
+        for (const auto& [name, bytes] : c.files) {
+            EXPECT_EQ(file(name), bytes) << name;
+        }
+        if (c.opened.back() == "movie-lpcm1.wav") {
+            // Each WAV holds its own substream's samples.
+            EXPECT_EQ(fs::file_size(dir / "movie-lpcm1.wav") - fs::file_size(dir / "movie-lpcm0.wav"), 400U);
+        }
+    }
 
     // "-video" then "-audio" with "1" as its number; "1" itself matches nothing.
     fs::remove(dir / "movie.m2v");
-    result = run_packrift(dir, {"movie.vob", "-video", "-audio", "1"});
+    const auto result = run_packrift(dir, {"movie.vob", "-video", "-audio", "1"});
     EXPECT_EQ(result.out, opened("movie.m2v") + opened("movie-stream1.ac3") + FIRST_PROGRESS);
     EXPECT_EQ(file("movie.m2v"), VIDEO);
 }
@@ -517,7 +565,8 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
          "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS},
         {"video", concat({packtest::ac3_pack(0x80, AUDIO_0)}), {"movie.vob", "-video", "0", "-audio", "0"},
          "movie.m2v: the input holds no MPEG video stream 0xE0" + SEE_STREAMS},
-        {"a replaced output", small_movie(), {"movie.vob", "-audio", "5", "-audio", "1"}, ""},
+        {"two outputs of a kind", small_movie(), {"movie.vob", "-audio", "5", "-audio", "1"},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS},
         {"video trimmed to nothing", packtest::video_pack(padding_at_once), {"movie.vob", "-video", "0"}, ""},
         {"an LPCM substream", small_movie(), {"movie.vob", "-lpcm", "2"},
          "movie-lpcm2.wav: the input holds no LPCM substream 0xA2" + SEE_STREAMS},
@@ -528,9 +577,13 @@ TEST_F(Cli, AStreamTheInputNeverHeldIsNamed) {
         {"-dts 8, which would be LPCM", small_movie(), {"movie.vob", "-dts", "8"},
          "movie-dts8.dts: no substream number matches -dts 8" + SEE_STREAMS},
         {"a subpicture substream, and -sub 32", small_movie(), {"movie.vob", "-sub", "2", "-sub", "32"},
-         "movie-sub32.sub: no substream number matches -sub 32" + SEE_STREAMS + grey_palette_line("movie-sub32.idx")},
-        {"a repeated -sub: the one replaced has no lines", packtest::subpicture_pack(0x22, VIDEO),
-         {"movie.vob", "-sub", "5", "-sub", "2"}, grey_palette_line("movie-sub2.idx")},
+         "movie-sub2.sub: the input holds no subpicture substream 0x22" + SEE_STREAMS +
+             grey_palette_line("movie-sub2.idx") + "movie-sub32.sub: no substream number matches -sub 32" +
+             SEE_STREAMS + grey_palette_line("movie-sub32.idx")},
+        {"two subpicture outputs, each with its .idx", packtest::subpicture_pack(0x22, VIDEO),
+         {"movie.vob", "-sub", "5", "-sub", "2"},
+         "movie-sub5.sub: the input holds no subpicture substream 0x25" + SEE_STREAMS +
+             grey_palette_line("movie-sub5.idx") + grey_palette_line("movie-sub2.idx")},
         // -audio writes any substream as it is, and says what writes it properly.
         {"-audio on LPCM", packtest::ac3_pack(0xA2, AUDIO_0), {"movie.vob", "-audio", "34"},
          "movie-stream34.ac3: substream 0xA2 is LPCM, not AC-3 (-lpcm 2 writes it as WAV)\n"},

@@ -139,6 +139,16 @@ struct Faults {
 
 Faults faults;
 
+// The stream of the run's output of kind, or null.
+std::FILE* stream_of(packrift::StreamKind kind) {
+    for (std::size_t i = 0; i < packrift::output_count; ++i) {
+        if (packrift::outputs[i].kind == kind) {
+            return packrift::outputs[i].file.stream;
+        }
+    }
+    return nullptr;
+}
+
 std::size_t write_part(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
     const std::size_t items = std::fwrite(data, size, count, stream);
     faults.video_written += items * size;
@@ -146,7 +156,7 @@ std::size_t write_part(const void* data, std::size_t size, std::size_t count, st
 }
 
 std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
-    if (stream != packrift::output_of(packrift::StreamKind::video).stream) {
+    if (stream != stream_of(packrift::StreamKind::video)) {
         return std::fwrite(data, size, count, stream);
     }
     const int write = ++faults.video_writes;
@@ -173,7 +183,7 @@ std::ptrdiff_t faulty_write_pieces(const packrift::WritePiece* pieces, std::size
     for (std::size_t i = 0; i < count; ++i) {
         bytes.insert(bytes.end(), pieces[i].data, pieces[i].data + pieces[i].length);
     }
-    if (stream == packrift::output_of(packrift::StreamKind::video).stream) {
+    if (stream == stream_of(packrift::StreamKind::video)) {
         ++faults.gathered_writes;
     }
     errno = 0;
@@ -182,7 +192,7 @@ std::ptrdiff_t faulty_write_pieces(const packrift::WritePiece* pieces, std::size
 }
 
 int faulty_close(std::FILE* stream) {
-    const bool fails = faults.audio_close_fails && stream == packrift::output_of(packrift::StreamKind::ac3_audio).stream;
+    const bool fails = faults.audio_close_fails && stream == stream_of(packrift::StreamKind::ac3_audio);
     const int result = std::fclose(stream);
     if (fails) {
         errno = EIO;

@@ -97,10 +97,11 @@ protected:
         file.stream = scratch_stream("out.m2v");
         file.name = "out.m2v";
         ASSERT_NE(file.stream, nullptr);
+        audio.file = file;  // the audio writes into the same scratch file
     }
     void TearDown() override {
-        packrift::flush_stream(StreamKind::video, file);
-        packrift::flush_stream(StreamKind::ac3_audio, file);
+        packrift::flush_stream(video);
+        packrift::flush_stream(audio);
         packrift::restore_io_hooks();
         if (file.stream != nullptr) {
             std::fclose(file.stream);
@@ -122,26 +123,29 @@ protected:
         return out;
     }
     int stage(StreamKind kind, const Bytes& payload) {
-        return packrift::stage_payload(kind, file, payload.data(), static_cast<int>(payload.size()));
+        return packrift::stage_payload(kind == StreamKind::video ? video : audio, payload.data(),
+                                       static_cast<int>(payload.size()));
     }
     std::filesystem::path dir;
-    NamedFile file;
+    packrift::Output video{StreamKind::video, 0, 0xE0, 0, {}};
+    packrift::Output audio{StreamKind::ac3_audio, 0, 0x80, 1, {}};
+    NamedFile& file = video.file;
 };
 
 TEST_F(StagingWriter, VideoIsTrimmedAndAc3IsStagedWhole) {
-    const Bytes video = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
-    EXPECT_EQ(stage(StreamKind::video, video), 100);
+    const Bytes payload = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
+    EXPECT_EQ(stage(StreamKind::video, payload), 100);
     EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
-    packrift::flush_stream(StreamKind::video, file);
-    EXPECT_EQ(contents(), Bytes(video.begin(), video.begin() + 100));
+    packrift::flush_stream(video);
+    EXPECT_EQ(contents(), Bytes(payload.begin(), payload.begin() + 100));
 
-    NamedFile audio_file{scratch_stream("out.ac3"), "out.ac3", false};
-    ASSERT_NE(audio_file.stream, nullptr);
-    EXPECT_EQ(packrift::stage_payload(StreamKind::ac3_audio, audio_file, video.data(), 134), 134);
-    packrift::flush_stream(StreamKind::ac3_audio, audio_file);
-    std::fseek(audio_file.stream, 0, SEEK_END);
-    EXPECT_EQ(std::ftell(audio_file.stream), 134);
-    std::fclose(audio_file.stream);
+    packrift::Output ac3{StreamKind::ac3_audio, 0, 0x80, 2, {scratch_stream("out.ac3"), "out.ac3", false}};
+    ASSERT_NE(ac3.file.stream, nullptr);
+    EXPECT_EQ(packrift::stage_payload(ac3, payload.data(), 134), 134);
+    packrift::flush_stream(ac3);
+    std::fseek(ac3.file.stream, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(ac3.file.stream), 134);
+    std::fclose(ac3.file.stream);
 }
 
 TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
@@ -159,7 +163,7 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
     const Bytes last = packtest::pattern(10, 9);
     ASSERT_EQ(stage(StreamKind::video, last), 10);
     EXPECT_EQ(file_size(), static_cast<long>(staged));
-    packrift::flush_stream(StreamKind::video, file);
+    packrift::flush_stream(video);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(contents(), expected);
 }
@@ -195,36 +199,36 @@ TEST_F(StagingWriter, ABufferedOutputAndTheAudioKeepTheirStages) {
         packrift::io_hooks().write_pieces = &counted_write_pieces;
     }
     file.unbuffered = false;
-    EXPECT_FALSE(packrift::gather_video_payloads(file));
+    EXPECT_FALSE(packrift::gather_video_payloads(video));
     const Bytes payload = packtest::pattern(500, 9);
     EXPECT_EQ(stage(StreamKind::video, payload), 500);
     EXPECT_EQ(stage(StreamKind::ac3_audio, payload), 500);
     packrift::write_gathered_payloads();
     EXPECT_EQ(file_size(), 0);
-    packrift::flush_stream(StreamKind::video, file);
+    packrift::flush_stream(video);
     EXPECT_EQ(contents(), payload);
     EXPECT_TRUE(pieces_per_write.empty());
 }
 
 TEST_F(GatheredVideo, PayloadsAreWrittenFromWhereTheyLieWhenAsked) {
-    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    ASSERT_TRUE(packrift::gather_video_payloads(video));
     Bytes batch = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
     EXPECT_EQ(stage(StreamKind::video, batch), 100);
     EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
-    EXPECT_EQ(packrift::stage_payload(StreamKind::video, file, batch.data() + 104, 30), 30);
+    EXPECT_EQ(packrift::stage_payload(video, batch.data() + 104, 30), 30);
     EXPECT_EQ(file_size(), 0) << "nothing is written before the batch ends";
     const Bytes expected = packtest::concat(
         {Bytes(batch.begin(), batch.begin() + 100), Bytes(batch.begin() + 104, batch.end())});
     packrift::write_gathered_payloads();
     EXPECT_EQ(pieces_per_write, std::vector<std::size_t>{2}) << "one write, the empty payload left out";
     batch.assign(batch.size(), 0x55);  // the batch read over: what was written stays
-    packrift::flush_stream(StreamKind::video, file);
+    packrift::flush_stream(video);
     EXPECT_EQ(contents(), expected);
     EXPECT_EQ(pieces_per_write.size(), 1U) << "nothing left for the flush";
 }
 
 TEST_F(GatheredVideo, AWriteTakesAtMostItsPiecesAndTheRestFollows) {
-    ASSERT_TRUE(packrift::gather_video_payloads(file));
+    ASSERT_TRUE(packrift::gather_video_payloads(video));
     const std::size_t payloads = packrift::PIECES_PER_WRITE + 300;
     Bytes expected;
     std::vector<Bytes> held;
@@ -235,7 +239,7 @@ TEST_F(GatheredVideo, AWriteTakesAtMostItsPiecesAndTheRestFollows) {
         ASSERT_EQ(stage(StreamKind::video, payload), static_cast<int>(payload.size()));
         expected.insert(expected.end(), payload.begin(), payload.end());
     }
-    packrift::flush_stream(StreamKind::video, file);
+    packrift::flush_stream(video);
     EXPECT_EQ(pieces_per_write, (std::vector<std::size_t>{packrift::PIECES_PER_WRITE, 300}));
     EXPECT_EQ(contents(), expected);
 }

@@ -72,7 +72,13 @@ struct StreamKindRow {
     const char* suffix;     // the output's name after the input's stem; %d is N
     std::size_t skip;       // substream header bytes before the payload
     PayloadForm form;
+    std::size_t stage;      // the bytes its output collects before a write
 };
+
+// A stage of about 2 MB makes every write nearly whole; a subpicture stream
+// carries a few kilobytes a minute, and a title may have 32 of them.
+inline constexpr std::size_t LARGE_STAGE = 2048000;
+inline constexpr std::size_t SMALL_STAGE = 65536;
 
 // Private stream 1 payloads begin with substream number, frame count and
 // first access unit pointer.
@@ -83,16 +89,18 @@ inline constexpr std::size_t SUBPICTURE_HEADER_SIZE = 1;
 // The output kinds first, in StreamKind order, then the kinds that are only
 // reported. Substream ranges as DVD-Video assigns them.
 inline constexpr std::array<StreamKindRow, 7> STREAM_KIND_TABLE = {{
-    {"MPEG video", "-video", false, FIRST_MPEG_VIDEO_ID, 16, NumberRule::ignored, ".m2v", 0, PayloadForm::as_is},
+    {"MPEG video", "-video", false, FIRST_MPEG_VIDEO_ID, 16, NumberRule::ignored, ".m2v", 0, PayloadForm::as_is, LARGE_STAGE},
     {"AC-3", "-audio", true, AC3_SUBSTREAM_BASE, 8, NumberRule::any, "-stream%d.ac3", SUBSTREAM_HEADER_SIZE,
-     PayloadForm::as_is},
-    {"LPCM", "-lpcm", true, 0xA0, 8, NumberRule::in_range, "-lpcm%d.wav", SUBSTREAM_HEADER_SIZE, PayloadForm::wav},
+     PayloadForm::as_is, LARGE_STAGE},
+    {"LPCM", "-lpcm", true, 0xA0, 8, NumberRule::in_range, "-lpcm%d.wav", SUBSTREAM_HEADER_SIZE, PayloadForm::wav,
+     LARGE_STAGE},
     {"MPEG audio", "-mpa", false, FIRST_MPEG_AUDIO_ID, 32, NumberRule::in_range, "-mpa%d.mp2", 0,
-     PayloadForm::as_is},
-    {"DTS", "-dts", true, 0x88, 8, NumberRule::in_range, "-dts%d.dts", SUBSTREAM_HEADER_SIZE, PayloadForm::as_is},
+     PayloadForm::as_is, LARGE_STAGE},
+    {"DTS", "-dts", true, 0x88, 8, NumberRule::in_range, "-dts%d.dts", SUBSTREAM_HEADER_SIZE, PayloadForm::as_is,
+     LARGE_STAGE},
     {"subpicture", "-sub", true, 0x20, 32, NumberRule::in_range, "-sub%d.sub", SUBPICTURE_HEADER_SIZE,
-     PayloadForm::whole_pack},
-    {"other", nullptr, true, 0x00, 256, NumberRule::ignored, nullptr, 0, PayloadForm::as_is},
+     PayloadForm::whole_pack, SMALL_STAGE},
+    {"other", nullptr, true, 0x00, 256, NumberRule::ignored, nullptr, 0, PayloadForm::as_is, 0},
 }};
 
 inline constexpr const StreamKindRow& row_of(StreamKind kind) {
@@ -141,13 +149,46 @@ inline std::uint32_t get_be32(const unsigned char* bytes, std::size_t offset) {
            static_cast<std::uint32_t>(bytes[offset + 3]);
 }
 
-// The files of the run: opened and closed by run control, read by the pack
-// loop. An output that was not requested, or failed to open, has no stream.
-extern NamedFile input_file;
-extern std::array<NamedFile, OUTPUT_KINDS> outputs;
+// One output of the run: a kind's option with its number, the stream id or
+// substream number that selects (-1 for none) and its file, which has no
+// stream until it is opened or once it has failed to open.
+struct Output {
+    StreamKind kind = StreamKind::video;
+    int number = 0;
+    int id = -1;
+    std::size_t slot = 0;  // its place in the list, where every module keeps its state
+    NamedFile file;
+};
 
-inline NamedFile& output_of(StreamKind kind) {
-    return outputs[index_of(kind)];
+// How many distinct outputs a run can hold: one per stream each kind's
+// option can reach (an -audio number reaches any substream).
+inline constexpr std::size_t reachable_ids(const StreamKindRow& row) {
+    constexpr std::size_t IDS = 256;
+    return row.numbers == NumberRule::ignored ? 1 : row.numbers == NumberRule::any ? IDS
+                                                                                  : static_cast<std::size_t>(row.count);
 }
+
+inline constexpr std::size_t most_outputs() {
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
+        count += reachable_ids(STREAM_KIND_TABLE[k]);
+    }
+    return count;
+}
+
+inline constexpr std::size_t MOST_OUTPUTS = most_outputs();
+
+// The files of the run: opened and closed by run control, read by the pack
+// loop. The outputs in the order they were opened, output_count of them.
+extern NamedFile input_file;
+extern std::array<Output, MOST_OUTPUTS> outputs;
+extern std::size_t output_count;
+
+// Adds an output of kind and number to the list, its file not yet open.
+// Null when the list is full.
+Output* add_output(StreamKind kind, int number);
+
+// Forgets every output of an earlier run.
+void clear_outputs();
 
 }  // namespace packrift

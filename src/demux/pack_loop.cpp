@@ -20,50 +20,76 @@ constexpr std::size_t VIDEO_STREAM_0_ID = FIRST_MPEG_VIDEO_ID;
 constexpr std::size_t SYSTEM_HEADER_ID = SYSTEM_HEADER_START_CODE & 0xFF;
 
 // Which outputs take the packets of each stream id and of each private
-// stream 1 substream, one bit per output kind: made once per run, so that a
-// pack costs one look-up whatever was asked for.
+// stream 1 substream, one bit per output kind, and the slot of each kind's
+// output of each id: made once per run, so that a pack costs one look-up
+// whatever was asked for.
 struct Routes {
     std::array<unsigned, IDS> by_stream_id{};
     std::array<unsigned, IDS> by_substream{};
+    std::array<std::array<std::uint16_t, IDS>, OUTPUT_KINDS> slot_by_stream_id{};
+    std::array<std::array<std::uint16_t, IDS>, OUTPUT_KINDS> slot_by_substream{};
+    std::size_t routed = 0;  // the outputs routed so far, from the list's start
     // A subpicture output needs the video's first PTS and picture size,
     // whether or not the video is written.
     bool watch_video = false;
     // A title whose timestamps may restart: its navigation packs and video
-    // go to the timeline, and the held kinds' packets (one bit per kind) to
-    // their queues.
+    // go to the timeline, and the held outputs' packets to their queues.
     bool timeline = false;
-    unsigned held = 0;
+    std::array<bool, MOST_OUTPUTS> held{};
+    // -all on a file: each stream that no output takes is offered once.
+    bool offer = false;
+    std::array<bool, IDS> offered_stream_id{};
+    std::array<bool, IDS> offered_substream{};
 };
 
-Routes routes_for(const OutputNumbers& numbers) {
-    Routes routes;
-    for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
-        const auto kind = static_cast<StreamKind>(k);
-        const int id = selected_id(kind, numbers[k]);
-        if (outputs[k].stream == nullptr || id < 0) {
+// Routes the outputs added to the list since the last call.
+void add_routes(Routes& routes) {
+    for (; routes.routed < output_count; ++routes.routed) {
+        Output& output = outputs[routes.routed];
+        if (output.file.stream == nullptr || output.id < 0) {
             continue;
         }
-        auto& table = row_of(kind).substream ? routes.by_substream : routes.by_stream_id;
-        table[static_cast<std::size_t>(id)] |= 1U << k;
-        routes.watch_video = routes.watch_video || kind == StreamKind::subpicture;
+        const std::size_t k = index_of(output.kind);
+        const bool substream = row_of(output.kind).substream;
+        const auto id = static_cast<std::size_t>(output.id);
+        (substream ? routes.by_substream : routes.by_stream_id)[id] |= 1U << k;
+        (substream ? routes.slot_by_substream : routes.slot_by_stream_id)[k][id] =
+            static_cast<std::uint16_t>(output.slot);
+        routes.watch_video = routes.watch_video || output.kind == StreamKind::subpicture;
+        routes.held[output.slot] = routes.timeline && audio_held(output);
+        // The video is written from the batch block itself, just before the
+        // block is read over or released: at the latest when the input ends.
+        if (output.kind == StreamKind::video && gather_video_payloads(output)) {
+            call_before_batch_ends(&write_gathered_payloads);
+        }
     }
-    routes.timeline = timeline_running();
-    for (std::size_t k = 0; routes.timeline && k < OUTPUT_KINDS; ++k) {
-        routes.held |= audio_held(static_cast<StreamKind>(k)) ? 1U << k : 0U;
-    }
-    return routes;
 }
 
-int stage_span(StreamKind kind, const unsigned char* sector, std::size_t start, PayloadSpan span, bool held,
+int stage_span(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span, bool held,
                const PackLoopHooks& hooks) {
-    const int accepted = held ? timeline_audio(kind, output_of(kind), sector, start, span)
-                         : row_of(kind).form == PayloadForm::whole_pack
-                             ? stage_subpicture_pack(output_of(kind), sector, span.offset, span.length, packet_pts(sector))
-                             : stage_payload(kind, output_of(kind), sector + span.offset, span.length);
+    const int accepted = held ? timeline_audio(output, sector, start, span)
+                         : row_of(output.kind).form == PayloadForm::whole_pack
+                             ? stage_subpicture_pack(output, sector, span.offset, span.length, packet_pts(sector))
+                             : stage_payload(output, sector + span.offset, span.length);
     if (hooks.payload_accepted != nullptr) {
         hooks.payload_accepted(accepted);
     }
     return accepted;
+}
+
+// A stream met for the first time that no output takes: -all may open its
+// outputs now; the kinds that take it then.
+unsigned offer_stream(Routes& routes, const PackLoopHooks& hooks, bool substream, std::size_t id) {
+    bool& offered = (substream ? routes.offered_substream : routes.offered_stream_id)[id];
+    if (offered) {
+        return 0;
+    }
+    offered = true;
+    if (!hooks.stream_met(substream, static_cast<int>(id))) {
+        return 0;
+    }
+    add_routes(routes);
+    return (substream ? routes.by_substream : routes.by_stream_id)[id];
 }
 
 // What the timeline reads of a title: its navigation packs, and its video
@@ -79,15 +105,20 @@ void follow_timeline(const unsigned char* sector, std::size_t id, std::size_t st
 
 // Stages what the pack holds for each output that takes it; returns the
 // length staged, or NOTHING_STAGED.
-int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoopHooks& hooks,
+int handle_pack(const unsigned char* sector, Routes& routes, const PackLoopHooks& hooks,
                 StreamsFound& found) {
     if (!has_packet_start(sector)) {
         return NOTHING_STAGED;
     }
     const std::size_t id = sector[STREAM_ID_OFFSET];
     const std::size_t start = payload_start(sector);
+    const bool substream = id == PRIVATE_STREAM_1_ID;
+    const std::size_t routed_id = substream ? sector[start] : id;
     // System headers, padding, navigation and streams nobody asked for have no taker.
-    unsigned takers = id == PRIVATE_STREAM_1_ID ? routes.by_substream[sector[start]] : routes.by_stream_id[id];
+    unsigned takers = (substream ? routes.by_substream : routes.by_stream_id)[routed_id];
+    if (takers == 0 && routes.offer) {
+        takers = offer_stream(routes, hooks, substream, routed_id);
+    }
     if (routes.watch_video && id == VIDEO_STREAM_0_ID) {
         const PayloadSpan span = payload_span(sector, start);
         watch_video_packet(sector + span.offset, span.length, packet_pts(sector));
@@ -100,14 +131,15 @@ int handle_pack(const unsigned char* sector, const Routes& routes, const PackLoo
     }
     const unsigned scrambled = is_scrambled(sector) ? 1 : 0;
     int staged = NOTHING_STAGED;
+    const auto& slots = substream ? routes.slot_by_substream : routes.slot_by_stream_id;
     do {
         const auto k = static_cast<std::size_t>(std::countr_zero(takers));
         takers &= takers - 1;
-        const auto kind = static_cast<StreamKind>(k);
-        ++found.packs[k];
-        found.scrambled[k] += scrambled;
-        staged = stage_span(kind, sector, start, payload_span(sector, start + row_of(kind).skip),
-                            (routes.held >> k & 1U) != 0, hooks);
+        Output& output = outputs[slots[k][routed_id]];
+        ++found.packs[output.slot];
+        found.scrambled[output.slot] += scrambled;
+        staged = stage_span(output, sector, start, payload_span(sector, start + row_of(output.kind).skip),
+                            routes.held[output.slot], hooks);
     } while (takers != 0);
     return staged;
 }
@@ -133,21 +165,18 @@ PayloadSpan payload_span(const unsigned char* sector, std::size_t start) {
     return {start, static_cast<int>(end - start)};
 }
 
-StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& given_hooks) {
+StreamsFound demux_packs(const PackLoopHooks& given_hooks) {
     StreamsFound found;
-    const Routes routes = routes_for(numbers);
+    Routes routes;
+    routes.timeline = timeline_running();
+    routes.offer = given_hooks.stream_met != nullptr;
     // A copy of the loop's own, which no hook can reach: its pointers stay
     // in registers instead of being loaded again after every call.
     const PackLoopHooks hooks = given_hooks;
     if (hooks.run_begins != nullptr) {
         hooks.run_begins();
     }
-    // The video is written from the batch block itself, just before the block
-    // is read over or released: at the latest when the input ends.
-    NamedFile& video = output_of(StreamKind::video);
-    if (video.stream != nullptr && gather_video_payloads(video)) {
-        call_before_batch_ends(&write_gathered_payloads);
-    }
+    add_routes(routes);
     while (const unsigned char* sector = next_sector()) {
         if (get_be32(sector, 0) != PACK_START_CODE) {
             continue;

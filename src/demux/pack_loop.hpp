@@ -50,6 +50,10 @@ struct PackLoopHooks {
     // The pack's sector once its packet is handled, with the length of its
     // payload that was staged as it is, or NOTHING_STAGED.
     void (*pack_examined)(const unsigned char* sector, int staged) = nullptr;
+    // With -all on a file: the first packet of a stream that no output
+    // takes, once per stream; opens the outputs that write it, and returns
+    // whether it opened any.
+    bool (*stream_met)(bool substream, int id) = nullptr;
 };
 
 // A payload as an offset into its sector and a length.
@@ -63,10 +67,6 @@ struct PayloadSpan {
 // and not before start, otherwise at the end of the sector.
 PayloadSpan payload_span(const unsigned char* sector, std::size_t start);
 
-// The number after each output kind's option (see selected_id); outputs
-// whose file is not open take nothing whatever their number.
-using OutputNumbers = std::array<int, OUTPUT_KINDS>;
-
 // The first flags byte of the PES header: its PES_scrambling_control bits
 // are not 00 in a pack scrambled by the disc's copy protection (CSS).
 inline constexpr std::size_t PES_FLAGS_OFFSET = 20;
@@ -76,14 +76,16 @@ inline bool is_scrambled(const unsigned char* sector) {
     return (sector[PES_FLAGS_OFFSET] & PES_SCRAMBLING_BITS) != 0;
 }
 
-// The packs routed to each output (even one whose payload the padding trim
-// cut to nothing), and how many of them were scrambled.
+// The packs routed to each output, by slot (even one whose payload the
+// padding trim cut to nothing), and how many of them were scrambled.
 struct StreamsFound {
-    std::array<std::uint64_t, OUTPUT_KINDS> packs{};
-    std::array<std::uint64_t, OUTPUT_KINDS> scrambled{};
+    std::array<std::uint64_t, MOST_OUTPUTS> packs{};
+    std::array<std::uint64_t, MOST_OUTPUTS> scrambled{};
 };
 
-// Runs the whole input through the loop; returns at the end of the input.
-StreamsFound demux_packs(const OutputNumbers& numbers, const PackLoopHooks& hooks = {});
+// Runs the whole input through the loop to the outputs of the run (those
+// whose file is open and whose number selects a stream); returns at the
+// end of the input.
+StreamsFound demux_packs(const PackLoopHooks& hooks = {});
 
 }  // namespace packrift

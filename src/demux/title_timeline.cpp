@@ -103,19 +103,19 @@ bool joins_here(const VobuTimes& times, bool new_run, std::uint64_t passed) {
 
 }  // namespace
 
-void start_timeline(const std::vector<bool>& may_join, unsigned held_kinds) {
+void start_timeline(const std::vector<bool>& may_join, const std::vector<bool>& held) {
     timeline = Timeline{};
     timeline.running = true;
     timeline.may_join = may_join;
     timeline.run_starts.resize(may_join.size());
     timeline.clock.parts.resize(1);
     timeline.clock.following = true;
-    start_audio_holds(held_kinds);
+    start_audio_holds(held);
 }
 
 void stop_timeline() {
     timeline = Timeline{};
-    start_audio_holds(0);
+    start_audio_holds({});
 }
 
 bool timeline_running() {
@@ -170,9 +170,8 @@ void timeline_video(const unsigned char* sector, const unsigned char* payload, i
     }
 }
 
-int timeline_audio(StreamKind kind, NamedFile& file, const unsigned char* sector, std::size_t start,
-                   PayloadSpan span) {
-    return hold_audio_packet(kind, file, sector, start, span.offset, span.length, packet_pts(sector), timeline.part,
+int timeline_audio(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span) {
+    return hold_audio_packet(output, sector, start, span.offset, span.length, packet_pts(sector), timeline.part,
                              timeline.clock);
 }
 

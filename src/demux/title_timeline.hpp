@@ -19,9 +19,9 @@
 namespace packrift {
 
 // Starts the timeline of a title: may_join per run of the reading (per
-// planned cell, in order), and the audio outputs, one bit per kind, whose
-// frames are held for the joins.
-void start_timeline(const std::vector<bool>& may_join, unsigned held_kinds);
+// planned cell, in order), and per output slot whether its frames are held
+// for the joins (the audio outputs).
+void start_timeline(const std::vector<bool>& may_join, const std::vector<bool>& held);
 
 // A reading with no timeline (a file, a title where no join may come).
 void stop_timeline();
@@ -33,8 +33,7 @@ bool timeline_running();
 // substream header at start); the input's end.
 void timeline_nav_pack(const unsigned char* sector);
 void timeline_video(const unsigned char* sector, const unsigned char* payload, int length);
-int timeline_audio(StreamKind kind, NamedFile& file, const unsigned char* sector, std::size_t start,
-                   PayloadSpan span);
+int timeline_audio(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span);
 void end_timeline();
 
 // pts of the part being read on the title's clock, in whole ticks (rounded

@@ -1,5 +1,6 @@
 #include "front/outputs.hpp"
 
+#include <array>
 #include <cstdio>
 
 #include "front/command_line.hpp"
@@ -23,7 +24,8 @@ constexpr int PICTURE_WIDTH_WITHOUT_VIDEO = 720;
 constexpr int PICTURE_HEIGHT_WITHOUT_VIDEO = 480;
 constexpr const char* NO_LANGUAGE = "--";
 
-NamedFile subpicture_index;
+// Each subpicture output's .idx, by the output's slot.
+std::array<NamedFile, MOST_OUTPUTS> subpicture_indexes;
 
 // An output that is already open as an input or as another output is
 // closed again untouched: emptying it would destroy that file.
@@ -44,12 +46,13 @@ bool refuse_if_open(NamedFile& output, const std::vector<const NamedFile*>& inpu
             return true;
         }
     }
-    for (const NamedFile& other : outputs) {
-        if (refuse_if_same(output, other, "output")) {
+    for (std::size_t i = 0; i < output_count; ++i) {
+        if (refuse_if_same(output, outputs[i].file, "output") ||
+            refuse_if_same(output, subpicture_indexes[i], "output")) {
             return true;
         }
     }
-    return refuse_if_same(output, subpicture_index, "output");
+    return false;
 }
 
 // Opens name as output unless it is one of the files open already, and says
@@ -71,19 +74,23 @@ std::string index_name(const std::string& data_name) {
            SUBPICTURE_INDEX_EXTENSION;
 }
 
-// Opens kind's output under the name naming gives with its suffix (and a
-// subpicture output's .idx after it). The output it replaces is closed
-// first and stays empty.
+// Whether an output of that name is in the list already: options that
+// name one file (the same option and number twice, -video 0 -video 5,
+// -all and an option) make one output, opened once.
+bool named_already(const std::string& name) {
+    for (std::size_t i = 0; i < output_count; ++i) {
+        if (outputs[i].file.name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Opens the output of kind and number under the name naming gives with its
+// suffix (and a subpicture output's .idx after it), unless one of that name
+// is open already.
 bool open_output(StreamKind kind, int number, const OutputNaming& naming,
                  const std::vector<const NamedFile*>& inputs) {
-    NamedFile& output = output_of(kind);
-    close_file(output);
-    bool replaced_ones_closed_cleanly = !output.failed;
-    if (kind == StreamKind::subpicture) {
-        close_file(subpicture_index);
-        replaced_ones_closed_cleanly = replaced_ones_closed_cleanly && !subpicture_index.failed;
-        subpicture_index = NamedFile{};
-    }
     const std::string suffix = output_suffix(kind, number);
     if (!naming.stem) {
         std::fprintf(stderr, "%s: no \"%s\" in the name to replace with \"%s\"\n", naming.source.c_str(),
@@ -91,14 +98,40 @@ bool open_output(StreamKind kind, int number, const OutputNaming& naming,
         return false;
     }
     const std::string name = *naming.stem + suffix;
-    if (!open_checked(output, name, inputs)) {
+    if (named_already(name)) {
+        return true;
+    }
+    Output* output = add_output(kind, number);
+    if (output == nullptr) {
+        std::fprintf(stderr, "%s: more outputs than a run can hold\n", name.c_str());
         return false;
     }
-    if (kind == StreamKind::subpicture && !open_checked(subpicture_index, index_name(name), inputs)) {
+    output->file.name = name;
+    if (!open_checked(output->file, name, inputs)) {
         return false;
     }
-    return replaced_ones_closed_cleanly;
+    return kind != StreamKind::subpicture ||
+           open_checked(subpicture_indexes[output->slot], index_name(name), inputs);
 }
+
+// -all with a title: the video and every stream its program chain lists,
+// in the listing's order, each as its kind's option writes it.
+bool open_title_streams(const std::vector<StreamLanguage>& streams, const OutputNaming& naming,
+                        const std::vector<const NamedFile*>& inputs) {
+    bool ok = open_output(StreamKind::video, 0, naming, inputs);
+    for (const StreamLanguage& stream : streams) {
+        const StreamKindRow* row = kind_of_id(stream.substream, stream.id);
+        if (is_of_a_kind(row) && row->option != nullptr) {
+            const auto kind = static_cast<StreamKind>(row - STREAM_KIND_TABLE.data());
+            ok = open_output(kind, stream.id - row->first, naming, inputs) && ok;
+        }
+    }
+    return ok;
+}
+
+// -all on a file: the naming and the inputs that outputs opened in the pass take.
+OutputNaming met_naming;
+std::vector<const NamedFile*> met_inputs;
 
 // Writes the chapters file of a title at once: it is whole from the start.
 bool write_chapters(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs) {
@@ -204,14 +237,15 @@ VobSubFacts index_facts(const SubpictureDisc& disc, int number) {
     return facts;
 }
 
-// Writes the .idx of the subpicture output with the units read, and tells
+// Writes the .idx of a subpicture output with the units read, and tells
 // what it had to make up. False when it could not be written.
-bool finish_index(int number, const SubpictureDisc& disc) {
+bool finish_index(const Output& output, const SubpictureDisc& disc) {
+    NamedFile& subpicture_index = subpicture_indexes[output.slot];
     if (subpicture_index.stream == nullptr) {
         return !subpicture_index.failed;
     }
-    const VobSubIndex index =
-        vobsub_index(index_facts(disc, number), finished_subpicture_units().units, watched_video().first_pts);
+    const VobSubIndex index = vobsub_index(index_facts(disc, output.number),
+                                           finished_subpicture_units(output).units, watched_video().first_pts);
     write_block(subpicture_index, index.text.data(), index.text.size());
     close_file(subpicture_index);
     if (subpicture_index.failed) {
@@ -229,16 +263,18 @@ bool finish_index(int number, const SubpictureDisc& disc) {
     return true;
 }
 
-// Writes what kind's output still holds, closes it and tells what it lacks;
+// Writes what an output still holds, closes it and tells what it lacks;
 // false when it has failed, lacks packets it was given or is scrambled.
-bool finish_output(StreamKind kind, int number, const StreamsFound& tally, bool read_whole) {
-    const std::size_t k = index_of(kind);
+bool finish_output(Output& stream, const StreamsFound& tally, bool read_whole) {
+    const StreamKind kind = stream.kind;
+    const int number = stream.number;
+    const std::size_t k = stream.slot;
     const bool found = tally.packs[k] > 0;
-    NamedFile& output = output_of(kind);
+    NamedFile& output = stream.file;
     if (output.stream == nullptr) {
         return !output.failed;
     }
-    flush_stream(kind, output);
+    flush_stream(stream);
     close_file(output);
     if (output.failed) {
         return false;
@@ -252,8 +288,8 @@ bool finish_output(StreamKind kind, int number, const StreamsFound& tally, bool 
         tell(output, other_kind);
     }
     bool ok = true;
-    if (row_of(kind).form == PayloadForm::wav && wav_packets_passed_over() > 0) {
-        tell(output, wav_passed_over_text());
+    if (row_of(kind).form == PayloadForm::wav && wav_packets_passed_over(stream) > 0) {
+        tell(output, wav_passed_over_text(stream));
         ok = false;
     }
     if (tally.scrambled[k] > 0) {
@@ -270,16 +306,17 @@ OutputNaming naming_of_file(const std::string& input_path) {
 }
 
 bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
-                            const std::vector<const NamedFile*>& inputs, OutputNumbers& numbers) {
+                            const std::vector<const NamedFile*>& inputs, const TitleStreams& title) {
     bool ok = true;
     for (int i = 2; i < argc; ++i) {
         for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
             const auto kind = static_cast<StreamKind>(k);
-            if (!contains_option(argv[i], row_of(kind).option)) {
-                continue;
+            if (contains_option(argv[i], row_of(kind).option)) {
+                ok = open_output(kind, number_after(argc, argv, i), naming, inputs) && ok;
             }
-            numbers[k] = number_after(argc, argv, i);
-            ok = open_output(kind, numbers[k], naming, inputs) && ok;
+        }
+        if (title.listed && contains_option(argv[i], ALL_OPTION)) {
+            ok = open_title_streams(title.streams, naming, inputs) && ok;
         }
         if (naming.chapters && naming.stem && contains_option(argv[i], CHAPTERS_OPTION)) {
             ok = write_chapters(naming, inputs) && ok;
@@ -294,17 +331,45 @@ bool any_output_requested(int argc, char** argv) {
             return true;
         }
     }
-    return option_given(argc, argv, CHAPTERS_OPTION);
+    return option_given(argc, argv, CHAPTERS_OPTION) || option_given(argc, argv, ALL_OPTION) ||
+           option_given(argc, argv, MKVMERGE_OPTION);
 }
 
-bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole,
-                    const SubpictureDisc& disc) {
+bool open_met_stream(bool substream, int id) {
+    const StreamKindRow* row = kind_of_id(substream, id);
+    if (!is_of_a_kind(row) || row->option == nullptr || (row->numbers == NumberRule::ignored && id != row->first)) {
+        return false;
+    }
+    const auto kind = static_cast<StreamKind>(row - STREAM_KIND_TABLE.data());
+    const std::size_t before = output_count;
+    // Its "opened" line comes in the pass: on a line of its own.
+    end_progress_line();
+    open_output(kind, id - row->first, met_naming, met_inputs);
+    return output_count > before;
+}
+
+void open_streams_when_met(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs) {
+    met_naming = naming;
+    met_inputs = inputs;
+}
+
+bool finish_outputs(const StreamsFound& found, bool read_whole, const SubpictureDisc& disc) {
     bool ok = true;
     for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
-        ok = finish_output(static_cast<StreamKind>(k), numbers[k], found, read_whole) && ok;
+        for (std::size_t i = 0; i < output_count; ++i) {
+            Output& output = outputs[i];
+            if (index_of(output.kind) != k) {
+                continue;
+            }
+            ok = finish_output(output, found, read_whole) && ok;
+            if (output.kind == StreamKind::subpicture) {
+                ok = finish_index(output, disc) && ok;
+            }
+        }
     }
-    ok = finish_index(numbers[index_of(StreamKind::subpicture)], disc) && ok;
-    subpicture_index = NamedFile{};
+    for (NamedFile& index : subpicture_indexes) {
+        index = NamedFile{};
+    }
     return ok;
 }
 

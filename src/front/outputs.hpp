@@ -13,6 +13,8 @@
 namespace packrift {
 
 inline constexpr const char* CHAPTERS_OPTION = "-chapters";
+inline constexpr const char* ALL_OPTION = "-all";
+inline constexpr const char* MKVMERGE_OPTION = "-mkvmerge";
 inline constexpr const char* CHAPTERS_SUFFIX = ".chapters.txt";
 
 // How outputs are named: the stem their suffixes follow, or nothing when the
@@ -37,15 +39,26 @@ struct SubpictureDisc {
 // The stem of a file's outputs: its path up to its first lower-case ".vob".
 OutputNaming naming_of_file(const std::string& input_path);
 
+// The streams a title's program chain lists (listed false for a file, whose
+// streams -all opens as they are met).
+struct TitleStreams {
+    bool listed = false;
+    std::vector<StreamLanguage> streams;
+};
+
 // Examines every argument after the input, in order, each whole, and opens
-// the output of every kind whose option it contains; a later option of a
-// kind replaces the earlier output, which is closed at once and stays empty.
+// the output of every option it contains, each once: options that name one
+// file make one output. -all opens the title's video and listed streams.
 // -chapters writes a title's chapters at once. An output that is one of
-// inputs, or another output, is left untouched.
-// numbers receives each option's number. False when an output could not be
-// named or opened.
+// inputs, or another output, is left untouched. False when an output could
+// not be named or opened.
 bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
-                            const std::vector<const NamedFile*>& inputs, OutputNumbers& numbers);
+                            const std::vector<const NamedFile*>& inputs, const TitleStreams& title);
+
+// -all on a file: outputs opened in the pass, as their streams are met (the
+// pack loop's stream_met), take this naming and these inputs.
+void open_streams_when_met(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs);
+bool open_met_stream(bool substream, int id);
 
 // Writes a title's chapters file again with text, once the reading has put
 // the chapters on the video's clock; its "opened" line was printed before.
@@ -54,14 +67,13 @@ bool rewrite_chapters(const OutputNaming& naming, const std::string& text);
 // Whether an option that writes an output (-chapters included) is given.
 bool any_output_requested(int argc, char** argv);
 
-// Writes what each output still holds and closes it, in kind order, each
-// followed by its end lines: a stream the input never held (only when
+// Writes what each output still holds and closes it, in kind order (and
+// in the order opened within a kind), each followed by its end lines: a stream the input never held (only when
 // read_whole, the input read to its end), an -audio substream that is not
 // AC-3, LPCM packets passed over, scrambled packs. A subpicture output's
 // .idx is written then, with the lines of what it lacks (the disc's
 // palette, units before the video's start). False when an output
 // failed, lacks packets it was given or holds scrambled packs.
-bool finish_outputs(const OutputNumbers& numbers, const StreamsFound& found, bool read_whole,
-                    const SubpictureDisc& disc);
+bool finish_outputs(const StreamsFound& found, bool read_whole, const SubpictureDisc& disc);
 
 }  // namespace packrift

@@ -27,8 +27,6 @@ namespace packrift {
 
 namespace {
 
-constexpr int NO_NUMBER = -1;
-
 void print_usage(const char* program) {
     std::fprintf(stderr, "Packrift V" PACKRIFT_VERSION "\nusage: %s VOBFile [-video 0] [-audio 0...8]\n", program);
 }
@@ -149,9 +147,7 @@ int end_stopped(const char* input) {
 // Nothing of an earlier run in the same process (its failures) carries over.
 void forget_earlier_runs() {
     input_file = NamedFile{};
-    for (NamedFile& output : outputs) {
-        output = NamedFile{};
-    }
+    clear_outputs();
     reset_wav_output();
     reset_subpicture_output();
 }
@@ -169,14 +165,17 @@ bool standard_output_written() {
 
 int split(int argc, char** argv, const SplitInput& input) {
     std::vector<const NamedFile*> inputs(input.files.begin(), input.files.end());
-    OutputNumbers numbers;
-    numbers.fill(NO_NUMBER);
-    bool ok = open_requested_outputs(argc, argv, input.naming, inputs, numbers);
+    const TitleStreams title{input.title > 0, input.languages};
+    bool ok = open_requested_outputs(argc, argv, input.naming, inputs, title);
     const bool report = option_given(argc, argv, STREAMS_OPTION);
-    const PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    if (!title.listed && option_given(argc, argv, ALL_OPTION)) {
+        open_streams_when_met(input.naming, inputs);
+        hooks.stream_met = &open_met_stream;
+    }
     // Also for the lines of audio that a title's joins left unfilled.
     name_stream_languages(input.languages);
-    follow_title_joins(argc, argv, input, numbers);
+    follow_title_joins(argc, argv, input);
     // From here on a stop has something to keep: before, the files are only
     // being opened, and the system's own ending of the process loses nothing.
     install_stop_handlers();
@@ -185,14 +184,14 @@ int split(int argc, char** argv, const SplitInput& input) {
     } else {
         read_runs(input.source_files, input.runs);
     }
-    const StreamsFound found = demux_packs(numbers, hooks);
+    const StreamsFound found = demux_packs(hooks);
     const bool stopped = source_interrupted();
-    ok = tell_title_joins(argc, argv, input, numbers, report) && ok;
+    ok = tell_title_joins(argc, argv, input, report) && ok;
     ok = tell_unread_sectors(input) && ok;
     const bool read_failed = std::any_of(inputs.begin(), inputs.end(), [](const NamedFile* file) { return file->failed; });
     SubpictureDisc subpictures = input.subpictures;
     subpictures.languages = input.languages;
-    ok = finish_outputs(numbers, found, !read_failed && !stopped, subpictures) && ok;
+    ok = finish_outputs(found, !read_failed && !stopped, subpictures) && ok;
     for (NamedFile* file : input.files) {
         close_file(*file);
     }

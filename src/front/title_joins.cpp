@@ -20,20 +20,19 @@ bool is_audio(StreamKind kind) {
            kind == StreamKind::dts_audio;
 }
 
-// The audio outputs that are open, one bit per kind.
-unsigned open_audio_outputs(const OutputNumbers& numbers) {
-    unsigned kinds = 0;
-    for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
-        const auto kind = static_cast<StreamKind>(k);
-        if (is_audio(kind) && outputs[k].stream != nullptr && selected_id(kind, numbers[k]) >= 0) {
-            kinds |= 1U << k;
-        }
+// The audio outputs that are open, by slot.
+std::vector<bool> open_audio_outputs() {
+    std::vector<bool> held(output_count, false);
+    for (std::size_t i = 0; i < output_count; ++i) {
+        held[i] = is_audio(outputs[i].kind) && outputs[i].file.stream != nullptr && outputs[i].id >= 0;
     }
-    return kinds;
+    return held;
 }
 
-bool clock_read(int argc, char** argv, unsigned audio) {
-    return audio != 0 || output_of(StreamKind::subpicture).stream != nullptr ||
+bool clock_read(int argc, char** argv, const std::vector<bool>& audio) {
+    const bool subpictures = std::any_of(outputs.begin(), outputs.begin() + static_cast<std::ptrdiff_t>(output_count),
+                                         [](const Output& output) { return output.kind == StreamKind::subpicture; });
+    return std::find(audio.begin(), audio.end(), true) != audio.end() || subpictures ||
            option_given(argc, argv, CHAPTERS_OPTION) || option_given(argc, argv, STREAMS_OPTION);
 }
 
@@ -53,9 +52,9 @@ std::string chapters_on_the_clock(const SplitInput& input, const TimelineSummary
 
 }  // namespace
 
-void follow_title_joins(int argc, char** argv, const SplitInput& input, const OutputNumbers& numbers) {
+void follow_title_joins(int argc, char** argv, const SplitInput& input) {
     const bool may_restart = std::find(input.may_join.begin(), input.may_join.end(), true) != input.may_join.end();
-    const unsigned audio = open_audio_outputs(numbers);
+    const std::vector<bool> audio = open_audio_outputs();
     if (input.whole_file || !may_restart || !clock_read(argc, argv, audio)) {
         stop_timeline();
         return;
@@ -63,7 +62,7 @@ void follow_title_joins(int argc, char** argv, const SplitInput& input, const Ou
     start_timeline(input.may_join, audio);
 }
 
-bool tell_title_joins(int argc, char** argv, const SplitInput& input, const OutputNumbers& numbers, bool report) {
+bool tell_title_joins(int argc, char** argv, const SplitInput& input, bool report) {
     if (!timeline_running()) {
         return true;
     }
@@ -75,14 +74,14 @@ bool tell_title_joins(int argc, char** argv, const SplitInput& input, const Outp
     if (report) {
         report_title_joins(input.title, summary);
     }
-    for (std::size_t k = 0; k < OUTPUT_KINDS; ++k) {
-        const auto kind = static_cast<StreamKind>(k);
-        if (!audio_held(kind)) {
+    for (std::size_t i = 0; i < output_count; ++i) {
+        const Output& output = outputs[i];
+        if (!audio_held(output)) {
             continue;
         }
-        const HoldReport& hold = hold_report(kind);
-        const bool substream = row_of(kind).substream;
-        const int id = selected_id(kind, numbers[k]);
+        const HoldReport& hold = hold_report(output);
+        const bool substream = row_of(output.kind).substream;
+        const int id = output.id;
         if (report) {
             report_held_output(substream, id, hold);
         }

@@ -49,9 +49,8 @@ struct Anchor {
 
 struct Hold {
     bool on = false;
-    StreamKind kind = StreamKind::ac3_audio;
     AudioCoding coding = AudioCoding::ac3;
-    NamedFile* file = nullptr;
+    Output* output = nullptr;
     // The bytes held, from stream position base at bytes[head] to received.
     std::vector<unsigned char> bytes;
     std::size_t head = 0;
@@ -78,8 +77,7 @@ struct Hold {
     HoldReport report;
 };
 
-constexpr std::size_t HELD_KINDS = OUTPUT_KINDS;
-std::array<Hold, HELD_KINDS> audio_holds;
+std::vector<Hold> audio_holds;  // by output slot
 
 AudioCoding coding_of(StreamKind kind) {
     switch (kind) {
@@ -117,20 +115,20 @@ bool frame_at(const Hold& hold, std::uint64_t position, AudioFrame& frame) {
 
 // Stages size bytes of the stream, in pieces no longer than a packet's.
 void put(Hold& hold, const unsigned char* data, std::size_t size) {
-    while (size > 0 && !hold.file->failed) {
+    while (size > 0 && !hold.output->file.failed) {
         if (hold.coding == AudioCoding::lpcm) {
             std::array<unsigned char, SECTOR_SIZE> packet;
             const std::size_t piece = std::min(size, SECTOR_SIZE - LPCM_HEADER_SIZE);
             std::copy(hold.lpcm_header.begin(), hold.lpcm_header.end(), packet.begin());
             std::copy_n(data, piece, packet.begin() + LPCM_HEADER_SIZE);
             hold.report.bytes += static_cast<std::uint64_t>(
-                stage_payload(hold.kind, *hold.file, packet.data(), static_cast<int>(piece + LPCM_HEADER_SIZE)));
+                stage_payload(*hold.output, packet.data(), static_cast<int>(piece + LPCM_HEADER_SIZE)));
             data += piece;
             size -= piece;
         } else {
             const std::size_t piece = std::min(size, SECTOR_SIZE);
             hold.report.bytes += static_cast<std::uint64_t>(
-                stage_payload(hold.kind, *hold.file, data, static_cast<int>(piece)));
+                stage_payload(*hold.output, data, static_cast<int>(piece)));
             data += piece;
             size -= piece;
         }
@@ -361,13 +359,13 @@ Taken take_lpcm(Hold& hold, const unsigned char* sector, std::size_t start, cons
                 std::size_t length, int& accepted) {
     const bool first = !hold.format.known;
     if (!in_stream_format(hold.format, payload, length)) {
-        accepted = stage_payload(hold.kind, *hold.file, payload, static_cast<int>(length));  // passed over, counted
+        accepted = stage_payload(*hold.output, payload, static_cast<int>(length));  // passed over, counted
         return {};
     }
     if (first) {
         // The WAV takes its format and header from the stream's first packet, as without a hold.
         std::copy_n(payload, LPCM_HEADER_SIZE, hold.lpcm_header.begin());
-        stage_payload(hold.kind, *hold.file, payload, static_cast<int>(LPCM_HEADER_SIZE));
+        stage_payload(*hold.output, payload, static_cast<int>(LPCM_HEADER_SIZE));
     }
     const std::size_t samples = length - LPCM_HEADER_SIZE;
     const std::uint64_t before = lpcm_converted_size(hold.format.format, hold.samples_taken);
@@ -400,25 +398,23 @@ Taken take_packet(Hold& hold, const unsigned char* sector, std::size_t start, co
 
 }  // namespace
 
-void start_audio_holds(unsigned mask) {
-    for (std::size_t k = 0; k < HELD_KINDS; ++k) {
-        audio_holds[k] = Hold{};
-        audio_holds[k].on = (mask >> k & 1U) != 0;
-        audio_holds[k].kind = static_cast<StreamKind>(k);
-        audio_holds[k].coding = coding_of(audio_holds[k].kind);
-        audio_holds[k].report.used = audio_holds[k].on;
+void start_audio_holds(const std::vector<bool>& held) {
+    audio_holds.assign(held.size(), Hold{});
+    for (std::size_t slot = 0; slot < held.size(); ++slot) {
+        audio_holds[slot].on = held[slot];
+        audio_holds[slot].report.used = held[slot];
     }
 }
 
-bool audio_held(StreamKind kind) {
-    return audio_holds[index_of(kind)].on;
+bool audio_held(const Output& output) {
+    return output.slot < audio_holds.size() && audio_holds[output.slot].on;
 }
 
-int hold_audio_packet(StreamKind kind, NamedFile& file, const unsigned char* sector, std::size_t start,
-                      std::size_t payload_offset, int length, std::optional<std::uint64_t> pts, std::size_t part,
-                      const TitleClock& clock) {
-    Hold& hold = audio_holds[index_of(kind)];
-    hold.file = &file;
+int hold_audio_packet(Output& output, const unsigned char* sector, std::size_t start, std::size_t payload_offset,
+                      int length, std::optional<std::uint64_t> pts, std::size_t part, const TitleClock& clock) {
+    Hold& hold = audio_holds[output.slot];
+    hold.output = &output;
+    hold.coding = coding_of(output.kind);
     int accepted = 0;
     const Taken taken =
         take_packet(hold, sector, start, sector + payload_offset, static_cast<std::size_t>(length), accepted);
@@ -487,8 +483,9 @@ void flush_audio_holds() {
     }
 }
 
-const HoldReport& hold_report(StreamKind kind) {
-    return audio_holds[index_of(kind)].report;
+const HoldReport& hold_report(const Output& output) {
+    static const HoldReport none;
+    return audio_held(output) ? audio_holds[output.slot].report : none;
 }
 
 }  // namespace packrift

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "demux/demux_common.hpp"
 #include "io/file_io.hpp"
@@ -30,19 +31,18 @@ struct HoldReport {
     std::size_t most_held = 0;      // the most bytes the queue held at once
 };
 
-// Forgets every hold of an earlier run; kinds in mask (one bit per kind)
-// are held from now on.
-void start_audio_holds(unsigned mask);
+// Forgets every hold of an earlier run; the outputs whose slot is set in
+// held are held from now on.
+void start_audio_holds(const std::vector<bool>& held);
 
-// Whether kind's packets go to its hold.
-bool audio_held(StreamKind kind);
+// Whether output's packets go to its hold.
+bool audio_held(const Output& output);
 
-// Takes the packet of kind whose substream header (or, for MPEG audio,
+// Takes output's packet whose substream header (or, for MPEG audio,
 // payload) begins at start in sector, its payload span given, read in
 // part. Returns what stage_payload would have: the bytes taken.
-int hold_audio_packet(StreamKind kind, NamedFile& file, const unsigned char* sector, std::size_t start,
-                      std::size_t payload_offset, int length, std::optional<std::uint64_t> pts, std::size_t part,
-                      const TitleClock& clock);
+int hold_audio_packet(Output& output, const unsigned char* sector, std::size_t start, std::size_t payload_offset,
+                      int length, std::optional<std::uint64_t> pts, std::size_t part, const TitleClock& clock);
 
 // Writes the held frames that no join can cut any more: those of the part
 // being read that lie half a frame or more before its video's latest PTS.
@@ -61,6 +61,6 @@ void end_part_of_audio_holds(std::size_t part, const Ticks& video_end, bool cut,
 // clock stops being followed.
 void flush_audio_holds();
 
-const HoldReport& hold_report(StreamKind kind);
+const HoldReport& hold_report(const Output& output);
 
 }  // namespace packrift

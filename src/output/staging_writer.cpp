@@ -23,7 +23,7 @@ namespace {
 constexpr unsigned char PADDING_STREAM_ID = PADDING_STREAM_START_CODE & 0xFF;
 constexpr int START_CODE_PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 
-std::array<StreamStage, OUTPUT_KINDS> stages;
+std::array<StreamStage, MOST_OUTPUTS> stages;
 
 // The video's payloads not yet written, where they lie, and their output;
 // no output while the video is staged.
@@ -35,8 +35,8 @@ struct GatheredPayloads {
 
 GatheredPayloads gathered;
 
-StreamStage& stage_of(StreamKind kind) {
-    return stages[index_of(kind)];
+StreamStage& stage_of(const Output& output) {
+    return stages[output.slot];
 }
 
 // Whether the padding packet start code ends at id, whose three bytes
@@ -137,10 +137,11 @@ int trim_before_padding(const unsigned char* data, int length) {
     return length;
 }
 
-unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room) {
-    StreamStage& stage = stage_of(kind);
+unsigned char* stage_room(Output& output, std::size_t room) {
+    StreamStage& stage = stage_of(output);
+    const std::size_t capacity = row_of(output.kind).stage;
     if (stage.buffer == nullptr) {
-        stage.buffer = static_cast<unsigned char*>(allocate_block(STAGE_CAPACITY));
+        stage.buffer = static_cast<unsigned char*>(allocate_block(capacity));
         if (stage.buffer == nullptr) {
             return nullptr;
         }
@@ -148,24 +149,24 @@ unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room) {
     // The room asked for is never much more than a sector, so every block
     // written is nearly a whole stage: for payloads as they are 2,045,952
     // bytes or a little more, for a WAV's samples within 3 KB of that.
-    if (static_cast<std::size_t>(stage.fill) >= STAGE_CAPACITY - room) {
-        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
+    if (static_cast<std::size_t>(stage.fill) >= capacity - room) {
+        write_block(output.file, stage.buffer, static_cast<std::size_t>(stage.fill));
         stage.fill = 0;
     }
     return stage.buffer + stage.fill;
 }
 
-void stage_grow(StreamKind kind, std::size_t added) {
-    stage_of(kind).fill += static_cast<int>(added);
+void stage_grow(const Output& output, std::size_t added) {
+    stage_of(output).fill += static_cast<int>(added);
 }
 
-int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
-    if (row_of(kind).form == PayloadForm::wav) {
-        return stage_wav_payload(kind, file, data, length);
+int stage_payload(Output& output, const unsigned char* data, int length) {
+    if (row_of(output.kind).form == PayloadForm::wav) {
+        return stage_wav_payload(output, data, length);
     }
-    if (kind == StreamKind::video) {
+    if (output.kind == StreamKind::video) {
         length = trim_before_padding(data, length);
-        if (gathered.file == &file) {
+        if (gathered.file == &output.file) {
             if (gathered.count == gathered.pieces.size()) {
                 write_gathered_payloads();
             }
@@ -175,18 +176,19 @@ int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, i
             return length;
         }
     }
-    unsigned char* room = stage_room(kind, file, SECTOR_SIZE);
+    unsigned char* room = stage_room(output, SECTOR_SIZE);
     if (room == nullptr) {
         // Without a stage the payload still reaches its file, only in a smaller write.
-        write_block(file, data, static_cast<std::size_t>(length));
+        write_block(output.file, data, static_cast<std::size_t>(length));
         return length;
     }
     std::memcpy(room, data, static_cast<std::size_t>(length));
-    stage_grow(kind, static_cast<std::size_t>(length));
+    stage_grow(output, static_cast<std::size_t>(length));
     return length;
 }
 
-bool gather_video_payloads(NamedFile& file) {
+bool gather_video_payloads(Output& output) {
+    NamedFile& file = output.file;
     gathered.count = 0;
     gathered.file = file.unbuffered && io_hooks().write_pieces != nullptr ? &file : nullptr;
     return gathered.file != nullptr;
@@ -199,19 +201,20 @@ void write_gathered_payloads() {
     gathered.count = 0;
 }
 
-void flush_stream(StreamKind kind, NamedFile& file) {
-    if (kind == StreamKind::video && gathered.file == &file) {
+void flush_stream(Output& output) {
+    NamedFile& file = output.file;
+    if (output.kind == StreamKind::video && gathered.file == &file) {
         write_gathered_payloads();
         gathered.file = nullptr;
     }
-    StreamStage& stage = stage_of(kind);
+    StreamStage& stage = stage_of(output);
     if (stage.buffer != nullptr && stage.fill > 0) {
         write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
     }
     release_block(stage.buffer);
     stage = StreamStage{};
-    if (row_of(kind).form == PayloadForm::wav) {
-        finish_wav(file);
+    if (row_of(output.kind).form == PayloadForm::wav) {
+        finish_wav(output);
     }
 }
 

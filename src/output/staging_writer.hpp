@@ -11,7 +11,9 @@
 
 namespace packrift {
 
-inline constexpr std::size_t STAGE_CAPACITY = 2048000;
+// The stage of the video and of an audio output; a subpicture output's is
+// smaller (the kind's table says).
+inline constexpr std::size_t STAGE_CAPACITY = LARGE_STAGE;
 // An append starts only below this mark, so a whole sector's payload always fits.
 inline constexpr std::size_t STAGE_FLUSH_MARK = STAGE_CAPACITY - SECTOR_SIZE;
 
@@ -24,30 +26,30 @@ struct StreamStage {
 // (00 00 01 BE) that lies wholly inside it, or length when there is none.
 int trim_before_padding(const unsigned char* data, int length);
 
-// Stages a payload of length bytes for kind, whose output is file; returns the
-// bytes accepted: for video the length after the padding trim, for a WAV
-// output the sample bytes it made of the payload.
-int stage_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length);
+// Stages a payload of length bytes for output; returns the bytes accepted:
+// for video the length after the padding trim, for a WAV output the sample
+// bytes it made of the payload.
+int stage_payload(Output& output, const unsigned char* data, int length);
 
 // Room for up to room bytes (at most a sector's worth more than a payload)
-// at the end of kind's stage, the stage written out first when they would not
-// fit; null when no stage can be had, and then what is made must go to the
-// file straight. stage_grow then takes on the bytes put there.
-unsigned char* stage_room(StreamKind kind, NamedFile& file, std::size_t room);
-void stage_grow(StreamKind kind, std::size_t added);
+// at the end of output's stage, the stage written out first when they would
+// not fit; null when no stage can be had, and then what is made must go to
+// the file straight. stage_grow then takes on the bytes put there.
+unsigned char* stage_room(Output& output, std::size_t room);
+void stage_grow(const Output& output, std::size_t added);
 
-// Lets the video's payloads go to file from where they lie, by gathered
-// writes, instead of being copied into a stage, where the system and file
-// allow it (an unbuffered file); returns whether they do. Each payload staged
-// then must stay as it is until write_gathered_payloads has run; flush_stream
-// ends it.
-bool gather_video_payloads(NamedFile& file);
+// Lets the video's payloads go to output's file from where they lie, by
+// gathered writes, instead of being copied into a stage, where the system and
+// file allow it (an unbuffered file); returns whether they do. Each payload
+// staged then must stay as it is until write_gathered_payloads has run;
+// flush_stream ends it.
+bool gather_video_payloads(Output& output);
 
 // Writes the payloads gathered so far: before the bytes they lie in change.
 void write_gathered_payloads();
 
-// Writes what kind still holds to file, finishes its form (a WAV header's
-// sizes) and releases its stage.
-void flush_stream(StreamKind kind, NamedFile& file);
+// Writes what output still holds to its file, finishes its form (a WAV
+// header's sizes) and releases its stage.
+void flush_stream(Output& output);
 
 }  // namespace packrift

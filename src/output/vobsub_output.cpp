@@ -1,5 +1,6 @@
 #include "output/vobsub_output.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "io/byte_view.hpp"
@@ -31,9 +32,16 @@ constexpr std::uint64_t FRAME_PERIODS[16] = {0, 3754, 3750, 3600, 3003, 3000, 18
 // out of order are never so far apart.
 constexpr std::uint64_t RESTART_GAP = 90000;
 
-struct SubpictureOutput {
+// The units of each subpicture output, and where its next pack lies in its .sub.
+struct SubpictureFile {
     SubpictureUnits units;
-    std::uint64_t written = 0;  // bytes given to the .sub: where the next pack lies
+    std::uint64_t written = 0;
+};
+
+std::array<SubpictureFile, MOST_OUTPUTS> files;
+
+// What the video says, for every subpicture output alike.
+struct SubpictureOutput {
     WatchedVideo video;
     std::uint64_t highest_pts = 0;  // of the part being read
     std::uint64_t frame_period = 0;
@@ -71,18 +79,19 @@ void follow_video_clock(std::uint64_t pts) {
 
 }  // namespace
 
-int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::size_t data_offset, int length,
+int stage_subpicture_pack(Output& sub, const unsigned char* sector, std::size_t data_offset, int length,
                           PacketTime pts) {
+    SubpictureFile& file = files[sub.slot];
     const std::uint64_t time = (pts.value_or(0) + output.part_offset) % PTS_MODULUS;
-    take_subpicture_packet(output.units, sector + data_offset, static_cast<std::size_t>(length), pts.has_value(),
-                           time, output.written);
-    output.written += SECTOR_SIZE;
-    unsigned char* room = stage_room(StreamKind::subpicture, file, SECTOR_SIZE);
+    take_subpicture_packet(file.units, sector + data_offset, static_cast<std::size_t>(length), pts.has_value(),
+                           time, file.written);
+    file.written += SECTOR_SIZE;
+    unsigned char* room = stage_room(sub, SECTOR_SIZE);
     if (room == nullptr) {
-        write_block(file, sector, SECTOR_SIZE);
+        write_block(sub.file, sector, SECTOR_SIZE);
     } else {
         std::memcpy(room, sector, SECTOR_SIZE);
-        stage_grow(StreamKind::subpicture, SECTOR_SIZE);
+        stage_grow(sub, SECTOR_SIZE);
     }
     return static_cast<int>(SECTOR_SIZE);
 }
@@ -108,13 +117,17 @@ const WatchedVideo& watched_video() {
     return output.video;
 }
 
-const SubpictureUnits& finished_subpicture_units() {
-    end_subpicture_units(output.units);
-    return output.units;
+const SubpictureUnits& finished_subpicture_units(const Output& sub) {
+    SubpictureFile& file = files[sub.slot];
+    end_subpicture_units(file.units);
+    return file.units;
 }
 
 void reset_subpicture_output() {
     output = SubpictureOutput{};
+    for (SubpictureFile& file : files) {
+        file = SubpictureFile{};
+    }
 }
 
 }  // namespace packrift

@@ -17,10 +17,10 @@ namespace packrift {
 // A packet's PTS, when it carries one.
 using PacketTime = std::optional<std::uint64_t>;
 
-// Stages the pack whole into file and takes the packet's data (length bytes
-// at data_offset in the sector, after the substream number) into the
-// output's units; returns the bytes staged, a sector.
-int stage_subpicture_pack(NamedFile& file, const unsigned char* sector, std::size_t data_offset, int length,
+// Stages the pack whole into output's file and takes the packet's data
+// (length bytes at data_offset in the sector, after the substream number)
+// into the output's units; returns the bytes staged, a sector.
+int stage_subpicture_pack(Output& output, const unsigned char* sector, std::size_t data_offset, int length,
                           PacketTime pts);
 
 // What the video stream says that the .idx needs: its first PTS and the
@@ -43,8 +43,8 @@ const WatchedVideo& watched_video();
 // being read (less the video's first PTS, it is the unit's .idx time).
 void set_subpicture_part_offset(std::uint64_t offset);
 
-// The units of the run's subpicture output, the last one ended.
-const SubpictureUnits& finished_subpicture_units();
+// The units of a subpicture output, the last one ended.
+const SubpictureUnits& finished_subpicture_units(const Output& output);
 
 // Forgets the units and the video of an earlier run.
 void reset_subpicture_output();

@@ -11,7 +11,7 @@ namespace packrift {
 
 namespace {
 
-// The one LPCM output of a run: its first packet's format decides the WAV.
+// An LPCM output of the run: its first packet's format decides the WAV.
 struct WavStream {
     LpcmStreamFormat stream;  // known once the header is staged
     WavHeader header;
@@ -20,24 +20,23 @@ struct WavStream {
     std::uint64_t passed_over = 0;
 };
 
-WavStream wav;
+std::array<WavStream, MOST_OUTPUTS> wavs;
 
 // Puts length bytes made at made into the stage, or, without a stage, to the file.
-void stage_made(StreamKind kind, NamedFile& file, unsigned char* room, const unsigned char* made,
-                std::size_t length) {
+void stage_made(Output& output, unsigned char* room, const unsigned char* made, std::size_t length) {
     if (room == nullptr) {
-        write_block(file, made, length);
+        write_block(output.file, made, length);
     } else {
-        stage_grow(kind, length);
+        stage_grow(output, length);
     }
 }
 
-void stage_header(StreamKind kind, NamedFile& file) {
-    unsigned char* room = stage_room(kind, file, wav.header.size);
+void stage_header(Output& output, const WavStream& wav) {
+    unsigned char* room = stage_room(output, wav.header.size);
     if (room != nullptr) {
         std::copy_n(wav.header.bytes.begin(), wav.header.size, room);
     }
-    stage_made(kind, file, room, wav.header.bytes.data(), wav.header.size);
+    stage_made(output, room, wav.header.bytes.data(), wav.header.size);
 }
 
 void write_patches(NamedFile& file, const WavEnd& end) {
@@ -53,7 +52,8 @@ void write_patches(NamedFile& file, const WavEnd& end) {
 
 }  // namespace
 
-int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length) {
+int stage_wav_payload(Output& output, const unsigned char* data, int length) {
+    WavStream& wav = wavs[output.slot];
     const auto size = static_cast<std::size_t>(length);
     const bool first = !wav.stream.known;
     if (!in_stream_format(wav.stream, data, size)) {
@@ -62,19 +62,21 @@ int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* dat
     }
     if (first) {
         wav.header = wav_header(wav.stream.format);
-        stage_header(kind, file);
+        stage_header(output, wav);
     }
     std::array<unsigned char, LPCM_MAX_CONVERTED> straight;  // when no stage can be had
-    unsigned char* room = stage_room(kind, file, LPCM_MAX_CONVERTED);
+    unsigned char* room = stage_room(output, LPCM_MAX_CONVERTED);
     unsigned char* out = room != nullptr ? room : straight.data();
     const std::size_t made =
         convert_lpcm(wav.carry, wav.stream.format, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE, out);
-    stage_made(kind, file, room, out, made);
+    stage_made(output, room, out, made);
     wav.sample_bytes += made;
     return static_cast<int>(made);
 }
 
-void finish_wav(NamedFile& file) {
+void finish_wav(Output& output) {
+    const WavStream& wav = wavs[output.slot];
+    NamedFile& file = output.file;
     if (!wav.stream.known || file.failed) {
         return;
     }
@@ -87,11 +89,17 @@ void finish_wav(NamedFile& file) {
     }
 }
 
-std::uint64_t wav_packets_passed_over() {
-    return wav.passed_over;
+std::uint64_t wav_packets_passed_over(const Output& output) {
+    return wavs[output.slot].passed_over;
 }
 
-std::string wav_passed_over_text() {
+std::optional<LpcmFormat> wav_format(const Output& output) {
+    const WavStream& wav = wavs[output.slot];
+    return wav.stream.known ? std::optional<LpcmFormat>{wav.stream.format} : std::nullopt;
+}
+
+std::string wav_passed_over_text(const Output& output) {
+    const WavStream& wav = wavs[output.slot];
     const bool one = wav.passed_over == 1;
     const std::string packets = std::to_string(wav.passed_over) + (one ? " packet" : " packets");
     const std::string were = one ? " was" : " were";
@@ -103,7 +111,7 @@ std::string wav_passed_over_text() {
 }
 
 void reset_wav_output() {
-    wav = WavStream{};
+    wavs.fill(WavStream{});
 }
 
 }  // namespace packrift

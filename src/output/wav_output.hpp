@@ -4,27 +4,32 @@
 // put into the header when the output is finished.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "demux/demux_common.hpp"
 #include "io/file_io.hpp"
+#include "output/lpcm_wav.hpp"
 
 namespace packrift {
 
 // Takes an LPCM packet's payload (after the substream header: the LPCM
-// header, then samples); returns the sample bytes it made for the WAV.
-int stage_wav_payload(StreamKind kind, NamedFile& file, const unsigned char* data, int length);
+// header, then samples) for output; returns the sample bytes it made for the WAV.
+int stage_wav_payload(Output& output, const unsigned char* data, int length);
 
 // Puts the sizes into the header of a finished WAV (RF64 when it outgrew
 // RIFF); an output that cannot seek keeps the streaming sizes.
-void finish_wav(NamedFile& file);
+void finish_wav(Output& output);
 
-// Packets passed over because their format was not the first packet's, and
-// the line that tells it.
-std::uint64_t wav_packets_passed_over();
-std::string wav_passed_over_text();
+// Packets of output passed over because their format was not the first
+// packet's, and the line that tells it.
+std::uint64_t wav_packets_passed_over(const Output& output);
+std::string wav_passed_over_text(const Output& output);
 
-// Forgets the format, the counts and the carried samples of an earlier run.
+// The format of output's WAV, once a packet has set it.
+std::optional<LpcmFormat> wav_format(const Output& output);
+
+// Forgets the formats, the counts and the carried samples of an earlier run.
 void reset_wav_output();
 
 }  // namespace packrift

@@ -25,13 +25,23 @@ void add_accepted(int length) {
     accepted += length;
 }
 
+// The output of kind, or null when none was opened.
+packrift::Output* output_of(StreamKind kind) {
+    for (std::size_t i = 0; i < packrift::output_count; ++i) {
+        if (packrift::outputs[i].kind == kind) {
+            return &packrift::outputs[i];
+        }
+    }
+    return nullptr;
+}
+
 Bytes finish(StreamKind kind, const std::filesystem::path& path) {
-    packrift::NamedFile& output = packrift::output_of(kind);
-    if (output.stream == nullptr) {
+    packrift::Output* output = output_of(kind);
+    if (output == nullptr || output->file.stream == nullptr) {
         return {};
     }
-    packrift::flush_stream(kind, output);
-    packrift::close_file(output);
+    packrift::flush_stream(*output);
+    packrift::close_file(output->file);
     return read_file(path.string());
 }
 
@@ -47,14 +57,15 @@ DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     const std::array<bool, packrift::OUTPUT_KINDS> wanted = {
         request.video, request.audio, request.lpcm_no != NOT_WANTED, request.mpa_no != NOT_WANTED,
         request.dts_no != NOT_WANTED};
-    const packrift::OutputNumbers numbers = {0, request.audio_no, request.lpcm_no, request.mpa_no,
-                                             request.dts_no};
+    const std::array<int, packrift::OUTPUT_KINDS> numbers = {0, request.audio_no, request.lpcm_no, request.mpa_no,
+                                                             request.dts_no};
     std::array<std::filesystem::path, packrift::OUTPUT_KINDS> paths;
+    packrift::clear_outputs();
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
-        packrift::outputs[k] = {};
         paths[k] = dir / ("out" + std::to_string(k));
         if (wanted[k]) {
-            packrift::open_for_writing(packrift::outputs[k], paths[k].string());
+            packrift::Output* output = packrift::add_output(static_cast<StreamKind>(k), numbers[k]);
+            packrift::open_for_writing(output->file, paths[k].string());
         }
     }
     packs_found = 0;
@@ -63,7 +74,7 @@ DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     hooks.pack_found = &count_pack;
     hooks.payload_accepted = &add_accepted;
     packrift::read_whole_file(packrift::input_file);
-    packrift::demux_packs(numbers, request.hooks != nullptr ? *request.hooks : hooks);
+    packrift::demux_packs(request.hooks != nullptr ? *request.hooks : hooks);
 
     DemuxResult result;
     result.packs_found = packs_found;
@@ -75,8 +86,8 @@ DemuxResult run_demux(const Bytes& input, const DemuxRequest& request) {
     result.dts = finish(StreamKind::dts_audio, paths[4]);
     packrift::close_file(packrift::input_file);
     result.input_failed = packrift::input_file.failed;
-    result.video_failed = packrift::output_of(StreamKind::video).failed;
-    result.audio_failed = packrift::output_of(StreamKind::ac3_audio).failed;
+    result.video_failed = output_of(StreamKind::video) != nullptr && output_of(StreamKind::video)->file.failed;
+    result.audio_failed = output_of(StreamKind::ac3_audio) != nullptr && output_of(StreamKind::ac3_audio)->file.failed;
     std::filesystem::remove_all(dir);
     return result;
 }
