@@ -14,9 +14,14 @@
 #   - the disc's title 1 read with -title against the split of its VOB file,
 #     in time and in peak memory;
 #   - the same title read from an image of the disc made by genisoimage
-#     -dvd-video (UDF) against the title read from the folder.
+#     -dvd-video (UDF) against the title read from the folder;
+#   - title 1 of a second disc, the input cut in two halves that each start
+#     their timestamps anew (one join: the timeline reads the navigation
+#     packs' times, counts the pictures and holds the audio back), against
+#     the split of that disc's VOB file, in time and in peak memory.
 # An untimed pass first checks the outputs (cmp against ffmpeg's, the title's
-# against the VOB file's). Then the runs alternate; before each one every
+# against the VOB file's, the joined title's video against its VOB file's and
+# its report's join). Then the runs alternate; before each one every
 # output is removed, the input is copied once untimed (so that every run
 # finds memory in the same state) and dirty pages are flushed. The medians,
 # their ratios, the peak resident memory and the user CPU time are printed.
@@ -38,6 +43,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${BENCH_DIR:-$root/bench/cache}
 input=$cache/bench5.vob
 disc=$cache/disc
+joined=$cache/joined
 outdir=$cache/out
 
 # The targets: wall time against the copy floor, against ffmpeg and against
@@ -54,6 +60,8 @@ max_ratio_of_hardened=1.02
 max_ratio_of_title=1.05
 max_title_rss_growth_kib=1024
 max_ratio_of_image=1.05
+max_ratio_of_joined_title=1.05
+max_joined_title_rss_growth_kib=1024
 
 # The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
 # stereo LPCM and MPEG audio, within DVD's 10.08 Mbit/s, muxed by ffmpeg's
@@ -108,6 +116,36 @@ EOF
     mv "$disc.part" "$disc"
 }
 
+# The joined disc: title 1 plays the input cut in two halves by ffmpeg's
+# stream copy, each half's timestamps starting anew, as two VOBs of one
+# program chain (dvdauthor sets the STC discontinuity flag on the second's
+# first cell); both fit in one VOB file. The second half's audio is taken
+# from 1 s later and moved back in place: ffmpeg's DVD muxer writes its
+# first navigation pack before the first video key frame, and dvdauthor
+# refused a half whose audio packs came before it ("Cannot infer pts for
+# VOBU"); so the second part's sound starts about 0.7 s after its picture,
+# which the title fills with silence at the join.
+make_joined_disc() {
+    local half=390 streams=(-map 0:i:0x20 -map 0:i:0x21 -c copy -f dvd)
+    echo "making $joined with ffmpeg and dvdauthor (once; it is cached)..."
+    rm -rf "$joined" "$joined.part" "$cache/half1.vob" "$cache/half2.vob"
+    ffmpeg -nostdin -v error -y -i "$input" -map 0:v -map 0:a "${streams[@]}" -t $half "$cache/half1.vob" \
+        2>"$cache/joined.ffmpeg.log" || { tail -n 5 "$cache/joined.ffmpeg.log" >&2; exit 1; }
+    ffmpeg -nostdin -v error -y -ss $half -i "$input" -ss $((half + 1)) -itsoffset 1 -i "$input" \
+        -map 0:v -map 1:a "${streams[@]}" -t $((half - 1)) "$cache/half2.vob" 2>>"$cache/joined.ffmpeg.log" ||
+        { tail -n 5 "$cache/joined.ffmpeg.log" >&2; exit 1; }
+    cat >"$cache/joined.xml" <<EOF
+<dvdauthor dest="$joined.part"><vmgm/><titleset><titles>
+<video format="ntsc" aspect="4:3"/>
+<pgc><vob file="$cache/half1.vob"/><vob file="$cache/half2.vob"/></pgc>
+</titles></titleset></dvdauthor>
+EOF
+    VIDEO_FORMAT=NTSC dvdauthor -x "$cache/joined.xml" >"$cache/joined.log" 2>&1 ||
+        { tail -n 5 "$cache/joined.log" >&2; exit 1; }
+    rm -f "$cache/half1.vob" "$cache/half2.vob"
+    mv "$joined.part" "$joined"
+}
+
 for tool in ffmpeg dd dvdauthor spumux /usr/bin/time awk cmp sync; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
@@ -121,20 +159,22 @@ if [ -z "${HARDENED:-}" ]; then
 fi
 [ -f "$input" ] || make_input
 [ -f "$disc/VIDEO_TS/VTS_01_1.VOB" ] || make_disc
+[ -f "$joined/VIDEO_TS/VTS_01_1.VOB" ] || make_joined_disc
 [ -f "$cache/disc.iso" ] || genisoimage -quiet -dvd-video -o "$cache/disc.iso" "$disc"
 mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
-tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image)
+tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams sub hardened baseline four title vobsplit image; do
+for tool in streams sub hardened baseline four title vobsplit image joined joinsplit; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
     ln -f "$input" "$cache/$tool/bench.vob"
 done
 ln -f "$disc/VIDEO_TS/VTS_01_1.VOB" "$cache/vobsplit/vts_01_1.vob"
+ln -f "$joined/VIDEO_TS/VTS_01_1.VOB" "$cache/joinsplit/vts_01_1.vob"
 
 # The command line and the outputs of each tool. ffmpeg runs with -v fatal
 # because its AC-3 muxer complains about repeated timestamps, harmlessly.
@@ -149,6 +189,8 @@ command_of() {
         title) cmd=(env -C "$cache/title" "$PACKRIFT" "$disc" -title 1 -video 0 -audio 0) ;;
         vobsplit) cmd=("$PACKRIFT" "$cache/vobsplit/vts_01_1.vob" -video 0 -audio 0) ;;
         image) cmd=(env -C "$cache/image" "$PACKRIFT" "$cache/disc.iso" -title 1 -video 0 -audio 0) ;;
+        joined) cmd=(env -C "$cache/joined" "$PACKRIFT" "$joined" -title 1 -video 0 -audio 0) ;;
+        joinsplit) cmd=("$PACKRIFT" "$cache/joinsplit/vts_01_1.vob" -video 0 -audio 0) ;;
         dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
@@ -169,6 +211,8 @@ outputs_of() {
         title) echo "$cache/title/disc-title1.m2v $cache/title/disc-title1-stream0.ac3" ;;
         vobsplit) echo "$cache/vobsplit/vts_01_1.m2v $cache/vobsplit/vts_01_1-stream0.ac3" ;;
         image) echo "$cache/image/disc-title1.m2v $cache/image/disc-title1-stream0.ac3" ;;
+        joined) echo "$cache/joined/joined-title1.m2v $cache/joined/joined-title1-stream0.ac3" ;;
+        joinsplit) echo "$cache/joinsplit/vts_01_1.m2v $cache/joinsplit/vts_01_1-stream0.ac3" ;;
         dd) echo "$outdir/dd.vob" ;;
         ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
         ffmpeg4) echo "$outdir/ffmpeg4.m2v $outdir/ffmpeg4.ac3 $outdir/ffmpeg4.wav $outdir/ffmpeg4.mp2" ;;
@@ -222,6 +266,17 @@ check_outputs() {
     read -r video audio <<<"$(outputs_of image)"
     same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
     same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
+    # The joined title's video is its VOB file's; its sound is cut and filled
+    # at the join, which its report must name.
+    read -r video _ <<<"$(outputs_of joined)"
+    same "$video" "$cache/joinsplit/vts_01_1.m2v" || status=1
+    local report
+    command_of joined
+    report=$("${cmd[@]}" -streams) || status=1
+    if ! grep -qx 'title 1: timestamps restart at 1 join' <<<"$report"; then
+        echo "FAIL: the joined title's report names no join" >&2
+        status=1
+    fi
     return $status
 }
 
@@ -262,6 +317,7 @@ mean() { tr ' ' '\n' | grep . | awk '{ s += $1 } END { print s / NR }'; }
 
 input_bytes=$(stat -c %s "$input")
 echo "input: $input ($input_bytes bytes); disc: $disc ($(stat -c %s "$disc/VIDEO_TS/VTS_01_1.VOB") bytes of VOB)"
+echo "joined disc: $joined ($(stat -c %s "$joined/VIDEO_TS/VTS_01_1.VOB") bytes of VOB)"
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(uname -r)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -272,7 +328,8 @@ for tool in "${tools[@]}"; do
     "${cmd[@]}" >/dev/null
 done
 check_outputs || exit 1
-echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the image's to its VOB file's split"
+echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the image's to its VOB file's split,"
+echo "  the joined title's video to its VOB file's split, its report naming 1 join"
 [ "$runs" -ge 1 ] || exit 0
 
 count=${#tools[@]}
@@ -304,7 +361,9 @@ status=0
 awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${med[streams]}" \
     -v hard="${med[hardened]}" -v four="${med[four]}" -v ff4="${med[ffmpeg4]}" \
     -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v subs="${med[sub]}" \
-    -v image="${med[image]}" \
+    -v image="${med[image]}" -v joined="${med[joined]}" -v joined_vob="${med[joinsplit]}" \
+    -v joined_peak="${peak[joined]}" -v joined_vob_peak="${peak[joinsplit]}" \
+    -v max_joined="$max_ratio_of_joined_title" -v max_joined_growth="$max_joined_title_rss_growth_kib" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v base_peak="${peak[baseline]:-}" -v cpu="${cpu[packrift]}" -v base_cpu="${cpu[baseline]:-}" \
     -v max_cpu="$max_user_ms_per_gb" \
@@ -335,6 +394,11 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "title peak - VOB split peak:    %+d KiB (target <= %d KiB: %s)\n", title_peak - vob_peak, max_growth,
             verdict(title_peak - vob_peak <= max_growth)
         printf "title from image / from folder: %.3f  (target <= %s: %s)\n", image / title, max_image, verdict(image / title <= max_image)
+        printf "joined title / its VOB split:   %.3f  (target <= %s: %s)\n", joined / joined_vob, max_joined,
+            verdict(joined / joined_vob <= max_joined)
+        printf "joined title peak - VOB split:  %+d KiB (target <= %d KiB: %s); - one-VOB title peak: %+d KiB\n",
+            joined_peak - joined_vob_peak, max_joined_growth, verdict(joined_peak - joined_vob_peak <= max_joined_growth),
+            joined_peak - title_peak
         exit missed ? 2 : 0
     }' || status=$?
 exit $status
