@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "output/silence_frames.hpp"
 #include "support/disc_builder.hpp"
 #include "support/run_binary.hpp"
+#include "support/timed_units.hpp"
 
 namespace {
 
@@ -206,6 +211,204 @@ TEST(DiscTitle, AnAngleUnitWithoutItsNavigationPackIsReadOnInOrderAndSaidSo) {
                               std::to_string(second_unit_of_angle_2) +
                               "); the rest of the cell was read in order, other angles' packs with it\n");
     EXPECT_TRUE(holds_other_angle(read_file(dir / "dvd-title1-angle2.m2v"), 2, 2));
+    packtest::remove_scratch_dir(dir);
+}
+
+// What the joins of a title do to one part's audio frames.
+struct PartCut {
+    int silence_before = 0;  // frames of silence due before its first frame (DTS: left missing)
+    int drop_front = 0;      // its first frames, passed over
+    int drop_back = 0;       // its last frames, passed over
+};
+
+struct JoinCase {
+    const char* label;
+    packtest::disc::TimedContent content;  // no parts: the plain disc, whose video has no pictures
+    std::vector<PartCut> cuts;
+    std::vector<std::string> args;  // after the disc's
+    int status;
+    std::string note;  // the report's line where the parts' clock is not followed
+};
+
+constexpr std::int64_t PICTURE_TICKS = 3600;  // 25 Hz
+constexpr std::int64_t PART_TICKS = 2 * packtest::disc::TIMED_UNIT_PICTURES * PICTURE_TICKS;
+constexpr std::int64_t AC3_FRAME_TICKS = 2880;  // 1536 samples at 48 kHz
+constexpr std::int64_t DTS_FRAME_TICKS = 960;   // 512 samples at 48 kHz
+constexpr std::int64_t TICKS_PER_MS = 90;
+constexpr int IFO_FRAMES_PER_SECOND = 25;
+
+// "00:00:01" and the milliseconds after sep, of a time in ticks.
+std::string clock_text(std::int64_t ticks, char sep) {
+    const std::int64_t ms = ticks / TICKS_PER_MS;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64 "%c%03" PRId64, ms / 3600000,
+                  ms / 60000 % 60, ms / 1000 % 60, sep, ms % 1000);
+    return text;
+}
+
+// Chapter starts: each part's video start on the picture count's clock; on
+// a disc without pictures, the IFO's cell times added up.
+std::string expected_chapters(const JoinCase& c) {
+    const packtest::disc::Disc disc = packtest::disc::vob_per_chapter(c.content);
+    const auto& cells = disc.title_sets[0].program_chains[0].cells;
+    std::vector<std::int64_t> starts = {0, PART_TICKS, 2 * PART_TICKS};
+    if (c.content.parts.empty()) {
+        const auto frames = [&cells](std::size_t i) {
+            return std::int64_t{cells[i].time.seconds} * IFO_FRAMES_PER_SECOND + cells[i].time.frames;
+        };
+        starts = {0, frames(0) * PICTURE_TICKS, (frames(0) + frames(1) + frames(2)) * PICTURE_TICKS};
+    }
+    std::string text;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::string n = "CHAPTER0" + std::to_string(i + 1);
+        text += n + "=" + clock_text(starts[i], '.') + "\n" + n + "NAME=Chapter 0" + std::to_string(i + 1) + "\n";
+    }
+    return text;
+}
+
+bool is_dts(const JoinCase& c) {
+    return c.content.coding == packtest::disc::AudioCoding::dts;
+}
+
+// The audio output as the cuts leave it: each part's frames but those
+// passed over, AC-3 silence before them where due.
+Bytes expected_audio(const JoinCase& c) {
+    Bytes out;
+    for (std::size_t p = 0; p < c.content.parts.size(); ++p) {
+        const auto& part = c.content.parts[p];
+        const Bytes frames = packtest::disc::timed_audio(part, c.content.coding, static_cast<int>(p) + 1);
+        const auto size = static_cast<std::ptrdiff_t>(packtest::disc::timed_audio_frame_size(c.content.coding));
+        std::vector<unsigned char> silence;
+        if (!is_dts(c)) {
+            EXPECT_TRUE(packrift::ac3_silence_frame(packrift::view_of(frames.data(), frames.size()), 0, silence));
+        }
+        for (int i = 0; i < c.cuts[p].silence_before; ++i) {
+            out.insert(out.end(), silence.begin(), silence.end());
+        }
+        out.insert(out.end(), frames.begin() + size * c.cuts[p].drop_front, frames.end() - size * c.cuts[p].drop_back);
+    }
+    return out;
+}
+
+// The report's lines after the stream lines: the joins, then the audio's cuts.
+std::string expected_join_lines(const JoinCase& c) {
+    if (c.content.parts.empty()) {
+        return c.note;
+    }
+    int passed = 0;
+    int filled = 0;
+    int gaps = 0;
+    for (const PartCut& cut : c.cuts) {
+        passed += cut.drop_front + cut.drop_back;
+        filled += cut.silence_before;
+        gaps += cut.silence_before > 0 ? 1 : 0;
+    }
+    const std::int64_t frame_ticks = is_dts(c) ? DTS_FRAME_TICKS : AC3_FRAME_TICKS;
+    const std::string gap = std::to_string(filled * frame_ticks / TICKS_PER_MS) + " ms";
+    return "title 1: timestamps restart at 2 joins\n" +
+           std::string(is_dts(c) ? "stream 0xBD 0x88 DTS en (-dts 0): " : "stream 0xBD 0x80 AC-3 en (-audio 0): ") +
+           std::to_string(passed) + (passed == 1 ? " frame" : " frames") + " passed over, " +
+           (is_dts(c) ? gap + " missing at " + std::to_string(gaps) + " join, not filled\n"
+                      : std::to_string(filled) + " filled (" + gap + ")\n");
+}
+
+// The byte count of the report's line for a stream (a regular expression).
+std::string reported_bytes(const std::string& out, const std::string& stream) {
+    const std::regex line("(^|\n)" + stream + ": [0-9]+ packs?, ([0-9]+) bytes");
+    std::smatch found;
+    return std::regex_search(out, found, line) ? found[2].str() : "no line";
+}
+
+// A title of three VOBs whose timestamps each start anew, read with the
+// built packrift: the video is the parts' own one after the other; the
+// audio ends with each part's video, cut or filled (by the rules,
+// worked out in the rows' notes, each part's video 24 pictures, 0.96 s);
+// chapters and subtitles follow the picture count's clock; the report
+// tells it, its byte counts those of the files.
+TEST(DiscTitle, AtJoinsTheAudioEndsWithEachPartsVideo) {
+    using packtest::disc::AudioCoding;
+    const std::vector<std::string> ac3 = {"-video", "0", "-audio", "0", "-chapters", "-streams"};
+    constexpr std::int64_t HALF_SECOND = 45000;
+    const std::vector<JoinCase> cases = {
+        // Part 1's 32 frames (1.024 s) end 2 frames past its video: the
+        // frames at 0.960 and 0.992 s go. Part 2's 27 end 3 frames short
+        // of its video: 3 frames of silence before part 3's first.
+        {"AC-3 longer, shorter, as long as the video",
+         {{{2, 32}, {2, 27}, {2, 30}}, AudioCoding::ac3},
+         {{0, 0, 2}, {0, 0, 0}, {3, 0, 0}}, ac3, 0, ""},
+        // Part 2's audio starts a frame before its video: that frame lies
+        // where part 1's file already reaches and goes; its 31 frames end
+        // with its video. Part 3's starts 2 frames after its video: 2
+        // frames of silence. Subtitles 0.5 s into each part.
+        {"AC-3 starting before and after its video, with subtitles",
+         {{{2, 30, 0, HALF_SECOND}, {2, 31, -AC3_FRAME_TICKS, HALF_SECOND}, {2, 29, 2 * AC3_FRAME_TICKS, HALF_SECOND}},
+          AudioCoding::ac3},
+         {{0, 0, 0}, {0, 1, 0}, {2, 0, 0}},
+         {"-video", "0", "-audio", "0", "-sub", "0", "-chapters", "-streams"}, 0, ""},
+        // DTS frames of 512 samples: part 1's 96 run 6 past its video and
+        // go; part 2's 84 end 6 frames (64 ms) short, which DTS cannot fill.
+        {"DTS longer and shorter than the video: the gap is named, status 1",
+         {{{2, 96}, {2, 84}, {2, 90}}, AudioCoding::dts},
+         {{0, 0, 6}, {0, 0, 0}, {6, 0, 0}},
+         {"-video", "0", "-dts", "0", "-chapters", "-streams"}, 1, ""},
+        {"no pictures to count: the title as its timestamps come, chapters by the IFO",
+         {}, {}, ac3, 0,
+         "title 1: the video of part 1 could not be counted (no pictures), so the rest of the title is left as its "
+         "timestamps come\n"},
+    };
+    const fs::path dir = packtest::scratch_dir("title-joins");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            fs::remove_all(entry.path());
+        }
+        const packtest::disc::Disc disc = packtest::disc::vob_per_chapter(c.content);
+        packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+        std::vector<std::string> args = {"dvd", "-title", "1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto result = run_packrift(dir, args);
+        EXPECT_EQ(result.status, c.status);
+        const std::string lines = expected_join_lines(c);
+        ASSERT_GE(result.out.size(), lines.size());
+        EXPECT_EQ(result.out.substr(result.out.size() - lines.size()), lines) << result.out;
+        EXPECT_EQ(packtest::read_text(dir / "dvd-title1.chapters.txt"), expected_chapters(c));
+
+        const Bytes video = read_file(dir / "dvd-title1.m2v");
+        const Bytes audio = read_file(dir / (is_dts(c) ? "dvd-title1-dts0.dts" : "dvd-title1-stream0.ac3"));
+        EXPECT_EQ(reported_bytes(result.out, "stream 0xE0 MPEG video"), std::to_string(video.size()));
+        EXPECT_EQ(reported_bytes(result.out, is_dts(c) ? "stream 0xBD 0x88 DTS en \\(-dts 0\\)"
+                                                        : "stream 0xBD 0x80 AC-3 en \\(-audio 0\\)"),
+                  std::to_string(audio.size()));
+        if (c.content.parts.empty()) {
+            // Left as it comes: as packrift splits the title's sectors laid out as one file.
+            packtest::write_file(dir / "played.vob", packtest::disc::title_play_order(disc, 1));
+            ASSERT_EQ(run_packrift(dir, {"played.vob", "-video", "0", "-audio", "0"}).status, 0);
+            EXPECT_TRUE(audio == read_file(dir / "played-stream0.ac3"));
+            EXPECT_EQ(result.err, "");
+            continue;
+        }
+        // DTS: its line on standard error too.
+        EXPECT_EQ(result.err, is_dts(c) ? lines.substr(lines.find('\n') + 1) : "");
+        Bytes parts_video;
+        std::string subtitles;
+        for (std::size_t p = 0; p < c.content.parts.size(); ++p) {
+            const Bytes one = packtest::disc::timed_video(c.content.parts[p]);
+            parts_video.insert(parts_video.end(), one.begin(), one.end());
+            if (c.content.parts[p].subpicture_at >= 0) {
+                const auto at = static_cast<std::int64_t>(p) * PART_TICKS + c.content.parts[p].subpicture_at;
+                subtitles += "timestamp: " + clock_text(at, ':') + ", filepos: ";
+            }
+        }
+        EXPECT_TRUE(video == parts_video);
+        const Bytes cut_audio = expected_audio(c);
+        EXPECT_EQ(audio.size(), cut_audio.size());
+        EXPECT_TRUE(audio == cut_audio);
+        if (!subtitles.empty()) {
+            const std::string index = std::regex_replace(packtest::read_text(dir / "dvd-title1-sub0.idx"),
+                                                         std::regex("filepos: [0-9a-f]+\n"), "filepos: ");
+            EXPECT_NE(index.find(subtitles), std::string::npos) << index;
+        }
+    }
     packtest::remove_scratch_dir(dir);
 }
 

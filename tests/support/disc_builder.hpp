@@ -102,6 +102,25 @@ struct AudioTrack {
     std::string language;     // two letters, or empty for none
 };
 
+// A part of a title (a VOB) whose units carry content a decoder could time,
+// as support/timed_units.hpp makes it.
+struct TimedPart {
+    int units = 2;
+    int audio_frames = 30;
+    // The first audio frame's PTS less the first picture's, in 90 kHz ticks.
+    std::int64_t audio_offset = 0;
+    // A subpicture unit at this many ticks after the first picture, in the
+    // part's first unit; none when negative.
+    std::int64_t subpicture_at = -1;
+};
+
+// Parts of a title and the coding of their audio (AC-3 or DTS). No parts:
+// the units' payloads are tagged_payload()'s, as they always were.
+struct TimedContent {
+    std::vector<TimedPart> parts;
+    AudioCoding coding = AudioCoding::ac3;
+};
+
 struct SubpictureTrack {
     std::string language;
 };
@@ -194,7 +213,9 @@ Disc cell_past_end();       // title 1's last cell lies past the end of the VOB 
 // Title 1 plays VOBs 1, 2 and 3, a chapter each, as a disc authored one VOB
 // per chapter lies: each VOB's VOBU times start anew at 0.1 s and its first
 // cell has the STC discontinuity flag; VOB 2 holds two cells, whose times
-// run on. Units of 0.48 s.
-Disc vob_per_chapter();
+// run on. Units of 0.48 s. With timed content (three parts of two units),
+// the units carry it, subpicture track 0x20 with them, and each cell's
+// playback time runs to where its part's audio ends, as dvdauthor sets it.
+Disc vob_per_chapter(const TimedContent& timed = {});
 
 }  // namespace packtest::disc

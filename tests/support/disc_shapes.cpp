@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "support/timed_units.hpp"
+
 namespace packtest::disc {
 
 namespace {
@@ -175,7 +177,49 @@ Disc multi_angle(int angles) {
     return disc_of({set});
 }
 
-Disc vob_per_chapter() {
+namespace {
+
+// Each part's cells' playback times, in frames at 25 a second: to where
+// its audio ends, rounded up, as dvdauthor sets them; VOB 2's first cell
+// holds its first unit.
+std::vector<int> cell_frames_to_audio_end(const TimedContent& timed) {
+    constexpr std::int64_t FRAME_TICKS = 3600;
+    std::vector<int> frames;
+    for (const TimedPart& part : timed.parts) {
+        const std::int64_t end = part.audio_offset + part.audio_frames * timed_audio_frame_ticks(timed.coding);
+        frames.push_back(static_cast<int>((end + FRAME_TICKS - 1) / FRAME_TICKS));
+    }
+    constexpr int UNIT_FRAMES = UNIT_TICKS / FRAME_TICKS;
+    return {frames[0], UNIT_FRAMES, frames[1] - UNIT_FRAMES, frames[2]};
+}
+
+// Puts the parts' timed units in place of the tagged ones, keeping their ids.
+void give_timed_content(TitleSet& set, const TimedContent& timed) {
+    constexpr int PARTS = 3;
+    constexpr int UNITS_PER_PART = 2;
+    if (timed.parts.size() != PARTS) {
+        throw std::invalid_argument("a VOB per chapter takes three timed parts");
+    }
+    for (int p = 0; p < PARTS; ++p) {
+        const TimedPart& part = timed.parts[static_cast<std::size_t>(p)];
+        if (part.units != UNITS_PER_PART) {
+            throw std::invalid_argument("each part of a VOB per chapter has two units");
+        }
+        const std::vector<Vobu> units = timed_units(part, timed.coding, p + 1);
+        for (int u = 0; u < UNITS_PER_PART; ++u) {
+            Vobu& unit = set.vobus[static_cast<std::size_t>(p * UNITS_PER_PART + u)];
+            unit.packs = units[static_cast<std::size_t>(u)].packs;
+            unit.start_ptm = units[static_cast<std::size_t>(u)].start_ptm;
+            unit.end_ptm = units[static_cast<std::size_t>(u)].end_ptm;
+        }
+    }
+    set.audio.front().coding = timed.coding;
+    set.subpictures = {{"en"}};
+}
+
+}  // namespace
+
+Disc vob_per_chapter(const TimedContent& timed) {
     Packer packer;
     TitleSet set = plain_set();
     // (VOB id, cell id) of each unit, in the order they lie.
@@ -192,12 +236,25 @@ Disc vob_per_chapter() {
         start = unit.end_ptm;
         set.vobus.push_back(unit);
     }
-    std::vector<Cell> cells = {cell_of_vobus(set, 0, 1, seconds(0, 24)), cell_of_vobus(set, 2, 2, seconds(0, 12)),
-                               cell_of_vobus(set, 3, 3, seconds(0, 12)), cell_of_vobus(set, 4, 5, seconds(0, 24))};
+    std::vector<int> frames = {24, 12, 12, 24};
+    if (!timed.parts.empty()) {
+        give_timed_content(set, timed);
+        frames = cell_frames_to_audio_end(timed);
+    }
+    constexpr int FRAMES_PER_SECOND = 25;
+    const auto time = [&frames](std::size_t cell) {
+        return seconds(frames[cell] / FRAMES_PER_SECOND, frames[cell] % FRAMES_PER_SECOND);
+    };
+    std::vector<Cell> cells = {cell_of_vobus(set, 0, 1, time(0)), cell_of_vobus(set, 2, 2, time(1)),
+                               cell_of_vobus(set, 3, 3, time(2)), cell_of_vobus(set, 4, 5, time(3))};
     // As dvdauthor flags every VOB's first cell.
     cells[1].stc_discontinuity = true;
     cells[3].stc_discontinuity = true;
-    set.program_chains.push_back(chain_of(cells, {1, 2, 4}));
+    ProgramChain chain = chain_of(cells, {1, 2, 4});
+    if (!timed.parts.empty()) {
+        chain.subpicture_streams = {{0, 0, 0, 0}};
+    }
+    set.program_chains.push_back(chain);
     set.titles.push_back({{{1, 1}, {1, 2}, {1, 3}}, 1});
     return disc_of({set});
 }

@@ -23,6 +23,7 @@ struct Shape {
 
 packtest::disc::Disc two_angles() { return packtest::disc::multi_angle(2); }
 packtest::disc::Disc three_angles() { return packtest::disc::multi_angle(3); }
+packtest::disc::Disc vob_per_chapter() { return packtest::disc::vob_per_chapter(); }
 
 void write_play_orders(const packtest::disc::Disc& disc, const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
@@ -46,7 +47,7 @@ constexpr Shape SHAPES[] = {
     {"two_angles", two_angles},
     {"three_angles", three_angles},
     {"cell_past_end", packtest::disc::cell_past_end},
-    {"vob_per_chapter", packtest::disc::vob_per_chapter},
+    {"vob_per_chapter", vob_per_chapter},
 };
 
 }  // namespace
