@@ -93,13 +93,15 @@ unsigned offer_stream(Routes& routes, const PackLoopHooks& hooks, bool substream
 }
 
 // What the timeline reads of a title: its navigation packs, and its video
-// whether or not it is written.
-void follow_timeline(const unsigned char* sector, std::size_t id, std::size_t start) {
+// whether or not it is written: the payload as the video output took it
+// (trimmed is its length then), or cut before padding here.
+void follow_timeline(const unsigned char* sector, std::size_t id, std::size_t start, int trimmed) {
     if (id == SYSTEM_HEADER_ID) {
         timeline_nav_pack(sector);
     } else if (id == VIDEO_STREAM_0_ID) {
         const PayloadSpan span = payload_span(sector, start);
-        timeline_video(sector, sector + span.offset, trim_before_padding(sector + span.offset, span.length));
+        timeline_video(sector, sector + span.offset,
+                       trimmed != NOTHING_STAGED ? trimmed : trim_before_padding(sector + span.offset, span.length));
     }
 }
 
@@ -123,10 +125,10 @@ int handle_pack(const unsigned char* sector, Routes& routes, const PackLoopHooks
         const PayloadSpan span = payload_span(sector, start);
         watch_video_packet(sector + span.offset, span.length, packet_pts(sector));
     }
-    if (routes.timeline) {
-        follow_timeline(sector, id, start);
-    }
     if (takers == 0) {
+        if (routes.timeline) {
+            follow_timeline(sector, id, start, NOTHING_STAGED);
+        }
         return NOTHING_STAGED;
     }
     const unsigned scrambled = is_scrambled(sector) ? 1 : 0;
@@ -141,6 +143,10 @@ int handle_pack(const unsigned char* sector, Routes& routes, const PackLoopHooks
         staged = stage_span(output, sector, start, payload_span(sector, start + row_of(output.kind).skip),
                             routes.held[output.slot], hooks);
     } while (takers != 0);
+    if (routes.timeline) {
+        // Only video stream 0 is taken by the video output, which stages it alone.
+        follow_timeline(sector, id, start, id == VIDEO_STREAM_0_ID ? staged : NOTHING_STAGED);
+    }
     return staged;
 }
 
