@@ -50,7 +50,9 @@ PartClock& current_part() {
 void place_subpictures() {
     const PartClock& first = timeline.clock.parts.front();
     const PartClock& part = current_part();
-    if (!first.started || first.provisional) {
+    // Until a join is declared the subpictures keep to the video as in a
+    // file: a restart that is no join (sectors passed over) moves them still.
+    if (timeline.part == 0 || !first.started || first.provisional) {
         return;
     }
     const std::int64_t offset = ticks_floor(part.video_start) - static_cast<std::int64_t>(part.start_pts) +
@@ -63,6 +65,7 @@ void stop_following() {
     timeline.notes.push_back({timeline.part, PartEvent::not_counted, {}, timeline.scrambled});
     timeline.clock.following = false;
     flush_audio_holds();
+    follow_own_subpicture_clock();
 }
 
 // The part being read ends; the next starts with the VOBU that starts at start_ptm.
@@ -137,7 +140,9 @@ void timeline_nav_pack(const unsigned char* sector) {
         part.provisional = true;
         part.start_pts = times->start_ptm;
     }
-    if (times && run < timeline.run_starts.size() && !timeline.run_starts[run].known) {
+    // A chapter starts with its cell's first VOBU: one read later would be
+    // at another time, perhaps of the part before an undeclared restart.
+    if (times && new_run && run < timeline.run_starts.size() && !timeline.run_starts[run].known) {
         timeline.run_starts[run] = {true, timeline.part, times->start_ptm};
     }
     timeline.last_whole = times.has_value();

@@ -187,6 +187,8 @@ bool resync(Hold& hold) {
             while (start + HEADER_BYTES <= hold.received && !frame_at(hold, start, frame)) {
                 ++start;
             }
+            // The search goes on from here when more bytes come: each byte is looked at once.
+            hold.anchors.front().position = start;
         }
         if (start + HEADER_BYTES > hold.received) {
             return false;
@@ -447,9 +449,10 @@ void end_part_of_audio_holds(std::size_t part, const Ticks& video_end, bool cut,
         if (!hold.on) {
             continue;
         }
-        if (cut && hold.received > hold.parsed_to) {
-            // The part's last frame, cut short by its end.
-            hold.report.passed_over += hold.in_sync ? 1 : 0;
+        if (cut && hold.in_sync && hold.received > hold.parsed_to) {
+            // The part's last frame, cut short by its end; bytes of no frame
+            // found are written as they came.
+            ++hold.report.passed_over;
             hold.bytes.resize(hold.bytes.size() - static_cast<std::size_t>(hold.received - hold.parsed_to));
             hold.received = hold.parsed_to;
         }

@@ -66,11 +66,14 @@ void read_sequence_header(ByteView payload) {
 }
 
 // Where the video's timestamps start anew, the part before ends with its
-// highest PTS and one picture: the new part is put there.
+// highest PTS and one picture: the new part is put there, unless the
+// title's clock places the parts.
 void follow_video_clock(std::uint64_t pts) {
     const std::uint64_t below = (output.highest_pts - pts) % PTS_MODULUS;
     if (below > RESTART_GAP && below < PTS_MODULUS / 2) {
-        output.part_offset = (output.part_offset + below + output.frame_period) % PTS_MODULUS;
+        if (!output.title_clock) {
+            output.part_offset = (output.part_offset + below + output.frame_period) % PTS_MODULUS;
+        }
         output.highest_pts = pts;
     } else if (below >= PTS_MODULUS / 2) {
         output.highest_pts = pts;
@@ -100,7 +103,7 @@ void watch_video_packet(const unsigned char* payload, int length, PacketTime pts
     if (pts && !output.video.first_pts) {
         output.video.first_pts = pts;
         output.highest_pts = *pts;
-    } else if (pts && !output.title_clock) {
+    } else if (pts) {
         follow_video_clock(*pts);
     }
     if (output.video.height == 0 && length > 0) {
@@ -111,6 +114,10 @@ void watch_video_packet(const unsigned char* payload, int length, PacketTime pts
 void set_subpicture_part_offset(std::uint64_t offset) {
     output.title_clock = true;
     output.part_offset = offset % PTS_MODULUS;
+}
+
+void follow_own_subpicture_clock() {
+    output.title_clock = false;
 }
 
 const WatchedVideo& watched_video() {

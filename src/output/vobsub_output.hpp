@@ -43,6 +43,10 @@ const WatchedVideo& watched_video();
 // being read (less the video's first PTS, it is the unit's .idx time).
 void set_subpicture_part_offset(std::uint64_t offset);
 
+// From now on the parts are placed as in a file again, from the offset
+// last set: the title's clock is no longer followed.
+void follow_own_subpicture_clock();
+
 // The units of a subpicture output, the last one ended.
 const SubpictureUnits& finished_subpicture_units(const Output& output);
 
