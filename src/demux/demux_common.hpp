@@ -158,6 +158,7 @@ struct Output {
     int id = -1;
     std::size_t slot = 0;  // its place in the list, where every module keeps its state
     NamedFile file;
+    bool holds_data = false;  // known once it is finished
 };
 
 // How many distinct outputs a run can hold: one per stream each kind's

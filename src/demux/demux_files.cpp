@@ -11,7 +11,7 @@ Output* add_output(StreamKind kind, int number) {
         return nullptr;
     }
     Output& output = outputs[output_count];
-    output = Output{kind, number, selected_id(kind, number), output_count, NamedFile{}};
+    output = Output{kind, number, selected_id(kind, number), output_count, NamedFile{}, false};
     ++output_count;
     return &output;
 }

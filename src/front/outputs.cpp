@@ -275,6 +275,8 @@ bool finish_output(Output& stream, const StreamsFound& tally, bool read_whole) {
         return !output.failed;
     }
     flush_stream(stream);
+    // A file whose size cannot be known (a FIFO) holds what was routed to it.
+    stream.holds_data = regular_file_size(output).value_or(found ? 1 : 0) > 0;
     close_file(output);
     if (output.failed) {
         return false;

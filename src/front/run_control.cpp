@@ -17,6 +17,7 @@
 #include "front/outputs.hpp"
 #include "front/progress.hpp"
 #include "front/stream_report.hpp"
+#include "front/mkvmerge_file.hpp"
 #include "front/title_joins.hpp"
 #include "io/folder.hpp"
 #include "io/platform.hpp"
@@ -45,7 +46,9 @@ void print_help(const char* program) {
                 "  -mpa N      MPEG audio stream 0xC0+N (N 0 to 31), to NAME-mpaN.mp2\n"
                 "  -dts N      DTS substream 0x88+N (N 0 to 7), to NAME-dtsN.dts\n"
                 "  -sub N      subpicture substream 0x20+N (N 0 to 31), to NAME-subN.sub and NAME-subN.idx (VobSub)\n"
+                "  -all        every stream of a kind: a title's listed streams, a file's as they are met\n"
                 "  -streams    list the streams read, and each audio stream's delay against the video\n"
+                "  -mkvmerge   mkvmerge's options file for the outputs, to NAME.mkvmerge.json (mkvmerge @FILE)\n"
                 "  -title N    read title N of a disc, as the disc plays it; outputs go to the current folder\n"
                 "  -angle A    the angle of a multi-angle title to read (1 unless given)\n"
                 "  -chapters   the title's chapter starts, to NAME-titleN.chapters.txt (mkvmerge --chapters)\n"
@@ -168,7 +171,9 @@ int split(int argc, char** argv, const SplitInput& input) {
     const TitleStreams title{input.title > 0, input.languages};
     bool ok = open_requested_outputs(argc, argv, input.naming, inputs, title);
     const bool report = option_given(argc, argv, STREAMS_OPTION);
-    PackLoopHooks hooks = report ? with_stream_report(progress_hooks()) : progress_hooks();
+    const bool mkvmerge = option_given(argc, argv, MKVMERGE_OPTION);
+    // The options file takes each audio stream's delay from the report's tally.
+    PackLoopHooks hooks = report || mkvmerge ? with_stream_report(progress_hooks()) : progress_hooks();
     if (!title.listed && option_given(argc, argv, ALL_OPTION)) {
         open_streams_when_met(input.naming, inputs);
         hooks.stream_met = &open_met_stream;
@@ -192,6 +197,10 @@ int split(int argc, char** argv, const SplitInput& input) {
     SubpictureDisc subpictures = input.subpictures;
     subpictures.languages = input.languages;
     ok = finish_outputs(found, !read_failed && !stopped, subpictures) && ok;
+    if (mkvmerge) {
+        const bool chapters_written = input.naming.chapters.has_value() && option_given(argc, argv, CHAPTERS_OPTION);
+        ok = write_mkvmerge_file(input, chapters_written) && ok;
+    }
     for (NamedFile* file : input.files) {
         close_file(*file);
     }

@@ -241,6 +241,18 @@ std::string units_piece(SubpictureUnits& units) {
     return piece + ")";
 }
 
+// A stream's delay against the video: on the title's clock for one first
+// met after a join, else its first PTS less the video's.
+std::optional<long long> delay_of(const StreamTally& stream, const StreamTally& video) {
+    if (stream.title_ticks) {
+        return ticks_milliseconds(*stream.title_ticks);
+    }
+    if (stream.has_pts && video.has_pts) {
+        return delay_milliseconds(stream.first_pts, video.first_pts);
+    }
+    return std::nullopt;
+}
+
 std::string stream_line(std::size_t key) {
     const StreamTally& stream = tally.streams[key];
     const StreamTally& video = tally.streams[VIDEO_STREAM_0_KEY];
@@ -254,10 +266,8 @@ std::string stream_line(std::size_t key) {
     if (stream.has_pts) {
         line += ", first PTS " + pts_seconds(stream.first_pts) + " s";
     }
-    if (timed && stream.title_ticks) {
-        line += formatted(", delay %+lld ms", ticks_milliseconds(*stream.title_ticks));
-    } else if (timed && stream.has_pts && video.has_pts) {
-        line += formatted(", delay %+lld ms", delay_milliseconds(stream.first_pts, video.first_pts));
+    if (const std::optional<long long> delay = delay_of(stream, video); timed && delay) {
+        line += formatted(", delay %+lld ms", *delay);
     }
     if (stream.scrambled > 0) {
         line += formatted(", %" PRIu64 " scrambled", stream.scrambled);
@@ -311,6 +321,24 @@ std::string held_output_line(bool substream, int id, const HoldReport& hold) {
         line += ", " + pieces[i];
     }
     return line + "\n";
+}
+
+std::optional<long long> reported_delay(bool substream, int id) {
+    const std::size_t key = key_of(substream, id);
+    if (key == NO_KEY || tally.streams[key].packs == 0) {
+        return std::nullopt;
+    }
+    return delay_of(tally.streams[key], tally.streams[VIDEO_STREAM_0_KEY]);
+}
+
+std::size_t first_met(bool substream, int id) {
+    const std::size_t key = key_of(substream, id);
+    for (std::size_t i = 0; i < tally.listed; ++i) {
+        if (tally.order[i] == key) {
+            return i;
+        }
+    }
+    return tally.listed;
 }
 
 void report_title_joins(int title, const TimelineSummary& summary) {

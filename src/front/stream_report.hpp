@@ -3,6 +3,7 @@
 // split would write for it and its first PTS, and each audio stream's delay
 // against the video, which raw elementary streams no longer carry.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ void name_stream_languages(const std::vector<StreamLanguage>& languages);
 // bytes the output holds.
 void report_title_joins(int title, const TimelineSummary& summary);
 void report_held_output(bool substream, int id, const HoldReport& hold);
+
+// What the tally says of a stream: its delay as its line gives it (none
+// for a stream without one), and where it was first met (the order of the
+// lines; the number of streams met for one never met).
+std::optional<long long> reported_delay(bool substream, int id);
+std::size_t first_met(bool substream, int id);
 
 // "stream 0xBD 0x88 DTS (-dts 0): 12 ms missing at 1 join, not filled",
 // or empty when the output was not changed.
