@@ -107,22 +107,36 @@ void start_code(PictureCounter& counter, std::uint8_t code) {
 }
 
 // The first place at or after from (at least 2) where a start code's prefix
-// 00 00 01 ends, or size. Compressed video holds a 01 byte about every 256
-// bytes and a prefix about every few kilobytes: sixteen places are tested at
-// once where the processor allows.
+// ends, or size. A 01 byte comes every few dozen bytes of video and a
+// prefix every few hundred: where the processor allows, sixteen bytes are
+// loaded at once and their 01 and 00 bytes matched, which finds the ends
+// of prefixes among the last fourteen.
 std::size_t next_prefix_end(const unsigned char* bytes, std::size_t from, std::size_t size) {
     std::size_t at = from;
 #if PACKRIFT_SSE2
     constexpr std::size_t VECTOR_BYTES = sizeof(__m128i);
+    constexpr std::size_t STEP = 4 * VECTOR_BYTES;
     const __m128i zeros = _mm_setzero_si128();
     const __m128i ones = _mm_set1_epi8(1);
-    for (; at + VECTOR_BYTES <= size; at += VECTOR_BYTES) {
-        const auto load = [bytes](std::size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)); };
-        const __m128i ends = _mm_and_si128(_mm_cmpeq_epi8(load(at), ones),
-                                           _mm_and_si128(_mm_cmpeq_epi8(load(at - 1), zeros),
-                                                         _mm_cmpeq_epi8(load(at - 2), zeros)));
-        if (const int mask = _mm_movemask_epi8(ends); mask != 0) {
-            return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+    // The places among sixteen where a 01 byte follows two zero bytes.
+    const auto ends_at = [bytes, zeros, ones](std::size_t i) {
+        const auto load = [bytes](std::size_t j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + j)); };
+        return _mm_and_si128(_mm_cmpeq_epi8(load(i), ones),
+                             _mm_and_si128(_mm_cmpeq_epi8(load(i - 1), zeros), _mm_cmpeq_epi8(load(i - 2), zeros)));
+    };
+    for (; at + STEP <= size; at += STEP) {
+        const __m128i first = ends_at(at);
+        const __m128i second = ends_at(at + VECTOR_BYTES);
+        const __m128i third = ends_at(at + 2 * VECTOR_BYTES);
+        const __m128i fourth = ends_at(at + 3 * VECTOR_BYTES);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, second), _mm_or_si128(third, fourth))) == 0) {
+            continue;
+        }
+        for (const __m128i& ends : {first, second, third, fourth}) {
+            if (const int mask = _mm_movemask_epi8(ends); mask != 0) {
+                return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+            }
+            at += VECTOR_BYTES;
         }
     }
 #endif
@@ -132,6 +146,10 @@ std::size_t next_prefix_end(const unsigned char* bytes, std::size_t from, std::s
         }
     }
     return size;
+}
+
+bool read_by_count(std::uint8_t code) {
+    return code == PICTURE_START || code == SEQUENCE_HEADER || code == EXTENSION_START;
 }
 
 // Where the byte-by-byte reading may go on from at: at the first zero of
@@ -146,7 +164,13 @@ std::size_t skip_to_next_prefix(PictureCounter& counter, ByteView piece, std::si
         (counter.recent & PREFIX_MASK) == START_CODE_PREFIX) {
         return at;
     }
-    const std::size_t next = next_prefix_end(piece.bytes, at + PREFIX_ZEROS, piece.size);
+    std::size_t next = next_prefix_end(piece.bytes, at + PREFIX_ZEROS, piece.size);
+    // The start codes the count does not read (slices, a few dozen a picture;
+    // GOP headers, user data) are passed over as well. After one the next
+    // prefix cannot end before its code byte's second byte on.
+    while (next + 1 < piece.size && !read_by_count(piece.bytes[next + 1])) {
+        next = next_prefix_end(piece.bytes, next + PREFIX_ZEROS, piece.size);
+    }
     if (next < at + PREFIX_ZEROS + STATE_BYTES) {
         return at;
     }
