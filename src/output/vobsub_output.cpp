@@ -1,7 +1,7 @@
 #include "output/vobsub_output.hpp"
 
-#include <array>
 #include <cstring>
+#include <vector>
 
 #include "io/byte_view.hpp"
 #include "output/staging_writer.hpp"
@@ -38,7 +38,15 @@ struct SubpictureFile {
     std::uint64_t written = 0;
 };
 
-std::array<SubpictureFile, MOST_OUTPUTS> files;
+// By output slot, grown as subpicture outputs take packets.
+std::vector<SubpictureFile> files;
+
+SubpictureFile& file_of(const Output& sub) {
+    if (sub.slot >= files.size()) {
+        files.resize(sub.slot + 1);
+    }
+    return files[sub.slot];
+}
 
 // What the video says, for every subpicture output alike.
 struct SubpictureOutput {
@@ -84,7 +92,7 @@ void follow_video_clock(std::uint64_t pts) {
 
 int stage_subpicture_pack(Output& sub, const unsigned char* sector, std::size_t data_offset, int length,
                           PacketTime pts) {
-    SubpictureFile& file = files[sub.slot];
+    SubpictureFile& file = file_of(sub);
     const std::uint64_t time = (pts.value_or(0) + output.part_offset) % PTS_MODULUS;
     take_subpicture_packet(file.units, sector + data_offset, static_cast<std::size_t>(length), pts.has_value(),
                            time, file.written);
@@ -125,16 +133,14 @@ const WatchedVideo& watched_video() {
 }
 
 const SubpictureUnits& finished_subpicture_units(const Output& sub) {
-    SubpictureFile& file = files[sub.slot];
+    SubpictureFile& file = file_of(sub);
     end_subpicture_units(file.units);
     return file.units;
 }
 
 void reset_subpicture_output() {
     output = SubpictureOutput{};
-    for (SubpictureFile& file : files) {
-        file = SubpictureFile{};
-    }
+    files.clear();
 }
 
 }  // namespace packrift

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 #include "output/lpcm_wav.hpp"
 #include "output/staging_writer.hpp"
@@ -20,7 +21,15 @@ struct WavStream {
     std::uint64_t passed_over = 0;
 };
 
-std::array<WavStream, MOST_OUTPUTS> wavs;
+// By output slot, grown as LPCM outputs take packets: most runs have none.
+std::vector<WavStream> wavs;
+
+WavStream& wav_of(const Output& output) {
+    if (output.slot >= wavs.size()) {
+        wavs.resize(output.slot + 1);
+    }
+    return wavs[output.slot];
+}
 
 // Puts length bytes made at made into the stage, or, without a stage, to the file.
 void stage_made(Output& output, unsigned char* room, const unsigned char* made, std::size_t length) {
@@ -53,7 +62,7 @@ void write_patches(NamedFile& file, const WavEnd& end) {
 }  // namespace
 
 int stage_wav_payload(Output& output, const unsigned char* data, int length) {
-    WavStream& wav = wavs[output.slot];
+    WavStream& wav = wav_of(output);
     const auto size = static_cast<std::size_t>(length);
     const bool first = !wav.stream.known;
     if (!in_stream_format(wav.stream, data, size)) {
@@ -75,7 +84,7 @@ int stage_wav_payload(Output& output, const unsigned char* data, int length) {
 }
 
 void finish_wav(Output& output) {
-    const WavStream& wav = wavs[output.slot];
+    const WavStream& wav = wav_of(output);
     NamedFile& file = output.file;
     if (!wav.stream.known || file.failed) {
         return;
@@ -90,16 +99,16 @@ void finish_wav(Output& output) {
 }
 
 std::uint64_t wav_packets_passed_over(const Output& output) {
-    return wavs[output.slot].passed_over;
+    return wav_of(output).passed_over;
 }
 
 std::optional<LpcmFormat> wav_format(const Output& output) {
-    const WavStream& wav = wavs[output.slot];
+    const WavStream& wav = wav_of(output);
     return wav.stream.known ? std::optional<LpcmFormat>{wav.stream.format} : std::nullopt;
 }
 
 std::string wav_passed_over_text(const Output& output) {
-    const WavStream& wav = wavs[output.slot];
+    const WavStream& wav = wav_of(output);
     const bool one = wav.passed_over == 1;
     const std::string packets = std::to_string(wav.passed_over) + (one ? " packet" : " packets");
     const std::string were = one ? " was" : " were";
@@ -111,7 +120,7 @@ std::string wav_passed_over_text(const Output& output) {
 }
 
 void reset_wav_output() {
-    wavs.fill(WavStream{});
+    wavs.clear();
 }
 
 }  // namespace packrift
