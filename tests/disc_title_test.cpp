@@ -186,6 +186,27 @@ TEST(DiscTitle, TheSampleDiscsTitlesJoinToTheSplitOfTheirVobFile) {
                          "timestamp: 00:00:04:203, filepos: 000001800\n"),
               std::string::npos)
         << index;
+    // -all opens what the listing shows, in its order, before the pass; the
+    // options file names them with the listing's languages, the first audio
+    // track alone default, the report's delay, and the chapters.
+    const Bytes french = read_file(dir / "disc-title1-stream1.ac3");
+    result = run_packrift(dir, {disc, "-title", "1", "-all", "-chapters", "-mkvmerge"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.substr(0, result.out.find("LBA")),
+              "opened disc-title1.m2v for writing\nopened disc-title1-stream0.ac3 for writing\n"
+              "opened disc-title1-stream1.ac3 for writing\nopened disc-title1-sub0.sub for writing\n"
+              "opened disc-title1-sub0.idx for writing\nopened disc-title1.chapters.txt for writing\n");
+    const std::string audio = "\"--sync\",\n  \"0:-5\",\n  \"--track-name\",\n  \"0:AC-3 2.0\",\n";
+    const std::string not_default = "  \"--default-track-flag\",\n  \"0:0\",\n";
+    EXPECT_EQ(packtest::read_text(dir / "disc-title1.mkvmerge.json"),
+              "[\n  \"--output\",\n  \"disc-title1.mkv\",\n  \"disc-title1.m2v\",\n"
+              "  \"--language\",\n  \"0:en\",\n  " + audio + "  \"disc-title1-stream0.ac3\",\n"
+              "  \"--language\",\n  \"0:fr\",\n  " + audio + not_default + "  \"disc-title1-stream1.ac3\",\n"
+              "  \"--language\",\n  \"0:en\",\n  \"--track-name\",\n  \"0:subpicture\",\n" + not_default +
+              "  \"disc-title1-sub0.idx\",\n  \"--chapters\",\n  \"disc-title1.chapters.txt\"\n]\n");
+    EXPECT_TRUE(read_file(dir / "disc-title1-stream1.ac3") == french) << "as -audio 1 alone writes it";
+    EXPECT_EQ(read_file(dir / "disc-title1-stream0.ac3").size(), french.size()) << "both tracks written";
     packtest::remove_scratch_dir(dir);
 }
 
