@@ -248,7 +248,8 @@ int run_packrift(int argc, char** argv) {
     input.naming = naming_of_file(argv[1]);
     input.files = {&input_file};
     input.whole_file = true;
-    if (option_given(argc, argv, SUBPICTURE_ROW.option)) {
+    // -all writes the subpictures it meets as -sub does.
+    if (option_given(argc, argv, SUBPICTURE_ROW.option) || option_given(argc, argv, ALL_OPTION)) {
         input.subpictures.palette = palette_beside(argv[1]);
     }
     return split(argc, argv, input);
