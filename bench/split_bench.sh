@@ -18,13 +18,20 @@
 #   - title 1 of a second disc, the input cut in two halves that each start
 #     their timestamps anew (one join: the timeline reads the navigation
 #     packs' times, counts the pictures and holds the audio back), against
-#     the split of that disc's VOB file, in time and in peak memory.
+#     the split of that disc's VOB file, in time and in peak memory;
+#   - title 1 with every stream it lists (-all) against its video alone, in
+#     time and in peak memory;
+#   - -all on a VOB of the largest stream count a disc can hold (the video,
+#     8 AC-3 and 32 subpicture streams), in peak memory: every output's stage
+#     is allocated.
 # An untimed pass first checks the outputs (cmp against ffmpeg's, the title's
 # against the VOB file's, the joined title's video against its VOB file's and
-# its report's join). Then the runs alternate; before each one every
-# output is removed, the input is copied once untimed (so that every run
-# finds memory in the same state) and dirty pages are flushed. The medians,
-# their ratios, the peak resident memory and the user CPU time are printed.
+# its report's join, -all's video and first AC-3 track against the VOB file's
+# split, and every output of -all holding data). Then the runs alternate;
+# before each one every output is removed, the input is copied once untimed
+# (so that every run finds memory in the same state) and dirty pages are
+# flushed. The medians, their ratios, the peak resident memory and the user
+# CPU time are printed.
 #
 # Usage: bench/split_bench.sh [RUNS]    (RUNS defaults to 9)
 # Environment:
@@ -44,6 +51,7 @@ cache=${BENCH_DIR:-$root/bench/cache}
 input=$cache/bench5.vob
 disc=$cache/disc
 joined=$cache/joined
+widest=$cache/outputs41.vob
 outdir=$cache/out
 
 # The targets: wall time against the copy floor, against ffmpeg and against
@@ -62,6 +70,8 @@ max_title_rss_growth_kib=1024
 max_ratio_of_image=1.05
 max_ratio_of_joined_title=1.05
 max_joined_title_rss_growth_kib=1024
+max_ratio_of_all=1.1
+max_rss_all_streams_kib=32768
 
 # The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
 # stereo LPCM and MPEG audio, within DVD's 10.08 Mbit/s, muxed by ffmpeg's
@@ -146,6 +156,24 @@ EOF
     mv "$joined.part" "$joined"
 }
 
+# The largest stream count: the input's first 240 s by ffmpeg's stream copy
+# into its DVD muxer, the video once, each AC-3 track four times (substreams
+# 0x80 to 0x87) and each subpicture track sixteen times (0x20 to 0x3F); about
+# 270 MB, made once and cached.
+make_widest() {
+    local seconds=240 k maps=(-map 0:v)
+    echo "making $widest (once; it is cached)..."
+    for ((k = 0; k < 8; ++k)); do
+        maps+=(-map "0:i:$((0x80 + k % 2))")
+    done
+    for ((k = 0; k < 32; ++k)); do
+        maps+=(-map "0:i:$((0x20 + k % 2))")
+    done
+    ffmpeg -nostdin -v error -y -i "$input" -t $seconds "${maps[@]}" -c copy -f dvd "$widest.part" \
+        2>"$cache/outputs41.log" || { tail -n 5 "$cache/outputs41.log" >&2; exit 1; }
+    mv "$widest.part" "$widest"
+}
+
 for tool in ffmpeg dd dvdauthor spumux /usr/bin/time awk cmp sync; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
@@ -160,14 +188,16 @@ fi
 [ -f "$input" ] || make_input
 [ -f "$disc/VIDEO_TS/VTS_01_1.VOB" ] || make_disc
 [ -f "$joined/VIDEO_TS/VTS_01_1.VOB" ] || make_joined_disc
+[ -f "$widest" ] || make_widest
 [ -f "$cache/disc.iso" ] || genisoimage -quiet -dvd-video -o "$cache/disc.iso" "$disc"
 mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
-tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit)
+tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit titleall titlevid
+       outputs41)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams sub hardened baseline four title vobsplit image joined joinsplit; do
+for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlevid outputs41; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
@@ -175,10 +205,28 @@ for tool in streams sub hardened baseline four; do
 done
 ln -f "$disc/VIDEO_TS/VTS_01_1.VOB" "$cache/vobsplit/vts_01_1.vob"
 ln -f "$joined/VIDEO_TS/VTS_01_1.VOB" "$cache/joinsplit/vts_01_1.vob"
+ln -f "$widest" "$cache/outputs41/widest.vob"
+rm -f "$cache/outputs41/messages.log"
+
+# The outputs of -all on the largest stream count: the video, 8 AC-3 tracks
+# and 32 subpicture tracks (a .sub and an .idx each).
+widest_outputs() {
+    local k
+    echo "$cache/outputs41/widest.m2v"
+    for ((k = 0; k < 8; ++k)); do
+        echo "$cache/outputs41/widest-stream$k.ac3"
+    done
+    for ((k = 0; k < 32; ++k)); do
+        echo "$cache/outputs41/widest-sub$k.sub $cache/outputs41/widest-sub$k.idx"
+    done
+}
 
 # The command line and the outputs of each tool. ffmpeg runs with -v fatal
 # because its AC-3 muxer complains about repeated timestamps, harmlessly.
+# log is where a run's messages go when they are expected: the largest
+# stream count's 32 VobSub indexes each say that no IFO file gives a palette.
 command_of() {
+    log=
     case $1 in
         packrift) cmd=("$PACKRIFT" "$input" -video 0 -audio 0) ;;
         streams) cmd=("$PACKRIFT" "$cache/streams/bench.vob" -video 0 -audio 0 -streams) ;;
@@ -191,6 +239,9 @@ command_of() {
         image) cmd=(env -C "$cache/image" "$PACKRIFT" "$cache/disc.iso" -title 1 -video 0 -audio 0) ;;
         joined) cmd=(env -C "$cache/joined" "$PACKRIFT" "$joined" -title 1 -video 0 -audio 0) ;;
         joinsplit) cmd=("$PACKRIFT" "$cache/joinsplit/vts_01_1.vob" -video 0 -audio 0) ;;
+        titleall) cmd=(env -C "$cache/titleall" "$PACKRIFT" "$disc" -title 1 -all) ;;
+        titlevid) cmd=(env -C "$cache/titlevid" "$PACKRIFT" "$disc" -title 1 -video 0) ;;
+        outputs41) cmd=("$PACKRIFT" "$cache/outputs41/widest.vob" -all) log=$cache/outputs41/messages.log ;;
         dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
@@ -213,10 +264,27 @@ outputs_of() {
         image) echo "$cache/image/disc-title1.m2v $cache/image/disc-title1-stream0.ac3" ;;
         joined) echo "$cache/joined/joined-title1.m2v $cache/joined/joined-title1-stream0.ac3" ;;
         joinsplit) echo "$cache/joinsplit/vts_01_1.m2v $cache/joinsplit/vts_01_1-stream0.ac3" ;;
+        titleall) echo "$cache/titleall/disc-title1.m2v $cache/titleall/disc-title1-stream0.ac3" \
+                       "$cache/titleall/disc-title1-stream1.ac3 $cache/titleall/disc-title1-lpcm0.wav" \
+                       "$cache/titleall/disc-title1-mpa0.mp2 $cache/titleall/disc-title1-sub0.sub" \
+                       "$cache/titleall/disc-title1-sub0.idx $cache/titleall/disc-title1-sub1.sub" \
+                       "$cache/titleall/disc-title1-sub1.idx" ;;
+        titlevid) echo "$cache/titlevid/disc-title1.m2v" ;;
+        outputs41) widest_outputs ;;
         dd) echo "$outdir/dd.vob" ;;
         ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
         ffmpeg4) echo "$outdir/ffmpeg4.m2v $outdir/ffmpeg4.ac3 $outdir/ffmpeg4.wav $outdir/ffmpeg4.mp2" ;;
     esac
+}
+
+# Runs a command, its standard error to log if one is set (shown if it fails).
+run_command() {
+    if [ -z "$log" ]; then
+        "$@"
+    elif ! "$@" 2>>"$log"; then
+        tail -n 5 "$log" >&2
+        return 1
+    fi
 }
 
 remove_all_outputs() {
@@ -277,6 +345,25 @@ check_outputs() {
         echo "FAIL: the joined title's report names no join" >&2
         status=1
     fi
+    # -all writes the title's every stream as its own option does; the video
+    # alone is the same video.
+    local file
+    for file in $(outputs_of titleall); do
+        [ -s "$file" ] || { echo "FAIL: -all left $file empty or unwritten" >&2; status=1; }
+    done
+    read -r video audio _ <<<"$(outputs_of titleall)"
+    same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
+    same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
+    same "$(outputs_of titlevid)" "$cache/vobsplit/vts_01_1.m2v" || status=1
+    # Every one of the 41 outputs holds data (so every stage was allocated),
+    # and each copy of an AC-3 track is that track.
+    for file in $(outputs_of outputs41); do
+        [ -s "$file" ] || { echo "FAIL: -all left $file empty or unwritten" >&2; status=1; }
+    done
+    local k
+    for ((k = 2; k < 8; ++k)); do
+        same "$cache/outputs41/widest-stream$k.ac3" "$cache/outputs41/widest-stream$((k % 2)).ac3" || status=1
+    done
     return $status
 }
 
@@ -298,11 +385,11 @@ declare -A times rss user last
 # peak resident set (KiB) and its user CPU time (s, to the hundredth: the
 # mean over the runs is finer).
 timed_run() {
-    local tool=$1 cmd start end
+    local tool=$1 cmd log start end
     prepare_run
     command_of "$tool"
     start=$(date +%s%N)
-    /usr/bin/time -f '%M %U' -o "$outdir/rss" "${cmd[@]}" >/dev/null
+    run_command /usr/bin/time -f '%M %U' -o "$outdir/rss" "${cmd[@]}" >/dev/null
     end=$(date +%s%N)
     last[$tool]=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
     times[$tool]+="${last[$tool]} "
@@ -318,6 +405,7 @@ mean() { tr ' ' '\n' | grep . | awk '{ s += $1 } END { print s / NR }'; }
 input_bytes=$(stat -c %s "$input")
 echo "input: $input ($input_bytes bytes); disc: $disc ($(stat -c %s "$disc/VIDEO_TS/VTS_01_1.VOB") bytes of VOB)"
 echo "joined disc: $joined ($(stat -c %s "$joined/VIDEO_TS/VTS_01_1.VOB") bytes of VOB)"
+echo "largest stream count: $widest ($(stat -c %s "$widest") bytes; video, 8 AC-3, 32 subpicture streams)"
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(uname -r)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -325,11 +413,12 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # outputs are checked before anything is timed.
 for tool in "${tools[@]}"; do
     command_of "$tool"
-    "${cmd[@]}" >/dev/null
+    run_command "${cmd[@]}" >/dev/null
 done
 check_outputs || exit 1
 echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the image's to its VOB file's split,"
-echo "  the joined title's video to its VOB file's split, its report naming 1 join"
+echo "  the joined title's video to its VOB file's split, its report naming 1 join; -all's video and first AC-3"
+echo "  to the VOB file's split; all 41 outputs of the largest stream count written"
 [ "$runs" -ge 1 ] || exit 0
 
 count=${#tools[@]}
@@ -363,6 +452,9 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v subs="${med[sub]}" \
     -v image="${med[image]}" -v joined="${med[joined]}" -v joined_vob="${med[joinsplit]}" \
     -v joined_peak="${peak[joined]}" -v joined_vob_peak="${peak[joinsplit]}" \
+    -v all="${med[titleall]}" -v vid="${med[titlevid]}" -v all_peak="${peak[titleall]}" -v vid_peak="${peak[titlevid]}" \
+    -v widest_peak="${peak[outputs41]}" -v widest="${med[outputs41]}" \
+    -v max_all="$max_ratio_of_all" -v max_widest_rss="$max_rss_all_streams_kib" \
     -v max_joined="$max_ratio_of_joined_title" -v max_joined_growth="$max_joined_title_rss_growth_kib" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v base_peak="${peak[baseline]:-}" -v cpu="${cpu[packrift]}" -v base_cpu="${cpu[baseline]:-}" \
@@ -399,6 +491,11 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "joined title peak - VOB split:  %+d KiB (target <= %d KiB: %s); - one-VOB title peak: %+d KiB\n",
             joined_peak - joined_vob_peak, max_joined_growth, verdict(joined_peak - joined_vob_peak <= max_joined_growth),
             joined_peak - title_peak
+        printf "title -all / -video 0 alone:    %.3f  (target <= %s: %s); %.3f s against %.3f s\n", all / vid, max_all,
+            verdict(all / vid <= max_all), all, vid
+        printf "title -all peak resident:       %d KiB; -video 0 alone: %d KiB\n", all_peak, vid_peak
+        printf "-all on 41 streams peak:        %d KiB (target <= %d KiB: %s); median %.3f s\n", widest_peak,
+            max_widest_rss, verdict(widest_peak <= max_widest_rss), widest
         exit missed ? 2 : 0
     }' || status=$?
 exit $status
