@@ -340,6 +340,18 @@ TEST_F(Cli, SubpicturesBecomeVobSubWithThePaletteOfTheirTitleSet) {
               "palette: 000000, 111111, 222222, 333333, 444444, 555555, 666666, 777777, 888888, 999999, aaaaaa, "
               "bbbbbb, cccccc, dddddd, eeeeee, ffffff\n" + units);
 
+    // -all opens the track when its first packet comes, after the video's:
+    // its .idx is the same, timed from the video's first PTS all the same;
+    // and it opens it also where -audio takes the substream as it is.
+    const std::string index = packtest::read_text(dir / "movie-sub1.idx");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"movie.vob", "-all"},
+                                                 std::vector<std::string>{"movie.vob", "-audio", "-95", "-all"}}) {
+        fs::remove(dir / "movie-sub1.idx");
+        EXPECT_EQ(run_packrift(dir, args).status, 0);
+        EXPECT_EQ(packtest::read_text(dir / "movie-sub1.idx"), index) << args.back();
+        EXPECT_EQ(file("movie-sub1.sub"), concat(taken)) << args.back();
+    }
+
     // Beside its title set's IFO file the VOB file takes the set's palette,
     // also through a link of another name.
     packtest::disc::Disc disc = packtest::disc::two_titles_one_set();

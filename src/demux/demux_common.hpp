@@ -161,8 +161,10 @@ struct Output {
     bool holds_data = false;  // known once it is finished
 };
 
-// How many distinct outputs a run can hold: one per stream each kind's
-// option can reach (an -audio number reaches any substream).
+// How many outputs a run can hold: as many as there are streams each
+// kind's option can reach (an -audio number reaches any substream). Numbers
+// that reach no stream take a place too; past the last, an output is
+// refused with a line.
 inline constexpr std::size_t reachable_ids(const StreamKindRow& row) {
     constexpr std::size_t IDS = 256;
     return row.numbers == NumberRule::ignored ? 1 : row.numbers == NumberRule::any ? IDS

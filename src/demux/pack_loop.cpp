@@ -118,8 +118,9 @@ int handle_pack(const unsigned char* sector, Routes& routes, const PackLoopHooks
     const std::size_t routed_id = substream ? sector[start] : id;
     // System headers, padding, navigation and streams nobody asked for have no taker.
     unsigned takers = (substream ? routes.by_substream : routes.by_stream_id)[routed_id];
-    if (takers == 0 && routes.offer) {
-        takers = offer_stream(routes, hooks, substream, routed_id);
+    if (routes.offer) {
+        // Offered even when an output of another kind takes it (-audio 8 is DTS as it is).
+        takers |= offer_stream(routes, hooks, substream, routed_id);
     }
     if (routes.watch_video && id == VIDEO_STREAM_0_ID) {
         const PayloadSpan span = payload_span(sector, start);
@@ -176,6 +177,8 @@ StreamsFound demux_packs(const PackLoopHooks& given_hooks) {
     Routes routes;
     routes.timeline = timeline_running();
     routes.offer = given_hooks.stream_met != nullptr;
+    // A subpicture output opened in the pass times its units from the video's start.
+    routes.watch_video = routes.offer;
     // A copy of the loop's own, which no hook can reach: its pointers stay
     // in registers instead of being loaded again after every call.
     const PackLoopHooks hooks = given_hooks;

@@ -103,13 +103,17 @@ bool write_mkvmerge_file(const SplitInput& input, bool chapters_written) {
         first_audio = first_audio && track.role != MuxTrack::Role::audio;
         options.tracks.push_back(track);
     }
+    const std::string name = *input.naming.stem + MKVMERGE_SUFFIX;
     if (options.tracks.empty()) {
-        return true;  // nothing was written to mux
+        tell_left_out(name);
+        end_progress_line();
+        std::fprintf(stderr, "%s: no output holds data, so there is nothing to mux and it is not written\n",
+                     name.c_str());
+        return true;
     }
     if (chapters_written) {
         options.chapters = *input.naming.stem + CHAPTERS_SUFFIX;
     }
-    const std::string name = *input.naming.stem + MKVMERGE_SUFFIX;
     std::string problem;
     const std::optional<std::string> json = mkvmerge_json(options, problem);
     if (!json) {

@@ -364,8 +364,11 @@ bool finish_outputs(const StreamsFound& found, bool read_whole, const Subpicture
                 continue;
             }
             ok = finish_output(output, found, read_whole) && ok;
-            if (output.kind == StreamKind::subpicture) {
-                ok = finish_index(output, disc) && ok;
+            if (output.kind == StreamKind::subpicture && !finish_index(output, disc)) {
+                // A .sub without its .idx is of no use to a muxer: it is told failed.
+                output.holds_data = false;
+                output.file.failed = true;
+                ok = false;
             }
         }
     }

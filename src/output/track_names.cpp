@@ -46,15 +46,22 @@ std::optional<std::string> channels_in_file(const std::string& name, AudioCoding
 }  // namespace
 
 std::string track_name(const Output& output) {
-    const std::string kind = row_of(output.kind).name;
-    std::optional<std::string> channels;
     if (output.kind == StreamKind::lpcm_audio) {
-        if (const std::optional<LpcmFormat> format = wav_format(output)) {
-            channels = channel_layout_text({format->channels, false, false});
-        }
-    } else if (output.kind != StreamKind::subpicture && output.kind != StreamKind::video) {
-        channels = channels_in_file(output.file.name, coding_of(output.kind));
+        const std::optional<LpcmFormat> format = wav_format(output);
+        return std::string(row_of(output.kind).name) +
+               (format ? " " + channel_layout_text({format->channels, false, false}) : "");
     }
+    // -audio N may reach another kind's substream, which it holds as it is:
+    // it is named by the kind it holds.
+    const StreamKindRow* holder = kind_of_id(row_of(output.kind).substream, output.id);
+    const StreamKind held = output.kind == StreamKind::ac3_audio && is_of_a_kind(holder)
+                                ? static_cast<StreamKind>(holder - STREAM_KIND_TABLE.data())
+                                : output.kind;
+    const std::string kind = row_of(held).name;
+    if (held != StreamKind::ac3_audio && held != StreamKind::dts_audio && held != StreamKind::mpeg_audio) {
+        return kind;
+    }
+    const std::optional<std::string> channels = channels_in_file(output.file.name, coding_of(held));
     return channels ? kind + " " + *channels : kind;
 }
 
