@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #ifndef _WIN32
@@ -334,11 +335,20 @@ TEST_F(Cli, SubpicturesBecomeVobSubWithThePaletteOfTheirTitleSet) {
                               "stream 0xBD 0x80 AC-3 (-audio 0): 1 pack, 1200 bytes\n"
                               "stream 0xBD 0x20 subpicture (-sub 0): 1 pack, 2048 bytes, 1 subpicture (0 forced), "
                               "first PTS 1.000 s, delay +0 ms\n");
+    const std::string grey_index = "# VobSub index file, v7 (do not modify this line!)\nsize: 352x240\n"
+                                   "palette: 000000, 111111, 222222, 333333, 444444, 555555, 666666, 777777, "
+                                   "888888, 999999, aaaaaa, bbbbbb, cccccc, dddddd, eeeeee, ffffff\n" + units;
     EXPECT_EQ(file("movie-sub1.sub"), concat(taken));
-    EXPECT_EQ(packtest::read_text(dir / "movie-sub1.idx"),
-              "# VobSub index file, v7 (do not modify this line!)\nsize: 352x240\n"
-              "palette: 000000, 111111, 222222, 333333, 444444, 555555, 666666, 777777, 888888, 999999, aaaaaa, "
-              "bbbbbb, cccccc, dddddd, eeeeee, ffffff\n" + units);
+    EXPECT_EQ(packtest::read_text(dir / "movie-sub1.idx"), grey_index);
+
+    // -all opens each subpicture output when its first pack is met, after
+    // the video's first: its units are timed from the video's first PTS all
+    // the same.
+    fs::remove(dir / "movie-sub1.idx");
+    result = run_packrift(dir, {"movie.vob", "-all"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(file("movie-sub1.sub"), concat(taken));
+    EXPECT_EQ(packtest::read_text(dir / "movie-sub1.idx"), grey_index);
 
     // -all opens the track when its first packet comes, after the video's:
     // its .idx is the same, timed from the video's first PTS all the same;
@@ -704,6 +714,84 @@ TEST_F(Cli, NamesOutsideTheAnsiCodePageOpenAndArePrintedAsUtf8) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, perror_line(WIDE_NAME + " 2.vob", ENOENT));
+}
+
+// A name with spaces, quotes, a tab, a backslash and a non-ASCII letter, as
+// typed and as a JSON string holds it. Windows names hold neither quotes
+// nor tabs, and a backslash there is the folder separator.
+#ifdef _WIN32
+const std::string ODD_STEM = from_utf8(u8"my dir\\my film \u00e9");
+const std::string ODD_STEM_IN_JSON = from_utf8(u8"my dir\\\\my film \u00e9");
+#else
+const std::string ODD_STEM = from_utf8(u8"my \"film\"\t\\ \u00e9");
+const std::string ODD_STEM_IN_JSON = from_utf8(u8"my \\\"film\\\"\\t\\\\ \u00e9");
+#endif
+
+struct MkvmergeCase {
+    const char* label;
+    std::string stem;  // of the VOB file, as typed
+    std::vector<std::string> options;
+    std::string err;
+    int status;
+    std::optional<std::string> json;  // STEM.mkvmerge.json, none when not written
+};
+
+// -mkvmerge names every output that holds data, by the name it was written
+// under, JSON-escaped; an empty one is left out and named at the end; a name
+// that JSON cannot hold keeps the file from being written and fails the run.
+TEST_F(Cli, TheMkvmergeOptionsFileNamesWhatWasWritten) {
+    const std::vector<std::string> video_and_audio_1 = {"-video", "0", "-audio", "1", "-mkvmerge"};
+    std::vector<MkvmergeCase> cases = {
+        {"a name to escape", ODD_STEM, video_and_audio_1, "", 0,
+         "[\n  \"--output\",\n  \"" + ODD_STEM_IN_JSON + ".mkv\",\n  \"" + ODD_STEM_IN_JSON + ".m2v\",\n"
+         "  \"--language\",\n  \"0:und\",\n  \"--track-name\",\n  \"0:AC-3\",\n  \"" + ODD_STEM_IN_JSON +
+             "-stream1.ac3\"\n]\n"},
+        {"an empty output", "movie", {"-video", "0", "-audio", "5", "-mkvmerge"},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS +
+             "movie.mkvmerge.json: movie-stream5.ac3 is empty and left out\n",
+         0, "[\n  \"--output\",\n  \"movie.mkv\",\n  \"movie.m2v\"\n]\n"},
+        {"only an empty output", "movie", {"-audio", "5", "-mkvmerge"},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS, 0, std::nullopt},
+    };
+#ifndef _WIN32
+    // Latin-1's e acute, a byte that begins no UTF-8 sequence; Windows names are UTF-16.
+    const std::string latin_1 = "movie\xE9";
+    cases.push_back({"a name that is not UTF-8", latin_1, {"-video", "0", "-mkvmerge"},
+                     latin_1 + ".mkv: the name is not valid UTF-8, which mkvmerge's JSON options file cannot hold\n" +
+                         latin_1 + ".mkvmerge.json: not written\n",
+                     1, std::nullopt});
+#endif
+    for (const MkvmergeCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        // Raw bytes for the names: on Windows UTF-8, elsewhere as the system takes them.
+#ifdef _WIN32
+        const fs::path stem = path_from_utf8(c.stem);
+#else
+        const fs::path stem = fs::path(c.stem);
+#endif
+        fs::path input = dir / stem;
+        input += ".vob";
+        fs::create_directories(input.parent_path());
+        packtest::write_file(input, small_movie());
+        std::vector<std::string> args = {c.stem + ".vob"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        fs::path json = dir / stem;
+        json += ".mkvmerge.json";
+        fs::remove(json);  // an earlier row's
+        const auto result = run_packrift(dir, args);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        if (c.json) {
+            EXPECT_EQ(packtest::read_text(json), *c.json);
+        } else {
+            EXPECT_FALSE(fs::exists(json));
+        }
+        fs::path video = dir / stem;
+        video += ".m2v";
+        if (c.options.front() == "-video") {
+            EXPECT_EQ(packtest::read_file(video), VIDEO);  // the outputs are written all the same
+        }
+    }
 }
 
 }  // namespace

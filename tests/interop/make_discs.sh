@@ -9,7 +9,8 @@
 #                without a language; subpicture "de" in two streams, 0x20
 #                for 4:3 and letterbox, 0x21 for 16:9.
 #                title set 2 (NTSC 720x480 4:3): title 4, two chapters;
-#                audio AC-3 2ch "en", MPEG audio 2ch "fr"; subpicture "es",
+#                audio AC-3 2ch "en", MPEG audio 2ch "fr" starting 0.2 s
+#                after the video; subpicture "es",
 #                whose colours are the program chain's own palette
 #                (palette.rgb beside the discs, one RGB colour a line).
 #                Every subpicture stream shows two pictures a VOB, the
@@ -74,15 +75,17 @@ step() {
 }
 
 # A program stream from ffmpeg's DVD muxer: NAME SIZE RATE ASPECT SECONDS
-# then one audio track a word, as codec:channels:tone in Hz.
+# then one audio track a word, as codec:channels:tone in Hz, and
+# :seconds when the track starts that much after the video.
 program_stream() {
   local name=$1 size=$2 rate=$3 aspect=$4 seconds=$5
   shift 5
   local -a inputs=(-f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds")
   local -a maps=(-map 0:v) codecs=()
-  local index=0 track codec channels tone
+  local index=0 track codec channels tone offset
   for track in "$@"; do
-    IFS=: read -r codec channels tone <<<"$track"
+    IFS=: read -r codec channels tone offset <<<"$track"
+    [ -n "$offset" ] && inputs+=(-itsoffset "$offset")
     inputs+=(-f lavfi -i "sine=frequency=$tone:sample_rate=48000:duration=$seconds")
     maps+=(-map "$((index + 1)):a")
     codecs+=("-c:a:$index" "$codec" "-ac:a:$index" "$channels")
@@ -133,7 +136,7 @@ readonly PAL_TRACKS=(ac3:6:440 ac3:2:550 pcm_dvd:2:660)
 program_stream film_pal 720x576 25 16:9 6 "${PAL_TRACKS[@]}"
 program_stream short_a_pal 720x576 25 16:9 2 "${PAL_TRACKS[@]}"
 program_stream short_b_pal 720x576 25 16:9 3 "${PAL_TRACKS[@]}"
-program_stream clip_ntsc 720x480 30000/1001 4:3 3 ac3:2:330 mp2:2:770
+program_stream clip_ntsc 720x480 30000/1001 4:3 3 ac3:2:330 mp2:2:770:0.2
 for name in film_pal short_a_pal short_b_pal; do
   add_subpicture "$name" PAL 0
   add_subpicture "$name" PAL 1

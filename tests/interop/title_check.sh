@@ -49,6 +49,10 @@ readonly DTS_BASE=$((0x88))
 readonly LPCM_BASE=$((0xA0))
 readonly MPEG_BASE=$((0xC0))
 readonly SUBPICTURE_BASE=$((0x20))
+readonly VIDEO_ID=$((0xE0))
+# ffprobe's ids of a VOB file's streams: a stream id plus this, or a
+# private stream 1 substream number as it is.
+readonly FFPROBE_STREAM_ID=$((0x100))
 # mplayer's audio ids: MPEG audio counts from 0, the others are the
 # substream numbers.
 readonly MPLAYER_MPEG_AIDS=32
@@ -76,9 +80,9 @@ readonly AC3_FRAME_SAMPLES=1536
 
 take_arguments "$@"
 here=$(cd "$(dirname "$0")" && pwd)
-require_tools "the title check needs ffmpeg, dvdauthor, lsdvd, mplayer, mencoder, mkvtoolnix and ogmtools" \
+require_tools "the title check needs ffmpeg, dvdauthor, lsdvd, mplayer, mencoder, mkvtoolnix, ogmtools and python3" \
   ffmpeg:ffmpeg dvdauthor:dvdauthor spumux:dvdauthor lsdvd:lsdvd mplayer:mplayer mencoder:mencoder \
-  mkvmerge:mkvtoolnix dvdxchap:ogmtools od:coreutils
+  mkvmerge:mkvtoolnix dvdxchap:ogmtools od:coreutils python3:python3
 
 # ---- The IFO files, read with od ----------------------------------------
 
@@ -632,9 +636,9 @@ mplayer_audio_ids() {
 }
 
 # One title's lines of packrift's listing against lsdvd's and the stream
-# control.
+# control (stream_control's lines).
 check_listed_title() {
-  local disc=$1 title=$2 listing=$3 ours=$4
+  local disc=$1 title=$2 listing=$3 ours=$4 control=$5
   local name label
   name=$(disc_name "$disc")
   label="$name title $title listing"
@@ -685,8 +689,6 @@ check_listed_title() {
 
   # Audio tracks: lsdvd's order, kinds, channels, rates and languages; the
   # ids from the stream control (and mplayer's ids for it).
-  local control
-  control=$(stream_control "$disc" "$title")
   local -a audio_numbers subpicture_numbers mplayer_ids
   read -r -a audio_numbers <<<"$(sed -n 's/^audio //p' <<<"$control")"
   read -r -a subpicture_numbers <<<"$(sed -n 's/^subpicture //p' <<<"$control")"
@@ -749,6 +751,245 @@ check_listed_title() {
   end_check
 }
 
+# ---- -all and -mkvmerge -------------------------------------------------
+
+# mkvmerge's codec id for each kind lsdvd names (kind_of_format's kinds).
+mkvmerge_codec() {
+  case $1 in
+    ac3) echo A_AC3 ;;
+    dts) echo A_DTS ;;
+    lpcm) echo A_PCM/INT/LIT ;;
+    mpeg1 | mpeg2) echo A_MPEG/L2 ;;
+    *) echo unknown ;;
+  esac
+}
+
+# mkvmerge's three-letter code (ISO 639-2) for an IFO's two-letter one, as
+# mkvmerge lists its languages (in mkvmerge_languages, read once); und for
+# none (lsdvd's xx) or one it lacks.
+mkvmerge_languages=
+mkvmerge_language() {
+  [ "$1" = xx ] && { echo und; return; }
+  awk -F'|' -v code="$1" '
+    { for (i = 1; i <= NF; i++) gsub(/^ +| +$/, "", $i) }
+    $4 == code && $3 != "" { print $3; found = 1; exit }
+    END { if (!found) print "und" }' <<<"$mkvmerge_languages"
+}
+
+# What mkvmerge -J says of a Matroska file: a line a track, "TYPE CODEC_ID
+# LANGUAGE DEFAULT", then "chapters N".
+mkv_tracks() {
+  mkvmerge -J "$1" | python3 -c '
+import json, sys
+info = json.load(sys.stdin)
+for track in info["tracks"]:
+    p = track["properties"]
+    print(track["type"], p.get("codec_id"), p.get("language", "und"), int(p.get("default_track", False)))
+print("chapters", sum(c.get("num_entries", 0) for c in info.get("chapters", [])))'
+}
+
+# Runs mkvmerge @FILE in the current folder: it must exit 0 (1 means
+# warnings, 2 an error) and print no warning.
+mkvmerge_options_file() {
+  local label=$1 options=$2
+  mkvmerge "@$options" >../mkvmerge.log 2>&1
+  local status=$?
+  if [ "$status" -ne 0 ] || grep -qi warning ../mkvmerge.log; then
+    fail "$label: mkvmerge @$options exited with $status: $(grep -i -m 1 -E 'warning|error' ../mkvmerge.log)"
+    return 1
+  fi
+}
+
+# -all against one run per option: every file a single run writes must be
+# in ALL_DIR with the same bytes, and ALL_DIR must hold no other output
+# (the log, the options file and the .mkv aside). Arguments: LABEL ALL_DIR
+# the input's arguments, --, then each run's options as one word. An input
+# file in ALL_DIR is copied beside each single run, whose outputs are named
+# after it.
+same_as_one_run_per_option() {
+  local label=$1 all_dir=$2
+  shift 2
+  local -a input=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    input+=("$1")
+    shift
+  done
+  shift
+  local options file argument own_input='' k=0
+  local -a single_names=()
+  for argument in "${input[@]}"; do
+    [[ $argument != /* ]] && [ -f "$all_dir/$argument" ] && own_input=$argument
+  done
+  for options in "$@"; do
+    k=$((k + 1))
+    mkdir -p "$all_dir/../one$k"
+    cd "$all_dir/../one$k" || return
+    [ -n "$own_input" ] && cp "$all_dir/$own_input" .
+    # shellcheck disable=SC2086  # each option and its number, two words
+    run_packrift "$label, alone: $options" "${input[@]}" $options || continue
+    for file in *; do
+      [ "$file" = packrift.log ] || [ "$file" = "$own_input" ] && continue
+      single_names+=("$file")
+      if ! cmp -s "$file" "$all_dir/$file"; then
+        fail "$label: $file of $options alone ($(file_size "$file") bytes) is not the same as -all's ($(file_size "$all_dir/$file" 2>/dev/null || echo no file))"
+      fi
+    done
+  done
+  local extra
+  extra=$(cd "$all_dir" && for file in *; do
+    case $file in packrift.log | "$own_input" | *.mkvmerge.json | *.mkv) ;; *) printf '%s\n' "$file" ;; esac
+  done | grep -vxF -f <(printf '%s\n' "${single_names[@]}"))
+  [ -n "$extra" ] && fail "$label: -all wrote $(tr '\n' ' ' <<<"$extra")which no single option writes"
+  cd "$all_dir" || return
+}
+
+# The delay each audio track of a Matroska file starts with against its
+# video (ffprobe's start times) against the delay the report gave
+# (DELAYS, in track order): within 1 ms for a delay of 0 or more; for a
+# negative one mkvmerge drops what falls before 0, so up to one frame
+# later (the .mkv's first packet of the track, and 1 ms for its clock).
+check_audio_starts() {
+  local label=$1 mkv=$2
+  shift 2
+  local -a delays=("$@") starts
+  local video_start
+  mapfile -t starts < <(ffprobe -v error -show_entries stream=codec_type,start_time -of csv=p=0 "$mkv" |
+    awk -F, '$1 == "video" && video == "" { video = $2 } $1 == "audio" { print $2 } END { print video }')
+  video_start=${starts[-1]}
+  unset 'starts[-1]'
+  if [ "${#starts[@]}" -ne "${#delays[@]}" ]; then
+    fail "$label: ${#starts[@]} audio tracks in the .mkv, ${#delays[@]} delays reported"
+    return
+  fi
+  local k frame verdict
+  for k in "${!delays[@]}"; do
+    frame=0
+    [ "${delays[k]}" -lt 0 ] && frame=$(ffprobe -v error -select_streams "a:$k" -show_entries packet=duration_time \
+      -read_intervals '%+#1' -of csv=p=0 "$mkv" | head -n 1 | tr -d ',')
+    verdict=$(awk -v a="${starts[k]}" -v v="$video_start" -v d="${delays[k]}" -v f="$frame" 'BEGIN {
+      got = (a - v) * 1000
+      high = d >= 0 ? d + 1 : d + f * 1000 + 1
+      printf "%s %.1f %.1f", (got >= d - 1 && got <= high) ? "ok" : "off", got, high }')
+    [ "${verdict%% *}" = ok ] ||
+      fail "$label: audio track $k starts $(cut -d' ' -f2 <<<"$verdict") ms after the video, reported delay ${delays[k]} ms (allowed up to $(cut -d' ' -f3 <<<"$verdict") ms)"
+  done
+}
+
+# packrift DISC -title N -all -chapters -mkvmerge -streams (CONTROL:
+# stream_control's lines for the title): mkvmerge takes
+# the options file without a warning; the .mkv holds the video and every
+# audio and subpicture track lsdvd lists, in its order, each with the
+# IFO's language in mkvmerge's form, its codec, and only the first audio
+# track default; as many chapters as lsdvd counts; each audio track
+# starts at the reported delay; and every output is byte for byte what
+# the one option that writes it gives alone.
+check_all_outputs() {
+  local disc=$1 title=$2 listing=$3 control=$4
+  local name label run stem
+  name=$(disc_name "$disc")
+  label="$name title $title -all -mkvmerge"
+  run=$work_dir/runs/$name-title$title-all
+  stem=$name-title$title
+  rm -rf "$run"
+  mkdir -p "$run/all"
+  cd "$run/all" || return
+  begin_check
+  local lsdvd_title
+  lsdvd_title=$(awk -v t="$title" '/^Title: / { current = ($2 + 0 == t) } current' "$listing")
+  local -a audio_numbers subpicture_numbers lsdvd_audio lsdvd_sub
+  read -r -a audio_numbers <<<"$(sed -n 's/^audio //p' <<<"$control")"
+  read -r -a subpicture_numbers <<<"$(sed -n 's/^subpicture //p' <<<"$control")"
+  mapfile -t lsdvd_audio < <(grep '^[[:space:]]*Audio: ' <<<"$lsdvd_title")
+  mapfile -t lsdvd_sub < <(grep '^[[:space:]]*Subtitle: ' <<<"$lsdvd_title")
+  local expected="video V_MPEG2 und 1" k format language base option kind id delay
+  local -a options=("-video 0" -chapters) delays=()
+  if run_packrift "$label" "$disc" -title "$title" -all -chapters -mkvmerge -streams; then
+    for k in "${!lsdvd_audio[@]}"; do
+      format= language=xx
+      [[ ${lsdvd_audio[k]} =~ Format:\ ([a-z0-9]+) ]] && format=${BASH_REMATCH[1]}
+      [[ ${lsdvd_audio[k]} =~ Language:\ ([a-z]+) ]] && language=${BASH_REMATCH[1]}
+      expected+=$'\n'"audio $(mkvmerge_codec "$format") $(mkvmerge_language "$language") $((k == 0 ? 1 : 0))"
+      read -r base option kind <<<"$(kind_of_format "$format")"
+      [ "${audio_numbers[k]:--}" = - ] && continue
+      options+=("$option ${audio_numbers[k]}")
+      id=$(printf '0x%02X' $((base + audio_numbers[k])))
+      [ "$base" -eq "$MPEG_BASE" ] || id="0xBD $id"
+      delay=$(tr -d '\r' <packrift.log | sed -n "s/^stream $id .*, delay \([-+][0-9]*\) ms.*/\1/p" | head -n 1)
+      [ -n "$delay" ] || fail "$label: the report gives no delay for stream $id"
+      delays+=("${delay#+}")
+    done
+    for k in "${!lsdvd_sub[@]}"; do
+      language=xx
+      [[ ${lsdvd_sub[k]} =~ Language:\ ([a-z]+) ]] && language=${BASH_REMATCH[1]}
+      expected+=$'\n'"subtitles S_VOBSUB $(mkvmerge_language "$language") 0"
+      [ "${subpicture_numbers[k]:--}" = - ] || options+=("-sub ${subpicture_numbers[k]}")
+    done
+    [[ $lsdvd_title =~ Chapters:\ ([0-9]+) ]] && expected+=$'\n'"chapters $((10#${BASH_REMATCH[1]}))"
+    if mkvmerge_options_file "$label" "$stem.mkvmerge.json"; then
+      local muxed
+      muxed=$(mkv_tracks "$stem.mkv")
+      [ "$muxed" = "$expected" ] ||
+        fail "$label: mkvmerge -J lists [$(tr '\n' ';' <<<"$muxed")], the title [$(tr '\n' ';' <<<"$expected")]"
+      check_audio_starts "$label" "$stem.mkv" "${delays[@]}"
+    fi
+    same_as_one_run_per_option "$label" "$run/all" "$disc" -title "$title" -- "${options[@]}"
+  fi
+  [ "$failures" -eq "$failures_before_check" ] &&
+    echo "  ok   $label: ${#lsdvd_audio[@]} audio, ${#lsdvd_sub[@]} subpicture tracks, delays ${delays[*]} ms as muxed; the outputs as ${#options[@]} single runs give them"
+  end_check
+  cd "$work_dir" || return
+}
+
+# The option that writes a stream of a VOB file, by ffprobe's id for it:
+# a stream id plus 0x100 (the video, MPEG audio), or a substream number.
+option_of_ffprobe_id() {
+  local id=$(($1)) row base count option
+  for row in "$((FFPROBE_STREAM_ID + VIDEO_ID)) 1 -video" "$((FFPROBE_STREAM_ID + MPEG_BASE)) 32 -mpa" \
+    "$AC3_BASE 8 -audio" "$DTS_BASE 8 -dts" "$LPCM_BASE 8 -lpcm" "$SUBPICTURE_BASE 32 -sub"; do
+    read -r base count option <<<"$row"
+    if [ "$id" -ge "$base" ] && [ "$id" -lt $((base + count)) ]; then
+      echo "$option $((id - base))"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# A VOB file named with spaces, quotes and a non-ASCII letter (no quotes
+# under an emulator: Windows names cannot hold them), and one whose names
+# start with mkvmerge's own syntax ("(" opens a file group, "+" appends):
+# -all -mkvmerge on a copy of title set 2's VOB file, then mkvmerge
+# @NAME.mkvmerge.json must make NAME.mkv with every stream ffprobe finds in
+# the file, and -all's outputs must be those of a run per option.
+check_odd_names() {
+  local vob=$1
+  local run=$work_dir/runs/names
+  local -a names=('my "film" é' '(1) +film') options=()
+  [ "${#emulator[@]}" -gt 0 ] && names[0]='my film é'
+  local id option
+  while read -r id; do
+    option=$(option_of_ffprobe_id "$id") && options+=("$option")
+  done < <(ffprobe -v error -show_entries stream=id -of csv=p=0 "$vob" | tr -d ',' | grep .)
+  local stem label tracks
+  for stem in "${names[@]}"; do
+    label="VOB file '$stem.vob' -all -mkvmerge"
+    rm -rf "$run"
+    mkdir -p "$run/all"
+    cd "$run/all" || return
+    begin_check
+    cp "$vob" "$stem.vob"
+    if run_packrift "$label" "$stem.vob" -all -mkvmerge && mkvmerge_options_file "$label" "$stem.mkvmerge.json"; then
+      tracks=$(mkv_tracks "$stem.mkv" | grep -c -v '^chapters ')
+      [ "$tracks" -eq "${#options[@]}" ] || fail "$label: $tracks tracks in $stem.mkv, ffprobe finds ${#options[@]} streams"
+      same_as_one_run_per_option "$label" "$run/all" "$stem.vob" -- "${options[@]}"
+    fi
+    [ "$failures" -eq "$failures_before_check" ] &&
+      echo "  ok   $label: mkvmerge makes $stem.mkv of its ${#options[@]} streams, each as a single run writes it"
+    end_check
+  done
+  cd "$work_dir" || return
+}
+
 # Every check on one disc. PLAY_ORDERS: the crafted disc's described play
 # orders, or empty.
 check_disc() {
@@ -779,9 +1020,10 @@ check_disc() {
   end_check
   cd "$work_dir" || return
 
-  local title angles angle play_order
+  local title angles angle play_order control
   for title in $(seq 1 "$titles"); do
-    [ -f "$ours" ] && check_listed_title "$disc" "$title" "$listing" "$ours"
+    control=$(stream_control "$disc" "$title")
+    [ -f "$ours" ] && check_listed_title "$disc" "$title" "$listing" "$ours" "$control"
     angles=$(awk -v t="$title" '/^Title: / { current = ($2 + 0 == t) }
       current && /Number of Angles:/ { print $4; exit }' "$listing")
     for angle in $(seq 1 "${angles:-1}"); do
@@ -792,6 +1034,7 @@ check_disc() {
     if [ "${angles:-1}" -eq 1 ]; then
       check_chapters "$disc" "$title" "$listing"
       [ -f "$ours" ] && check_subpictures "$disc" "$title" "$ours"
+      [ -z "$play_orders" ] && check_all_outputs "$disc" "$title" "$listing" "$control"
     else
       echo "  skip $name title $title chapters: dvdxchap adds up the cells of every angle"
     fi
@@ -800,6 +1043,7 @@ check_disc() {
 
 absolute_paths
 cd "$work_dir" || exit 1
+mkvmerge_languages=$(mkvmerge --list-languages)
 
 bash "$here/make_discs.sh" "$work_dir" >discs.txt
 status=$?
@@ -815,6 +1059,7 @@ for disc in "${discs[@]}"; do
     *) check_disc "$disc" ;;
   esac
 done
+check_odd_names "$(disc_file "${discs[0]}" VTS_02_1.VOB)"
 
 if [ -n "${WRITE_TEST_DISC:-}" ]; then
   for shape in "${CRAFTED_SHAPES[@]}"; do
