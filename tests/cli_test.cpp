@@ -751,7 +751,10 @@ TEST_F(Cli, TheMkvmergeOptionsFileNamesWhatWasWritten) {
              "movie.mkvmerge.json: movie-stream5.ac3 is empty and left out\n",
          0, "[\n  \"--output\",\n  \"movie.mkv\",\n  \"movie.m2v\"\n]\n"},
         {"only an empty output", "movie", {"-audio", "5", "-mkvmerge"},
-         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS, 0, std::nullopt},
+         "movie-stream5.ac3: the input holds no AC-3 substream 0x85" + SEE_STREAMS +
+             "movie.mkvmerge.json: movie-stream5.ac3 is empty and left out\n"
+             "movie.mkvmerge.json: no output holds data, so there is nothing to mux and it is not written\n",
+         0, std::nullopt},
     };
 #ifndef _WIN32
     // Latin-1's e acute, a byte that begins no UTF-8 sequence; Windows names are UTF-16.
