@@ -15,7 +15,6 @@ namespace packrift {
 namespace {
 
 constexpr const char* MATROSKA_EXTENSION = ".mkv";
-constexpr const char* SUBPICTURE_INDEX_EXTENSION = ".idx";
 
 std::string language_of(const SplitInput& input, bool substream, int id) {
     for (const StreamLanguage& stream : input.languages) {
@@ -53,7 +52,7 @@ MuxTrack track_of(const SplitInput& input, const Output& output) {
     track.track_name = track_name(output);
     if (output.kind == StreamKind::subpicture) {
         track.role = MuxTrack::Role::subtitles;
-        track.file = track.file.substr(0, track.file.size() - std::string(".sub").size()) + SUBPICTURE_INDEX_EXTENSION;
+        track.file = index_name(track.file);
         return track;
     }
     track.delay_ms = reported_delay(substream, output.id);

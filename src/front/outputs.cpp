@@ -68,11 +68,6 @@ bool open_checked(NamedFile& output, const std::string& name, const std::vector<
     return true;
 }
 
-// "movie-sub0.idx" beside "movie-sub0.sub".
-std::string index_name(const std::string& data_name) {
-    return data_name.substr(0, data_name.size() - std::string(SUBPICTURE_DATA_EXTENSION).size()) +
-           SUBPICTURE_INDEX_EXTENSION;
-}
 
 // Whether an output of that name is in the list already: options that
 // name one file (the same option and number twice, -video 0 -video 5,
@@ -145,6 +140,12 @@ bool write_chapters(const OutputNaming& naming, const std::vector<const NamedFil
 }
 
 }  // namespace
+
+// "movie-sub0.idx" beside "movie-sub0.sub".
+std::string index_name(const std::string& data_name) {
+    return data_name.substr(0, data_name.size() - std::string(SUBPICTURE_DATA_EXTENSION).size()) +
+           SUBPICTURE_INDEX_EXTENSION;
+}
 
 bool rewrite_chapters(const OutputNaming& naming, const std::string& text) {
     NamedFile chapters;

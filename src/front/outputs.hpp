@@ -60,6 +60,9 @@ bool open_requested_outputs(int argc, char** argv, const OutputNaming& naming,
 void open_streams_when_met(const OutputNaming& naming, const std::vector<const NamedFile*>& inputs);
 bool open_met_stream(bool substream, int id);
 
+// The .idx of a subpicture output beside its .sub: "movie-sub0.idx".
+std::string index_name(const std::string& data_name);
+
 // Writes a title's chapters file again with text, once the reading has put
 // the chapters on the video's clock; its "opened" line was printed before.
 bool rewrite_chapters(const OutputNaming& naming, const std::string& text);

@@ -192,21 +192,20 @@ std::string pts_seconds(std::uint64_t pts) {
                      milliseconds % MILLISECONDS_PER_SECOND);
 }
 
-// The audio's first PTS less the video's, the shorter way round the 33-bit
-// clock, in milliseconds rounded to the nearest with halves away from zero.
-long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
-    const std::uint64_t ahead = (audio - video) % PTS_MODULUS;
-    const bool behind = ahead > HALF_PTS_MODULUS;
-    const std::uint64_t distance = behind ? PTS_MODULUS - ahead : ahead;
-    const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / PTS_TICKS_PER_MILLISECOND);
-    return behind ? -milliseconds : milliseconds;
-}
-
-// Ticks of the title's clock in milliseconds, rounded as a delay is.
+// Ticks in milliseconds, rounded to the nearest with halves away from zero.
 long long ticks_milliseconds(std::int64_t ticks) {
     const std::uint64_t distance = static_cast<std::uint64_t>(ticks < 0 ? -ticks : ticks);
     const auto milliseconds = static_cast<long long>((distance + HALF_A_MILLISECOND) / PTS_TICKS_PER_MILLISECOND);
     return ticks < 0 ? -milliseconds : milliseconds;
+}
+
+// The audio's first PTS less the video's, the shorter way round the 33-bit
+// clock, in milliseconds.
+long long delay_milliseconds(std::uint64_t audio, std::uint64_t video) {
+    const std::uint64_t ahead = (audio - video) % PTS_MODULUS;
+    const bool behind = ahead > HALF_PTS_MODULUS;
+    const auto distance = static_cast<std::int64_t>(behind ? PTS_MODULUS - ahead : ahead);
+    return ticks_milliseconds(behind ? -distance : distance);
 }
 
 // "0xE0 MPEG video" or "0xBD 0x80 AC-3 (-audio 0)"; true when it is timed

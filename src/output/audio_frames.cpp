@@ -269,6 +269,19 @@ bool read_audio_frame(AudioCoding coding, ByteView bytes, std::size_t offset, Au
     return false;
 }
 
+AudioCoding frame_coding(StreamKind kind) {
+    switch (kind) {
+    case StreamKind::lpcm_audio:
+        return AudioCoding::lpcm;
+    case StreamKind::mpeg_audio:
+        return AudioCoding::mpeg_audio;
+    case StreamKind::dts_audio:
+        return AudioCoding::dts;
+    default:
+        return AudioCoding::ac3;
+    }
+}
+
 Ticks frame_duration(const AudioFrame& frame) {
     if (frame.sample_rate <= 0) {
         return Ticks{};

@@ -14,12 +14,16 @@
 #include <cstdint>
 #include <string>
 
+#include "demux/demux_common.hpp"
 #include "io/byte_view.hpp"
 #include "output/media_ticks.hpp"
 
 namespace packrift {
 
 enum class AudioCoding { ac3, dts, mpeg_audio, lpcm };
+
+// The coding of an audio output kind's frames (AC-3 for any other kind).
+AudioCoding frame_coding(StreamKind kind);
 
 // The channels a frame carries: main channels and the low-frequency one;
 // dual mono (two independent programmes, "1+1") marked apart from stereo.

@@ -79,19 +79,6 @@ struct Hold {
 
 std::vector<Hold> audio_holds;  // by output slot
 
-AudioCoding coding_of(StreamKind kind) {
-    switch (kind) {
-    case StreamKind::lpcm_audio:
-        return AudioCoding::lpcm;
-    case StreamKind::mpeg_audio:
-        return AudioCoding::mpeg_audio;
-    case StreamKind::dts_audio:
-        return AudioCoding::dts;
-    default:
-        return AudioCoding::ac3;
-    }
-}
-
 std::size_t held_bytes(const Hold& hold) {
     return hold.bytes.size() - hold.head;
 }
@@ -416,7 +403,7 @@ int hold_audio_packet(Output& output, const unsigned char* sector, std::size_t s
                       int length, std::optional<std::uint64_t> pts, std::size_t part, const TitleClock& clock) {
     Hold& hold = audio_holds[output.slot];
     hold.output = &output;
-    hold.coding = coding_of(output.kind);
+    hold.coding = frame_coding(output.kind);
     int accepted = 0;
     const Taken taken =
         take_packet(hold, sector, start, sector + payload_offset, static_cast<std::size_t>(length), accepted);

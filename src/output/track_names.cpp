@@ -13,17 +13,6 @@ namespace {
 // Enough of an audio output's start to find its first whole frame header.
 constexpr std::size_t HEAD_BYTES = 16384;
 
-AudioCoding coding_of(StreamKind kind) {
-    switch (kind) {
-    case StreamKind::mpeg_audio:
-        return AudioCoding::mpeg_audio;
-    case StreamKind::dts_audio:
-        return AudioCoding::dts;
-    default:
-        return AudioCoding::ac3;
-    }
-}
-
 // The channels of the first frame in the file's first bytes, as "5.1".
 std::optional<std::string> channels_in_file(const std::string& name, AudioCoding coding) {
     NamedFile file;
@@ -72,7 +61,7 @@ std::string track_name(const Output& output) {
     if (held != StreamKind::ac3_audio && held != StreamKind::dts_audio && held != StreamKind::mpeg_audio) {
         return kind;
     }
-    return named_with(kind, channels_in_file(output.file.name, coding_of(held)));
+    return named_with(kind, channels_in_file(output.file.name, frame_coding(held)));
 }
 
 }  // namespace packrift
