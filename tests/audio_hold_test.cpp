@@ -30,11 +30,7 @@ constexpr std::uint64_t PART_0_START = 900000;  // each part's timestamps start 
 constexpr std::uint64_t PART_1_START = 63000;
 
 Bytes ac3_frame() {
-    const std::string hex = packtest::ac3_header_hex(0, FRMSIZECOD_192, packrift::AC3_ACMOD_STEREO, 0);
-    Bytes header;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        header.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
+    const Bytes header = packtest::from_hex(packtest::ac3_header_hex(0, FRMSIZECOD_192, packrift::AC3_ACMOD_STEREO, 0));
     Bytes frame;
     packrift::ac3_silence_frame(packrift::view_of(header.data(), header.size()), 0, frame);
     return frame;

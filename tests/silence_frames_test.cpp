@@ -15,14 +15,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes from_hex(const std::string& hex) {
-    Bytes bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
 packrift::ByteView view(const Bytes& bytes) {
     return packrift::view_of(bytes.data(), bytes.size());
 }
@@ -39,7 +31,7 @@ TEST(SilenceFrames, Crc16MatchesTheCatalogueCheckValues) {
 
 TEST(SilenceFrames, Ac3FramesKeepTheHeaderAndPassBothCrcs) {
     for (const packtest::SilenceHeader& row : packtest::ac3_silence_headers()) {
-        const Bytes header = from_hex(row.hex);
+        const Bytes header = packtest::from_hex(row.hex);
         Bytes frame;
         ASSERT_TRUE(packrift::ac3_silence_frame(view(header), 0, frame)) << row.name;
         packrift::AudioFrame original;
@@ -64,7 +56,7 @@ TEST(SilenceFrames, Ac3FramesKeepTheHeaderAndPassBothCrcs) {
 
 TEST(SilenceFrames, MpegAudioFramesKeepTheHeaderAndAllocateNothing) {
     for (const packtest::SilenceHeader& row : packtest::mpeg_audio_silence_headers()) {
-        const Bytes header = from_hex(row.hex);
+        const Bytes header = packtest::from_hex(row.hex);
         Bytes frame;
         ASSERT_TRUE(packrift::mpeg_audio_silence_frame(view(header), 0, frame)) << row.name;
         packrift::AudioFrame original;
@@ -90,7 +82,7 @@ TEST(SilenceFrames, RefusesWhatItCannotMake) {
         "7ffe8001fc3c75b0b6c00138",  // DTS
     };
     for (const std::string& hex : rows) {
-        const Bytes header = from_hex(hex);
+        const Bytes header = packtest::from_hex(hex);
         Bytes frame;
         EXPECT_FALSE(packrift::ac3_silence_frame(view(header), 0, frame)) << hex;
         EXPECT_FALSE(packrift::mpeg_audio_silence_frame(view(header), 0, frame)) << hex;

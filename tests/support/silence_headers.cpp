@@ -18,6 +18,14 @@ constexpr std::size_t HEADER_BYTES = 10;
 
 }  // namespace
 
+std::vector<unsigned char> from_hex(const std::string& hex) {
+    std::vector<unsigned char> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
 std::string ac3_header_hex(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfeon) {
     packrift::BitWriter out{std::vector<unsigned char>(HEADER_BYTES, 0), 0, false};
     packrift::write_bits(out, packrift::AC3_SYNC_WORD, ac3::SYNC_BITS);

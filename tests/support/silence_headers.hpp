@@ -18,6 +18,9 @@ struct SilenceHeader {
 // size code, channel mode and LFE bit, bsid 8, dialnorm 27.
 std::string ac3_header_hex(unsigned fscod, unsigned frmsizecod, unsigned acmod, unsigned lfeon);
 
+// The bytes a string of hex digits names, two a byte.
+std::vector<unsigned char> from_hex(const std::string& hex);
+
 std::vector<SilenceHeader> ac3_silence_headers();
 std::vector<SilenceHeader> mpeg_audio_silence_headers();
 

@@ -158,16 +158,8 @@ std::vector<Bytes> unit_videos(const TimedPart& part) {
     return units;
 }
 
-Bytes bytes_of_hex(const std::string& hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
-
 Bytes ac3_frame() {
-    Bytes header = bytes_of_hex(ac3_header_hex(AC3_FSCOD_48K, AC3_FRMSIZECOD_64K, AC3_ACMOD_STEREO, 0));
+    Bytes header = from_hex(ac3_header_hex(AC3_FSCOD_48K, AC3_FRMSIZECOD_64K, AC3_ACMOD_STEREO, 0));
     header.resize(AC3_FRAME_BYTES, 0);
     std::vector<unsigned char> frame;
     if (!packrift::ac3_silence_frame(packrift::view_of(header.data(), header.size()), 0, frame)) {

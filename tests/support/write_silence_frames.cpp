@@ -19,16 +19,8 @@ namespace {
 
 constexpr int FRAMES_PER_FILE = 12;
 
-std::vector<unsigned char> from_hex(const std::string& hex) {
-    std::vector<unsigned char> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
 bool write_file(const std::filesystem::path& folder, const packtest::SilenceHeader& header, packrift::AudioCoding coding) {
-    const std::vector<unsigned char> bytes = from_hex(header.hex);
+    const std::vector<unsigned char> bytes = packtest::from_hex(header.hex);
     const packrift::ByteView view = packrift::view_of(bytes.data(), bytes.size());
     std::vector<unsigned char> frame;
     packrift::AudioFrame shape;
