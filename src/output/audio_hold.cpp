@@ -391,7 +391,6 @@ void start_audio_holds(const std::vector<bool>& held) {
     audio_holds.assign(held.size(), Hold{});
     for (std::size_t slot = 0; slot < held.size(); ++slot) {
         audio_holds[slot].on = held[slot];
-        audio_holds[slot].report.used = held[slot];
     }
 }
 
@@ -418,7 +417,6 @@ int hold_audio_packet(Output& output, const unsigned char* sector, std::size_t s
     parse(hold);
     release(hold, clock);
     keep_bound(hold);
-    hold.report.most_held = std::max(hold.report.most_held, held_bytes(hold));
     return accepted;
 }
 

@@ -21,14 +21,12 @@ namespace packrift {
 
 // What an output was given by the cuts and fills of a title.
 struct HoldReport {
-    bool used = false;
     std::uint64_t passed_over = 0;  // frames, a frame cut short by its part's end included
     std::uint64_t filled = 0;       // frames of silence
     Ticks filled_time;
     Ticks missing;                  // gaps that could not be filled (DTS)
     int joins_missing = 0;
     std::uint64_t bytes = 0;        // what the output holds: silence in, a WAV's sample bytes
-    std::size_t most_held = 0;      // the most bytes the queue held at once
 };
 
 // Forgets every hold of an earlier run; the outputs whose slot is set in
