@@ -67,15 +67,6 @@ std::size_t discard(const void* data, std::size_t, std::size_t count, std::FILE*
     return count;
 }
 
-std::ptrdiff_t discard_pieces(const packrift::WritePiece* pieces, std::size_t count, std::FILE*) {
-    std::size_t bytes = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        benchmark::DoNotOptimize(pieces[i].data);
-        bytes += pieces[i].length;
-    }
-    return static_cast<std::ptrdiff_t>(bytes);
-}
-
 // Opens empty scratch files for the input and both outputs; nothing is ever
 // written to them through the hooks.
 packrift::Output& video_output() {
@@ -97,11 +88,6 @@ void open_scratch_files() {
     }
     packrift::io_hooks().read = &read_from_memory;
     packrift::io_hooks().write = &discard;
-    // The video as packrift writes it where the system allows: gathered from the read block.
-    if (packrift::io_hooks().write_pieces != nullptr) {
-        packrift::io_hooks().write_pieces = &discard_pieces;
-        video_output().file.unbuffered = true;
-    }
 }
 
 void close_scratch_files() {

@@ -445,7 +445,7 @@ void* pooled_allocate(std::size_t size) {
 }
 
 // What an input can fill of a block, spoilt when the block is released: a
-// payload written from the read block after its release would differ.
+// sector or payload read from the block after its release would differ.
 constexpr std::size_t FILLED_AT_MOST = 65536 + SECTOR;
 constexpr unsigned char SPOILT = 0xA5;
 
@@ -474,18 +474,6 @@ bool all_blocks_back() {
 }
 
 long long accepted_total = 0;
-
-// The video's gathered writes, into the output's stream in order: the stream
-// is in memory, so the pieces go through it, not to its descriptor.
-std::ptrdiff_t write_pieces_to_stream(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
-    check(count <= packrift::PIECES_PER_WRITE, "more pieces in one gathered write than the system takes");
-    std::size_t written = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        check(std::fwrite(pieces[i].data, 1, pieces[i].length, stream) == pieces[i].length, "a piece not written");
-        written += pieces[i].length;
-    }
-    return static_cast<std::ptrdiff_t>(written);
-}
 
 void add_accepted(int length) {
     accepted_total += length;
@@ -552,11 +540,14 @@ void check_units(const std::vector<packrift::SubpictureUnit>& units, const std::
 // payloads at every alignment of its eight-byte steps: every short length,
 // and the last lengths up to a sector's worth, where the steps give way to
 // the last bytes. A payload cut shorter keeps the first code of the whole
-// only if the code still lies wholly inside it.
+// only if the code still lies wholly inside it. The copying trim must give
+// the same length, the bytes before it, and write nothing past the payload.
 void check_trim(const unsigned char* file, std::size_t file_size) {
     constexpr std::size_t ALIGNMENTS = 8;
     constexpr std::size_t SHORT_LENGTHS = 80;
     constexpr std::size_t LAST_LENGTHS = 16;
+    constexpr unsigned char UNWRITTEN = 0x5A;
+    Bytes copy(SECTOR + 1);
     for (std::size_t from = 0; from < ALIGNMENTS && from < file_size; ++from) {
         const std::size_t room = std::min(file_size - from, SECTOR);
         const std::size_t first_code = plain_trim(file + from, room);
@@ -567,6 +558,12 @@ void check_trim(const unsigned char* file, std::size_t file_size) {
             const std::size_t kept = first_code + WINDOW_LAST_BYTE < length ? first_code : length;
             check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) == kept,
                   "the trim differs from the plain shift window");
+            std::fill(copy.begin(), copy.end(), UNWRITTEN);
+            const int copied = packrift::copy_before_padding(file + from, static_cast<int>(length), copy.data());
+            check(static_cast<std::size_t>(copied) == kept, "the copying trim differs from the plain shift window");
+            check(std::equal(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(kept), file + from),
+                  "the copying trim's bytes differ from the payload's");
+            check(copy[length] == UNWRITTEN, "the copying trim wrote past the payload");
         }
     }
 }
@@ -615,11 +612,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Options options = options_of(data);
     const unsigned char* file = data + OPTION_BYTES;
     const std::size_t file_size = size - OPTION_BYTES;
-    // The video goes by gathered writes from the read block for inputs of an
-    // even length, through its stage for the others (the bytes after the last
-    // whole sector are not read as a pack, so either length is as good).
-    const bool gathered = file_size % 2 == 0;
-    packrift::io_hooks().write_pieces = gathered ? &write_pieces_to_stream : nullptr;
 
     // fmemopen wants a writable buffer even for reading.
     Bytes input(file, file + file_size);
@@ -640,7 +632,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t k = 0; k < packrift::OUTPUT_KINDS; ++k) {
         if (wanted[k]) {
             open_output(static_cast<Kind>(k), numbers[k], names[k], outputs[k]);
-            outputs[k].opened->file.unbuffered = gathered;
         }
     }
 

@@ -129,7 +129,6 @@ struct Faults {
     int interrupted_write = 0;  // the video output's write that a signal cuts short, counted from 1
     bool interrupted_before_any_byte = false;  // it writes nothing, else a third of its bytes
     int video_writes = 0;
-    int gathered_writes = 0;  // of those, made by gathered writes
     std::size_t video_written = 0;  // bytes that reached the video output
     bool audio_close_fails = false;
     std::vector<Damage> damaged;
@@ -173,22 +172,6 @@ std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, 
         return items;
     }
     return write_part(data, size, count, stream);
-}
-
-// The same faults on a gathered write, as writev has them: a write cut short
-// returns the bytes it wrote, an error or a signal before the first byte -1.
-std::ptrdiff_t faulty_write_pieces(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
-    EXPECT_LE(count, packrift::PIECES_PER_WRITE);
-    Bytes bytes;
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes.insert(bytes.end(), pieces[i].data, pieces[i].data + pieces[i].length);
-    }
-    if (stream == stream_of(packrift::StreamKind::video)) {
-        ++faults.gathered_writes;
-    }
-    errno = 0;
-    const std::size_t written = faulty_write(bytes.data(), 1, bytes.size(), stream);
-    return written == 0 && !bytes.empty() ? -1 : static_cast<std::ptrdiff_t>(written);
 }
 
 int faulty_close(std::FILE* stream) {
@@ -247,7 +230,6 @@ protected:
         packtest::write_file(input.string(), movie().file);
         faults = Faults{};
         packrift::io_hooks().write = &faulty_write;
-        packrift::io_hooks().write_pieces = standard_io.write_pieces != nullptr ? &faulty_write_pieces : nullptr;
         packrift::io_hooks().close = &faulty_close;
         packrift::io_hooks().read = &faulty_read;
         packrift::io_hooks().allocate = &faulty_allocate;
@@ -255,21 +237,6 @@ protected:
     void TearDown() override {
         packrift::restore_io_hooks();
         fs::remove_all(dir);
-    }
-    // Runs check once for each way the video can reach its file: by gathered
-    // writes, where the system has them, and through its stage.
-    template <class Check>
-    void on_each_video_path(Check check) {
-        for (const bool gathers : {true, false}) {
-            if (gathers && standard_io.write_pieces == nullptr) {
-                continue;
-            }
-            SCOPED_TRACE(gathers ? "gathered writes" : "through the stage");
-            faults = Faults{};
-            packrift::io_hooks().write_pieces = gathers ? &faulty_write_pieces : nullptr;
-            check();
-            EXPECT_EQ(faults.gathered_writes > 0, gathers) << "the video went the other way";
-        }
     }
     InProcessRun run_both() { return run_in_process({input.string(), "-video", "0", "-audio", "0"}); }
     Bytes file(const fs::path& path) { return packtest::read_file(path.string()); }
@@ -279,59 +246,53 @@ protected:
     fs::path audio;
 };
 
-// The least a video write before a failing one holds: a batch of the movie's
-// sectors holds more than 900 video payloads, a stage at least its flush mark.
+// The least a video write before a failing one holds: a stage's whole pages,
+// at least its flush mark less a page, more than 900 video payloads.
 constexpr std::size_t LEAST_VIDEO_WRITE = 900 * packtest::VIDEO_ROOM;
 
 TEST_F(FaultInjection, TheFirstWriteFailing) {
-    on_each_video_path([&] {
-        faults.failing_write = 1;
-        const auto run = run_both();
-        EXPECT_EQ(run.status, 1);
-        // A short count with errno untouched still names an I/O error.
-        EXPECT_EQ(run.err, perror_line(video, EIO));
-        EXPECT_EQ(faults.video_writes, 1) << "nothing more is written after the failure";
-        EXPECT_EQ(file(video), Bytes{});
-        EXPECT_EQ(file(audio), whole_audio());
-    });
+    faults.failing_write = 1;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    // A short count with errno untouched still names an I/O error.
+    EXPECT_EQ(run.err, perror_line(video, EIO));
+    EXPECT_EQ(faults.video_writes, 1) << "nothing more is written after the failure";
+    EXPECT_EQ(file(video), Bytes{});
+    EXPECT_EQ(file(audio), whole_audio());
 }
 
 TEST_F(FaultInjection, TheNthWriteFailing) {
-    on_each_video_path([&] {
-        for (int n : {2, 3}) {
-            faults.video_writes = 0;
-            faults.video_written = 0;
-            faults.failing_write = n;
-            faults.errno_of_write = ENOSPC;
-            const auto run = run_both();
-            EXPECT_EQ(run.status, 1) << n;
-            EXPECT_EQ(run.err, perror_line(video, ENOSPC)) << n;
-            EXPECT_EQ(faults.video_writes, n);
-            // The blocks before the failing one are all there, and nothing else.
-            const Bytes held = file(video);
-            EXPECT_EQ(held.size(), faults.video_written);
-            EXPECT_GE(held.size(), static_cast<std::size_t>(n - 1) * LEAST_VIDEO_WRITE) << n;
-            EXPECT_TRUE(is_prefix(held, whole_video())) << n;
-            EXPECT_EQ(file(audio), whole_audio()) << n;
-        }
-    });
+    for (int n : {2, 3}) {
+        faults.video_writes = 0;
+        faults.video_written = 0;
+        faults.failing_write = n;
+        faults.errno_of_write = ENOSPC;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 1) << n;
+        EXPECT_EQ(run.err, perror_line(video, ENOSPC)) << n;
+        EXPECT_EQ(faults.video_writes, n);
+        // The blocks before the failing one are all there, and nothing else.
+        const Bytes held = file(video);
+        EXPECT_EQ(held.size(), faults.video_written);
+        EXPECT_GE(held.size(), static_cast<std::size_t>(n - 1) * LEAST_VIDEO_WRITE) << n;
+        EXPECT_TRUE(is_prefix(held, whole_video())) << n;
+        EXPECT_EQ(file(audio), whole_audio()) << n;
+    }
 }
 
 TEST_F(FaultInjection, AShortWrite) {
-    on_each_video_path([&] {
-        faults.failing_write = 2;
-        faults.short_write = true;
-        faults.errno_of_write = ENOSPC;
-        const auto run = run_both();
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, perror_line(video, ENOSPC));
-        // The first block and the half of the second that was written, in order.
-        const Bytes held = file(video);
-        EXPECT_EQ(held.size(), faults.video_written);
-        EXPECT_GT(held.size(), LEAST_VIDEO_WRITE + LEAST_VIDEO_WRITE / 2 - packtest::SECTOR);
-        EXPECT_TRUE(is_prefix(held, whole_video()));
-        EXPECT_EQ(file(audio), whole_audio());
-    });
+    faults.failing_write = 2;
+    faults.short_write = true;
+    faults.errno_of_write = ENOSPC;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, perror_line(video, ENOSPC));
+    // The first block and the half of the second that was written, in order.
+    const Bytes held = file(video);
+    EXPECT_EQ(held.size(), faults.video_written);
+    EXPECT_GT(held.size(), LEAST_VIDEO_WRITE + LEAST_VIDEO_WRITE / 2 - packtest::SECTOR);
+    EXPECT_TRUE(is_prefix(held, whole_video()));
+    EXPECT_EQ(file(audio), whole_audio());
 }
 
 // A signal that does not stop the run (one the caller handles) cuts a write
@@ -339,28 +300,24 @@ TEST_F(FaultInjection, AShortWrite) {
 TEST_F(FaultInjection, AWriteCutShortBySignal) {
     for (const bool before_any_byte : {false, true}) {
         SCOPED_TRACE(before_any_byte ? "before any byte" : "after a third of it");
-        on_each_video_path([&] {
-            faults.interrupted_write = 2;
-            faults.interrupted_before_any_byte = before_any_byte;
-            const auto run = run_both();
-            EXPECT_EQ(run.status, 0);
-            EXPECT_EQ(run.err, "");
-            EXPECT_GT(faults.video_writes, 2);
-            EXPECT_EQ(file(video), whole_video());
-            EXPECT_EQ(file(audio), whole_audio());
-        });
+        faults.interrupted_write = 2;
+        faults.interrupted_before_any_byte = before_any_byte;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_GT(faults.video_writes, 2);
+        EXPECT_EQ(file(video), whole_video());
+        EXPECT_EQ(file(audio), whole_audio());
     }
 }
 
 TEST_F(FaultInjection, TheClosingOfAnOutputFailing) {
-    on_each_video_path([&] {
-        faults.audio_close_fails = true;
-        const auto run = run_both();
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, perror_line(audio, EIO));
-        EXPECT_EQ(file(video), whole_video());
-        EXPECT_EQ(file(audio), whole_audio());
-    });
+    faults.audio_close_fails = true;
+    const auto run = run_both();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, perror_line(audio, EIO));
+    EXPECT_EQ(file(video), whole_video());
+    EXPECT_EQ(file(audio), whole_audio());
 }
 
 // What the movie's sectors give for one stream, but for the sectors passed over.
@@ -407,14 +364,12 @@ TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        on_each_video_path([&] {
-            faults.damaged = c.damaged;
-            const auto run = run_both();
-            EXPECT_EQ(run.status, 1);
-            EXPECT_EQ(run.err, unread_line(input.string(), c.unread_first, c.unread_end));
-            EXPECT_EQ(file(video), sectors_but(movie().video, c.unread_first, c.unread_end));
-            EXPECT_EQ(file(audio), sectors_but(movie().audio, c.unread_first, c.unread_end));
-        });
+        faults.damaged = c.damaged;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, unread_line(input.string(), c.unread_first, c.unread_end));
+        EXPECT_EQ(file(video), sectors_but(movie().video, c.unread_first, c.unread_end));
+        EXPECT_EQ(file(audio), sectors_but(movie().audio, c.unread_first, c.unread_end));
     }
 }
 
@@ -500,14 +455,12 @@ TEST_F(FaultInjection, DamageInAVobFileInsideAnImage) {
 TEST_F(FaultInjection, AStageAllocationFailingLosesNothing) {
     // Every stage allocation, then only the first of each kind.
     for (int failing : {-1, 2}) {
-        on_each_video_path([&] {
-            faults.stage_allocations_failing = failing;
-            const auto run = run_both();
-            EXPECT_EQ(run.status, 0) << failing;
-            EXPECT_EQ(run.err, "") << failing;
-            EXPECT_EQ(file(video), whole_video()) << failing;
-            EXPECT_EQ(file(audio), whole_audio()) << failing;
-        });
+        faults.stage_allocations_failing = failing;
+        const auto run = run_both();
+        EXPECT_EQ(run.status, 0) << failing;
+        EXPECT_EQ(run.err, "") << failing;
+        EXPECT_EQ(file(video), whole_video()) << failing;
+        EXPECT_EQ(file(audio), whole_audio()) << failing;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -18,8 +19,17 @@ using packtest::Bytes;
 
 const Bytes PADDING_CODE = {0x00, 0x00, 0x01, 0xBE};
 
+// The trim's length, checked against the copying trim's: the same length,
+// the bytes before it copied, and nothing written past the payload.
 int trimmed(const Bytes& payload) {
-    return packrift::trim_before_padding(payload.data(), static_cast<int>(payload.size()));
+    const int length = static_cast<int>(payload.size());
+    const int kept = packrift::trim_before_padding(payload.data(), length);
+    constexpr unsigned char UNWRITTEN = 0x5A;
+    Bytes copy(payload.size() + 1, UNWRITTEN);
+    EXPECT_EQ(packrift::copy_before_padding(payload.data(), length, copy.data()), kept);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + kept, copy.begin()));
+    EXPECT_EQ(copy.back(), UNWRITTEN);
+    return kept;
 }
 
 struct TrimCase {
@@ -148,7 +158,18 @@ TEST_F(StagingWriter, VideoIsTrimmedAndAc3IsStagedWhole) {
     std::fclose(ac3.file.stream);
 }
 
-TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
+// The lengths of the writes made through the hook.
+std::vector<std::size_t> write_lengths;
+const packrift::IoHooks standard_io = packrift::io_hooks();
+
+std::size_t counted_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
+    write_lengths.push_back(size * count);
+    return standard_io.write(data, size, count, stream);
+}
+
+TEST_F(StagingWriter, WritesWholePagesOnlyWhenAPayloadArrivesAtTheFlushMark) {
+    write_lengths.clear();
+    packrift::io_hooks().write = &counted_write;
     const Bytes payload = packtest::pattern(2025, 8);
     Bytes expected;
     std::size_t staged = 0;
@@ -159,89 +180,26 @@ TEST_F(StagingWriter, WritesOnlyWhenAPayloadArrivesAtTheFlushMark) {
         expected.insert(expected.end(), payload.begin(), payload.end());
         ASSERT_EQ(file_size(), 0);
     }
-    // The next payload first writes everything staged, in one block.
+    // The next payload first writes the stage's whole pages, in one block;
+    // the rest stays staged, ahead of the payload.
     const Bytes last = packtest::pattern(10, 9);
     ASSERT_EQ(stage(StreamKind::video, last), 10);
-    EXPECT_EQ(file_size(), static_cast<long>(staged));
-    packrift::flush_stream(video);
+    EXPECT_EQ(file_size(), static_cast<long>(staged / packrift::BLOCK_ALIGNMENT * packrift::BLOCK_ALIGNMENT));
     expected.insert(expected.end(), last.begin(), last.end());
-    EXPECT_EQ(contents(), expected);
-}
-
-// The gathered writes the video's payloads went out in, through the hook.
-std::vector<std::size_t> pieces_per_write;
-const packrift::IoHooks standard_io = packrift::io_hooks();
-
-std::ptrdiff_t counted_write_pieces(const packrift::WritePiece* pieces, std::size_t count, std::FILE* stream) {
-    pieces_per_write.push_back(count);
-    return standard_io.write_pieces(pieces, count, stream);
-}
-
-class GatheredVideo : public StagingWriter {
-protected:
-    void SetUp() override {
-        StagingWriter::SetUp();
-        if (standard_io.write_pieces == nullptr) {
-            GTEST_SKIP() << "no gathered writes here: every output keeps its stage";
-        }
-        pieces_per_write.clear();
-        packrift::io_hooks().write_pieces = &counted_write_pieces;
-        file.unbuffered = std::setvbuf(file.stream, nullptr, _IONBF, 0) == 0;
-        ASSERT_TRUE(file.unbuffered);
-    }
-};
-
-// A buffered output, and an output of any kind on a system without gathered
-// writes, keeps its stage; so does the audio.
-TEST_F(StagingWriter, ABufferedOutputAndTheAudioKeepTheirStages) {
-    pieces_per_write.clear();
-    if (standard_io.write_pieces != nullptr) {
-        packrift::io_hooks().write_pieces = &counted_write_pieces;
-    }
-    file.unbuffered = false;
-    EXPECT_FALSE(packrift::gather_video_payloads(video));
-    const Bytes payload = packtest::pattern(500, 9);
-    EXPECT_EQ(stage(StreamKind::video, payload), 500);
-    EXPECT_EQ(stage(StreamKind::ac3_audio, payload), 500);
-    packrift::write_gathered_payloads();
-    EXPECT_EQ(file_size(), 0);
-    packrift::flush_stream(video);
-    EXPECT_EQ(contents(), payload);
-    EXPECT_TRUE(pieces_per_write.empty());
-}
-
-TEST_F(GatheredVideo, PayloadsAreWrittenFromWhereTheyLieWhenAsked) {
-    ASSERT_TRUE(packrift::gather_video_payloads(video));
-    Bytes batch = packtest::concat({packtest::pattern(100, 6), PADDING_CODE, packtest::pattern(30, 7)});
-    EXPECT_EQ(stage(StreamKind::video, batch), 100);
-    EXPECT_EQ(stage(StreamKind::video, PADDING_CODE), 0);
-    EXPECT_EQ(packrift::stage_payload(video, batch.data() + 104, 30), 30);
-    EXPECT_EQ(file_size(), 0) << "nothing is written before the batch ends";
-    const Bytes expected = packtest::concat(
-        {Bytes(batch.begin(), batch.begin() + 100), Bytes(batch.begin() + 104, batch.end())});
-    packrift::write_gathered_payloads();
-    EXPECT_EQ(pieces_per_write, std::vector<std::size_t>{2}) << "one write, the empty payload left out";
-    batch.assign(batch.size(), 0x55);  // the batch read over: what was written stays
-    packrift::flush_stream(video);
-    EXPECT_EQ(contents(), expected);
-    EXPECT_EQ(pieces_per_write.size(), 1U) << "nothing left for the flush";
-}
-
-TEST_F(GatheredVideo, AWriteTakesAtMostItsPiecesAndTheRestFollows) {
-    ASSERT_TRUE(packrift::gather_video_payloads(video));
-    const std::size_t payloads = packrift::PIECES_PER_WRITE + 300;
-    Bytes expected;
-    std::vector<Bytes> held;
-    for (std::size_t i = 0; i < payloads; ++i) {
-        held.push_back(packtest::pattern(7 + i % 50, static_cast<unsigned>(i)));
-    }
-    for (const Bytes& payload : held) {
-        ASSERT_EQ(stage(StreamKind::video, payload), static_cast<int>(payload.size()));
+    // Two stages more: every write but the last ends on a page of the file.
+    for (std::size_t more = 0; more < 2 * packrift::STAGE_CAPACITY; more += payload.size()) {
+        ASSERT_EQ(stage(StreamKind::video, payload), 2025);
         expected.insert(expected.end(), payload.begin(), payload.end());
     }
     packrift::flush_stream(video);
-    EXPECT_EQ(pieces_per_write, (std::vector<std::size_t>{packrift::PIECES_PER_WRITE, 300}));
     EXPECT_EQ(contents(), expected);
+    ASSERT_EQ(write_lengths.size(), 4U);
+    std::size_t written = 0;
+    for (std::size_t i = 0; i + 1 < write_lengths.size(); ++i) {
+        written += write_lengths[i];
+        EXPECT_EQ(written % packrift::BLOCK_ALIGNMENT, 0U) << "write " << i;
+        EXPECT_GT(write_lengths[i], packrift::STAGE_FLUSH_MARK - packrift::BLOCK_ALIGNMENT) << "write " << i;
+    }
 }
 
 TEST(Blocks, StartOnAPageBoundary) {

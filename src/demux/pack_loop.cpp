@@ -57,11 +57,6 @@ void add_routes(Routes& routes) {
             static_cast<std::uint16_t>(output.slot);
         routes.watch_video = routes.watch_video || output.kind == StreamKind::subpicture;
         routes.held[output.slot] = routes.timeline && audio_held(output);
-        // The video is written from the batch block itself, just before the
-        // block is read over or released: at the latest when the input ends.
-        if (output.kind == StreamKind::video && gather_video_payloads(output)) {
-            call_before_batch_ends(&write_gathered_payloads);
-        }
     }
 }
 
@@ -201,7 +196,6 @@ StreamsFound demux_packs(const PackLoopHooks& given_hooks) {
             hooks.pack_examined(sector, staged);
         }
     }
-    call_before_batch_ends(nullptr);
     end_timeline();
     return found;
 }

@@ -48,16 +48,8 @@ struct Source {
 Source source;
 std::vector<UnreadSectors> unread;
 std::vector<UnreadSectors> unled;
-void (*before_batch_ends)() = nullptr;
-
-void end_batch() {
-    if (before_batch_ends != nullptr) {
-        before_batch_ends();
-    }
-}
 
 void release_block_only() {
-    end_batch();
     release_block(source.block);
     source.block = nullptr;
     source.fill = 0;
@@ -248,7 +240,6 @@ void take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
 
 // Fills the block with the next sectors; false when none can be had any more.
 bool refill() {
-    end_batch();
     source.fill = 0;
     source.position = 0;
     while (source.fill == 0) {
@@ -301,10 +292,6 @@ void read_whole_file(NamedFile& file) {
 
 void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
     start_source(files, runs);
-}
-
-void call_before_batch_ends(void (*hook)()) {
-    before_batch_ends = hook;
 }
 
 namespace {

@@ -42,11 +42,6 @@ void read_whole_file(NamedFile& file);
 // Reads runs, in order, from files.
 void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
 
-// Called before the batch block is read over or released, while the sectors
-// handed out from it still lie there: what was taken from them in place is
-// written then. The pack loop sets it for its run; null for none.
-void call_before_batch_ends(void (*hook)());
-
 // The next whole sector (SECTOR_SIZE bytes), where it lies in the batch
 // block: valid until the next call. Null once the input is exhausted, has
 // failed, is interrupted or its block could not be allocated.

@@ -1,6 +1,5 @@
 #include "io/file_io.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -31,8 +30,8 @@ void standard_release(void* block) {
     ::operator delete(block, std::align_val_t{BLOCK_ALIGNMENT});
 }
 
-constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, HAS_GATHERED_WRITES ? &write_gathered : nullptr,
-                                 &standard_close, &standard_allocate, &standard_release};
+constexpr IoHooks STANDARD_IO = {&standard_read, &standard_write, &standard_close, &standard_allocate,
+                                 &standard_release};
 
 IoHooks current_io = STANDARD_IO;
 
@@ -106,9 +105,8 @@ bool start_output(NamedFile& file) {
     }
     // Outputs are written a whole stage at a time; the stream's own buffer
     // would only split each stage into a small write and a large one. Should
-    // this fail, the stream stays buffered, which is slower but as correct,
-    // and keeps its stage: gathered writes would pass its buffer by.
-    file.unbuffered = std::setvbuf(file.stream, nullptr, _IONBF, 0) == 0;
+    // this fail, the stream stays buffered, which is slower but as correct.
+    std::setvbuf(file.stream, nullptr, _IONBF, 0);
     return true;
 }
 
@@ -181,44 +179,6 @@ void write_block(NamedFile& file, const void* data, std::size_t length) {
             return;
         }
         std::clearerr(file.stream);
-    }
-}
-
-namespace {
-
-// The pieces left once done bytes of them are written.
-std::size_t drop_written(WritePiece*& pieces, std::size_t count, std::size_t done) {
-    while (count > 0 && done >= pieces->length) {
-        done -= pieces->length;
-        ++pieces;
-        --count;
-    }
-    if (count > 0) {
-        pieces->data += done;
-        pieces->length -= done;
-    }
-    return count;
-}
-
-}  // namespace
-
-void write_pieces(NamedFile& file, WritePiece* pieces, std::size_t count) {
-    while (count > 0 && pieces->length == 0) {
-        ++pieces;
-        --count;
-    }
-    while (count > 0 && !file.failed) {
-        errno = 0;
-        const std::ptrdiff_t written =
-            current_io.write_pieces(pieces, std::min(count, PIECES_PER_WRITE), file.stream);
-        // A signal that stops the run may cut a write to a pipe short, or
-        // come before it began; the rest still belongs in the output. Nothing
-        // written with bytes still to go is a failure: trying again would loop.
-        if (written > 0) {
-            count = drop_written(pieces, count, static_cast<std::size_t>(written));
-        } else if (written == 0 || errno != EINTR) {
-            report_io_error(file, error_or_io_failure());
-        }
     }
 }
 

@@ -18,20 +18,7 @@ struct NamedFile {
     std::FILE* stream = nullptr;
     std::string name;
     bool failed = false;
-    // Its stream keeps no buffer of its own, so that writes made around the
-    // stream, straight to its file (gathered writes), keep their order.
-    bool unbuffered = false;
 };
-
-// A piece of a gathered write: bytes where they lie, written in order with
-// the other pieces of the write.
-struct WritePiece {
-    const unsigned char* data = nullptr;
-    std::size_t length = 0;
-};
-
-// The most pieces one gathered write takes (POSIX's least IOV_MAX).
-inline constexpr std::size_t PIECES_PER_WRITE = 1024;
 
 // The calls every read, write, close and block allocation and release goes
 // through. Tests replace them to inject faults (and the fuzz target to reuse
@@ -43,11 +30,6 @@ struct IoHooks {
     // Reads from file.stream; the name tells a test's hook which file it is.
     std::size_t (*read)(void* data, std::size_t size, std::size_t count, const NamedFile& file);
     std::size_t (*write)(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
-    // A gathered write of count pieces (at most PIECES_PER_WRITE) to the
-    // stream's file: the bytes written, which may be fewer than asked, or -1
-    // with errno set. Null where the system has none (Windows, where such a
-    // write needs whole pages): there every output keeps its stage.
-    std::ptrdiff_t (*write_pieces)(const WritePiece* pieces, std::size_t count, std::FILE* stream);
     int (*close)(std::FILE* stream);
     void* (*allocate)(std::size_t size);
     void (*release)(void* block);  // takes null as well
@@ -112,12 +94,6 @@ bool is_block_device(const NamedFile& file);
 // Writes length bytes as one block. Once a file has failed nothing more is
 // written to it: what follows a lost block would no longer be a valid stream.
 void write_block(NamedFile& file, const void* data, std::size_t length);
-
-// Writes count pieces in order by gathered writes, carrying on after short
-// writes and interruptions; a failure is reported as write_block's is. The
-// pieces are used up: they may be changed. Only for an unbuffered file and
-// where io_hooks().write_pieces is not null.
-void write_pieces(NamedFile& file, WritePiece* pieces, std::size_t count);
 
 // Closes the file if it is open; a failing close is reported like a failing write.
 void close_file(NamedFile& file);

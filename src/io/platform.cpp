@@ -15,14 +15,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
-
-#include <climits>
 #endif
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -146,11 +141,6 @@ bool truncate_file(std::FILE* stream) {
 
 bool seek_stream(std::FILE* stream, std::uint64_t offset) {
     return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
-}
-
-std::ptrdiff_t write_gathered(const WritePiece*, std::size_t, std::FILE*) {
-    errno = ENOSYS;
-    return -1;
 }
 
 namespace {
@@ -332,24 +322,6 @@ bool truncate_file(std::FILE* stream) {
 
 bool seek_stream(std::FILE* stream, std::uint64_t offset) {
     return ::fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
-}
-
-#ifdef IOV_MAX
-constexpr std::size_t SYSTEM_PIECES_PER_WRITE = IOV_MAX;
-#else
-constexpr std::size_t SYSTEM_PIECES_PER_WRITE = _XOPEN_IOV_MAX;  // the least that POSIX allows
-#endif
-
-std::ptrdiff_t write_gathered(const WritePiece* pieces, std::size_t count, std::FILE* stream) {
-    // The pieces as the system takes them; fewer than asked is a short write.
-    std::array<iovec, PIECES_PER_WRITE> vectors;
-    const std::size_t taken = std::min({count, vectors.size(), SYSTEM_PIECES_PER_WRITE});
-    for (std::size_t i = 0; i < taken; ++i) {
-        // iovec's base is not const, but writev only reads it.
-        vectors[i].iov_base = const_cast<unsigned char*>(pieces[i].data);
-        vectors[i].iov_len = pieces[i].length;
-    }
-    return ::writev(::fileno(stream), vectors.data(), static_cast<int>(taken));
 }
 
 // Room for the current folder's path at first; more when it needs it.

@@ -4,29 +4,13 @@
 // console's code page. Names are UTF-8 throughout.
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "io/file_io.hpp"
-
 namespace packrift {
-
-// Gathered writes of pieces to a stream's file (writev): on POSIX systems.
-// Windows has them only for whole pages of unbuffered files, so there every
-// output keeps its stage.
-#ifdef _WIN32
-inline constexpr bool HAS_GATHERED_WRITES = false;
-#else
-inline constexpr bool HAS_GATHERED_WRITES = true;
-#endif
-
-// One gathered write of up to count pieces to the file of an unbuffered
-// stream: the bytes written, or -1 with errno set (ENOSYS on Windows).
-std::ptrdiff_t write_gathered(const WritePiece* pieces, std::size_t count, std::FILE* stream);
 
 // Opens a file in binary mode for reading ("rb"). Names are UTF-8.
 std::FILE* open_binary_file(const char* name, const char* mode);

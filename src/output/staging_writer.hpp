@@ -1,8 +1,7 @@
 #pragma once
 // Collects each stream's payloads in a large stage and writes it to the
-// stream's file in blocks of about 2 MB; or, for the video where the system
-// allows, notes where its payloads lie in the read batch and writes them
-// from there in one gathered write a batch.
+// stream's file in blocks of about 2 MB, each ending on a page boundary of
+// the file.
 
 #include <cstddef>
 
@@ -26,6 +25,10 @@ struct StreamStage {
 // (00 00 01 BE) that lies wholly inside it, or length when there is none.
 int trim_before_padding(const unsigned char* data, int length);
 
+// The same length, the payload's bytes up to there copied to to as they are
+// read; to has room for length bytes, which may all be written.
+int copy_before_padding(const unsigned char* data, int length, unsigned char* to);
+
 // Stages a payload of length bytes for output; returns the bytes accepted:
 // for video the length after the padding trim, for a WAV output the sample
 // bytes it made of the payload.
@@ -37,16 +40,6 @@ int stage_payload(Output& output, const unsigned char* data, int length);
 // the file straight. stage_grow then takes on the bytes put there.
 unsigned char* stage_room(Output& output, std::size_t room);
 void stage_grow(const Output& output, std::size_t added);
-
-// Lets the video's payloads go to output's file from where they lie, by
-// gathered writes, instead of being copied into a stage, where the system and
-// file allow it (an unbuffered file); returns whether they do. Each payload
-// staged then must stay as it is until write_gathered_payloads has run;
-// flush_stream ends it.
-bool gather_video_payloads(Output& output);
-
-// Writes the payloads gathered so far: before the bytes they lie in change.
-void write_gathered_payloads();
 
 // Writes what output still holds to its file, finishes its form (a WAV
 // header's sizes) and releases its stage.
