@@ -445,8 +445,9 @@ void* pooled_allocate(std::size_t size) {
 }
 
 // What an input can fill of a block, spoilt when the block is released: a
-// sector or payload read from the block after its release would differ.
-constexpr std::size_t FILLED_AT_MOST = 65536 + SECTOR;
+// sector or a video payload gathered in the block, written from it after its
+// release, would differ.
+constexpr std::size_t FILLED_AT_MOST = packrift::BLOCK_LEAD + 65536 + SECTOR;
 constexpr unsigned char SPOILT = 0xA5;
 
 void pooled_release(void* block) {

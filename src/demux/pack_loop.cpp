@@ -57,6 +57,12 @@ void add_routes(Routes& routes) {
             static_cast<std::uint16_t>(output.slot);
         routes.watch_video = routes.watch_video || output.kind == StreamKind::subpicture;
         routes.held[output.slot] = routes.timeline && audio_held(output);
+        // The video is gathered in the read block and written from there just
+        // before the block is read into again or released.
+        if (output.kind == StreamKind::video) {
+            stage_video_in_block(output);
+            call_before_batch_ends(&video_batch_ends);
+        }
     }
 }
 
@@ -196,6 +202,7 @@ StreamsFound demux_packs(const PackLoopHooks& given_hooks) {
             hooks.pack_examined(sector, staged);
         }
     }
+    call_before_batch_ends(nullptr);
     end_timeline();
     return found;
 }

@@ -11,8 +11,9 @@ namespace packrift {
 
 namespace {
 
-// Room for one sector more than a batch fills.
-constexpr std::size_t BLOCK_SIZE = (READ_BATCH_SECTORS + 1) * SECTOR_SIZE;
+// Room for one sector more than a batch fills, after the lead.
+constexpr std::size_t BATCH_SIZE = (READ_BATCH_SECTORS + 1) * SECTOR_SIZE;
+constexpr std::size_t BLOCK_SIZE = BLOCK_LEAD + BATCH_SIZE;
 constexpr std::uint64_t ENDLESS = std::numeric_limits<std::uint64_t>::max();
 // Damage comes in runs, and each failed read on a drive can take seconds:
 // the tries after a failed sector lie 1, 2, 4 ... sectors further on, up to this.
@@ -22,6 +23,7 @@ constexpr std::uint64_t NO_UNIT = std::numeric_limits<std::uint64_t>::max();
 
 struct Source {
     unsigned char* block = nullptr;
+    unsigned char* batch = nullptr;  // where the sectors are read to: past the block's lead
     std::size_t fill = 0;
     std::size_t position = 0;
 
@@ -48,10 +50,21 @@ struct Source {
 Source source;
 std::vector<UnreadSectors> unread;
 std::vector<UnreadSectors> unled;
+void (*before_batch_ends)(unsigned char* block) = nullptr;
+
+// Lets what was gathered in the block from the batch's sectors be written
+// while it is there: before a read into the block, and before its release.
+void end_batch(unsigned char* block) {
+    if (before_batch_ends != nullptr) {
+        before_batch_ends(block);
+    }
+}
 
 void release_block_only() {
+    end_batch(nullptr);
     release_block(source.block);
     source.block = nullptr;
+    source.batch = nullptr;
     source.fill = 0;
     source.position = 0;
 }
@@ -240,6 +253,7 @@ void take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
 
 // Fills the block with the next sectors; false when none can be had any more.
 bool refill() {
+    end_batch(source.block);
     source.fill = 0;
     source.position = 0;
     while (source.fill == 0) {
@@ -260,9 +274,9 @@ bool refill() {
             take_read(place, asked, {0, error_or_io_failure()});
             continue;
         }
-        take_read(place, asked, read_items(*source.files[place.file].file, source.block, SECTOR_SIZE, asked));
+        take_read(place, asked, read_items(*source.files[place.file].file, source.batch, SECTOR_SIZE, asked));
         if (source.at_unit_start && source.fill > 0) {
-            bound_unit(source.block);
+            bound_unit(source.batch);
         }
     }
     return true;
@@ -294,13 +308,17 @@ void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun
     start_source(files, runs);
 }
 
+void call_before_batch_ends(void (*hook)(unsigned char* block)) {
+    before_batch_ends = hook;
+}
+
 namespace {
 
 // The next batch, or the end: when the batch is used up, or a stop is asked
 // for. The sectors of a read that the stop cut short are still handed out.
 const unsigned char* next_batch_or_end() {
     if (source.position < source.fill && source.interrupted) {
-        const unsigned char* sector = source.block + source.position;
+        const unsigned char* sector = source.batch + source.position;
         source.position += SECTOR_SIZE;
         return sector;
     }
@@ -308,6 +326,7 @@ const unsigned char* next_batch_or_end() {
         source.interrupted = true;
     } else if (source.block == nullptr) {
         source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
+        source.batch = source.block != nullptr ? source.block + BLOCK_LEAD : nullptr;
         if (source.block == nullptr) {
             report_io_error(*source.files.front().file, ENOMEM);
             source.ended = true;
@@ -324,7 +343,7 @@ const unsigned char* next_batch_or_end() {
         release_block_only();
         return nullptr;
     }
-    const unsigned char* sector = source.block;
+    const unsigned char* sector = source.batch;
     source.position = SECTOR_SIZE;
     return sector;
 }
@@ -337,7 +356,7 @@ const unsigned char* next_sector() {
         return next_batch_or_end();
     }
     // Handed out in place: a copy of every sector cost about as much as the video trim.
-    const unsigned char* sector = source.block + source.position;
+    const unsigned char* sector = source.batch + source.position;
     source.position += SECTOR_SIZE;
     return sector;
 }

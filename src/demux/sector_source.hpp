@@ -42,6 +42,17 @@ void read_whole_file(NamedFile& file);
 // Reads runs, in order, from files.
 void read_runs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
 
+// The batch is read into the block past a lead of two pages, where the
+// video's payloads are gathered as they are trimmed: the carry of the batch
+// before (under a page) and the first payload of this one fit there, so the
+// payloads gathered never reach the sector being read from.
+inline constexpr std::size_t BLOCK_LEAD = 2 * BLOCK_ALIGNMENT;
+
+// Called before the block is read into, with the block, and before it is
+// released, with null: what was gathered in it from the sectors handed out
+// is written then. The pack loop sets it for its run; null for none.
+void call_before_batch_ends(void (*hook)(unsigned char* block));
+
 // The next whole sector (SECTOR_SIZE bytes), where it lies in the batch
 // block: valid until the next call. Null once the input is exhausted, has
 // failed, is interrupted or its block could not be allocated.

@@ -27,6 +27,17 @@ constexpr unsigned char START_CODE_LAST_BYTE = 0x01;
 
 std::array<StreamStage, MOST_OUTPUTS> stages;
 
+// The video's payloads gathered in the read block's lead and behind the
+// sector being read, instead of a stage of their own; no output while the
+// video is staged.
+struct BlockStage {
+    Output* output = nullptr;
+    unsigned char* block = nullptr;  // null until the first batch, and once released
+    std::size_t fill = 0;
+};
+
+BlockStage in_block;
+
 StreamStage& stage_of(const Output& output) {
     return stages[output.slot];
 }
@@ -158,13 +169,17 @@ int trim(const unsigned char* data, int length, unsigned char* to) {
 // into the page cache ran about a sixth slower.
 constexpr std::size_t FILE_PAGE = BLOCK_ALIGNMENT;
 
-// Writes the stage's whole pages and moves the rest, under a page, to its start.
-void write_stage_pages(NamedFile& file, StreamStage& stage) {
-    const auto fill = static_cast<std::size_t>(stage.fill);
+// Writes the whole pages of the fill bytes at from and moves the rest, under
+// a page, to to; returns the bytes moved.
+std::size_t write_pages(NamedFile& file, const unsigned char* from, std::size_t fill, unsigned char* to) {
     const std::size_t pages = fill >= FILE_PAGE ? fill / FILE_PAGE * FILE_PAGE : fill;
-    write_block(file, stage.buffer, pages);
-    std::memmove(stage.buffer, stage.buffer + pages, fill - pages);
-    stage.fill = static_cast<int>(fill - pages);
+    write_block(file, from, pages);
+    std::memmove(to, from + pages, fill - pages);
+    return fill - pages;
+}
+
+void write_stage_pages(NamedFile& file, StreamStage& stage) {
+    stage.fill = static_cast<int>(write_pages(file, stage.buffer, static_cast<std::size_t>(stage.fill), stage.buffer));
 }
 
 }  // namespace
@@ -203,6 +218,11 @@ int stage_payload(Output& output, const unsigned char* data, int length) {
         return stage_wav_payload(output, data, length);
     }
     const bool video = output.kind == StreamKind::video;
+    if (video && in_block.output == &output && in_block.block != nullptr) {
+        const int kept = copy_before_padding(data, length, in_block.block + in_block.fill);
+        in_block.fill += static_cast<std::size_t>(kept);
+        return kept;
+    }
     unsigned char* room = stage_room(output, SECTOR_SIZE);
     if (room == nullptr) {
         // Without a stage the payload still reaches its file, only in a smaller write.
@@ -219,8 +239,35 @@ int stage_payload(Output& output, const unsigned char* data, int length) {
     return length;
 }
 
+void stage_video_in_block(Output& output) {
+    in_block = BlockStage{&output, nullptr, 0};
+}
+
+void video_batch_ends(unsigned char* block) {
+    if (in_block.output == nullptr) {
+        return;
+    }
+    NamedFile& file = in_block.output->file;
+    if (block == nullptr) {
+        write_block(file, in_block.block, in_block.fill);
+        in_block.fill = 0;
+    } else if (in_block.block != nullptr) {
+        in_block.fill = write_pages(file, in_block.block, in_block.fill, block);
+    } else {
+        // An output opened while a batch was read staged that batch's payloads.
+        StreamStage& stage = stage_of(*in_block.output);
+        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
+        stage.fill = 0;
+    }
+    in_block.block = block;
+}
+
 void flush_stream(Output& output) {
     NamedFile& file = output.file;
+    if (in_block.output == &output) {
+        video_batch_ends(nullptr);
+        in_block = BlockStage{};
+    }
     StreamStage& stage = stage_of(output);
     if (stage.buffer != nullptr && stage.fill > 0) {
         write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));

@@ -1,7 +1,7 @@
 #pragma once
-// Collects each stream's payloads in a large stage and writes it to the
-// stream's file in blocks of about 2 MB, each ending on a page boundary of
-// the file.
+// Collects each stream's payloads in a large stage (the video's in the read
+// block itself) and writes it to the stream's file in blocks of about 2 MB,
+// each ending on a page boundary of the file.
 
 #include <cstddef>
 
@@ -40,6 +40,13 @@ int stage_payload(Output& output, const unsigned char* data, int length);
 // the file straight. stage_grow then takes on the bytes put there.
 unsigned char* stage_room(Output& output, std::size_t room);
 void stage_grow(const Output& output, std::size_t added);
+
+// Lets the video's payloads be gathered in the read block, in the lead
+// before its batch and behind the sector being read, instead of in a stage
+// of their own: video_batch_ends must then be called with the block before
+// every read into it, and with null before its release. flush_stream ends it.
+void stage_video_in_block(Output& output);
+void video_batch_ends(unsigned char* block);
 
 // Writes what output still holds to its file, finishes its form (a WAV
 // header's sizes) and releases its stage.
