@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "demux/sector_source.hpp"
 #include "support/pack_builder.hpp"
 #include "support/run_binary.hpp"
 
@@ -200,6 +201,40 @@ TEST_F(StagingWriter, WritesWholePagesOnlyWhenAPayloadArrivesAtTheFlushMark) {
         EXPECT_EQ(written % packrift::BLOCK_ALIGNMENT, 0U) << "write " << i;
         EXPECT_GT(write_lengths[i], packrift::STAGE_FLUSH_MARK - packrift::BLOCK_ALIGNMENT) << "write " << i;
     }
+}
+
+// The video gathered in the read block, behind the sectors it is read from:
+// a batch's payloads written in whole pages before the block is read into
+// again, the rest carried to the block's start, all of it at the release;
+// what an output opened within a batch staged before its first block, first.
+TEST_F(StagingWriter, VideoGatheredInTheReadBlockIsWrittenInWholePagesInOrder) {
+    write_lengths.clear();
+    packrift::io_hooks().write = &counted_write;
+    packrift::stage_video_in_block(video);
+    Bytes expected = packtest::pattern(700, 3);
+    ASSERT_EQ(stage(StreamKind::video, expected), 700) << "before the first block: in a stage";
+    constexpr std::size_t BATCH = 1000;
+    constexpr std::size_t PAYLOAD_AT = 23;
+    Bytes block(packrift::BLOCK_LEAD + (BATCH + 1) * packrift::SECTOR_SIZE);
+    for (int round = 0; round < 2; ++round) {
+        packrift::video_batch_ends(block.data());  // the read into the block comes next
+        for (std::size_t k = 0; k < BATCH; ++k) {
+            unsigned char* sector = block.data() + packrift::BLOCK_LEAD + k * packrift::SECTOR_SIZE;
+            const Bytes payload = k == 7 ? packtest::concat({packtest::pattern(40, 5), PADDING_CODE})
+                                         : packtest::pattern(packrift::SECTOR_SIZE - PAYLOAD_AT, static_cast<unsigned>(k));
+            std::copy(payload.begin(), payload.end(), sector + PAYLOAD_AT);
+            const int kept = k == 7 ? 40 : static_cast<int>(payload.size());
+            ASSERT_EQ(packrift::stage_payload(video, sector + PAYLOAD_AT, static_cast<int>(payload.size())), kept);
+            expected.insert(expected.end(), payload.begin(), payload.begin() + kept);
+        }
+    }
+    packrift::video_batch_ends(nullptr);  // the block released
+    packrift::flush_stream(video);
+    EXPECT_EQ(contents(), expected);
+    ASSERT_EQ(write_lengths.size(), 3U) << "the stage, the first batch's pages, the rest at the release";
+    EXPECT_EQ(write_lengths[0], 700U);
+    EXPECT_EQ(write_lengths[1] % packrift::BLOCK_ALIGNMENT, 0U);
+    EXPECT_GT(write_lengths[1], expected.size() / 2 - packrift::BLOCK_ALIGNMENT);
 }
 
 TEST(Blocks, StartOnAPageBoundary) {
