@@ -170,9 +170,11 @@ int trim(const unsigned char* data, int length, unsigned char* to) {
 constexpr std::size_t FILE_PAGE = BLOCK_ALIGNMENT;
 
 // Writes the whole pages of the fill bytes at from and moves the rest, under
-// a page, to to; returns the bytes moved.
+// a page, to to; returns the bytes moved. Less than a page is only moved: a
+// batch read one sector at a time (a navigation pack, damage) gathers that
+// little, and written it would put every later write out of step.
 std::size_t write_pages(NamedFile& file, const unsigned char* from, std::size_t fill, unsigned char* to) {
-    const std::size_t pages = fill >= FILE_PAGE ? fill / FILE_PAGE * FILE_PAGE : fill;
+    const std::size_t pages = fill / FILE_PAGE * FILE_PAGE;
     write_block(file, from, pages);
     std::memmove(to, from + pages, fill - pages);
     return fill - pages;
@@ -254,10 +256,15 @@ void video_batch_ends(unsigned char* block) {
     } else if (in_block.block != nullptr) {
         in_block.fill = write_pages(file, in_block.block, in_block.fill, block);
     } else {
-        // An output opened while a batch was read staged that batch's payloads.
+        // An output opened while a batch was read staged that batch's
+        // payloads: the stage's pages are written, the rest leads the block's
+        // gathering, and the stage is let go.
         StreamStage& stage = stage_of(*in_block.output);
-        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
-        stage.fill = 0;
+        if (stage.buffer != nullptr) {
+            in_block.fill = write_pages(file, stage.buffer, static_cast<std::size_t>(stage.fill), block);
+            release_block(stage.buffer);
+            stage = StreamStage{};
+        }
     }
     in_block.block = block;
 }
