@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using packtest::Bytes;
 using packtest::pattern;
 
-// Enough video for three blocks of the video stage, with an AC-3 pack of
+// Enough video for three batches of the read and more, with an AC-3 pack of
 // substream 0x80 after every tenth video pack.
 constexpr int VIDEO_PACKS = 3200;
 constexpr int AUDIO_EVERY = 10;
@@ -270,8 +270,8 @@ protected:
     fs::path audio;
 };
 
-// The least a video write before a failing one holds: a stage's whole pages,
-// at least its flush mark less a page, more than 900 video payloads.
+// The least a video write before a failing one holds: the whole pages of a
+// batch's video, more than 900 payloads (a batch of 1000 sectors holds 909).
 constexpr std::size_t LEAST_VIDEO_WRITE = 900 * packtest::VIDEO_ROOM;
 
 TEST_F(FaultInjection, TheFirstWriteFailing) {
