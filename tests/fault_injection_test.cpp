@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using packtest::Bytes;
 using packtest::pattern;
 
-// Enough video for three blocks of the video stage, with an AC-3 pack of
+// Enough video for three batches of the read and more, with an AC-3 pack of
 // substream 0x80 after every tenth video pack.
 constexpr int VIDEO_PACKS = 3200;
 constexpr int AUDIO_EVERY = 10;
@@ -130,6 +130,8 @@ struct Faults {
     bool interrupted_before_any_byte = false;  // it writes nothing, else a third of its bytes
     int video_writes = 0;
     std::size_t video_written = 0;  // bytes that reached the video output
+    std::vector<std::size_t> video_write_ends;  // where in the file each video write ended
+    std::vector<std::size_t> stages_at_video_writes;
     bool audio_close_fails = false;
     std::vector<Damage> damaged;
     int stage_allocations_failing = 0;  // -1: all of them
@@ -148,10 +150,22 @@ std::FILE* stream_of(packrift::StreamKind kind) {
     return nullptr;
 }
 
+// The stages held, to tell whether the video keeps one.
+std::vector<void*> stages_held;
+
 std::size_t write_part(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
     const std::size_t items = std::fwrite(data, size, count, stream);
     faults.video_written += items * size;
+    faults.video_write_ends.push_back(faults.video_written);
+    faults.stages_at_video_writes.push_back(stages_held.size());
     return items;
+}
+
+// Whether every video write but the last ended on a page boundary of the file.
+bool video_writes_end_on_pages() {
+    const std::vector<std::size_t>& ends = faults.video_write_ends;
+    return std::all_of(ends.begin(), ends.end() - (ends.empty() ? 0 : 1),
+                       [](std::size_t end) { return end % packrift::BLOCK_ALIGNMENT == 0; });
 }
 
 std::size_t faulty_write(const void* data, std::size_t size, std::size_t count, std::FILE* stream) {
@@ -217,7 +231,16 @@ void* faulty_allocate(std::size_t size) {
     if (size != packrift::STAGE_CAPACITY && faults.read_block_allocation_fails) {
         return nullptr;
     }
-    return standard_io.allocate(size);  // released by the standard release
+    void* block = standard_io.allocate(size);
+    if (size == packrift::STAGE_CAPACITY && block != nullptr) {
+        stages_held.push_back(block);
+    }
+    return block;
+}
+
+void counted_release(void* block) {
+    std::erase(stages_held, block);
+    standard_io.release(block);
 }
 
 class FaultInjection : public ::testing::Test {
@@ -233,6 +256,7 @@ protected:
         packrift::io_hooks().close = &faulty_close;
         packrift::io_hooks().read = &faulty_read;
         packrift::io_hooks().allocate = &faulty_allocate;
+        packrift::io_hooks().release = &counted_release;
     }
     void TearDown() override {
         packrift::restore_io_hooks();
@@ -246,8 +270,8 @@ protected:
     fs::path audio;
 };
 
-// The least a video write before a failing one holds: a stage's whole pages,
-// at least its flush mark less a page, more than 900 video payloads.
+// The least a video write before a failing one holds: the whole pages of a
+// batch's video, more than 900 payloads (a batch of 1000 sectors holds 909).
 constexpr std::size_t LEAST_VIDEO_WRITE = 900 * packtest::VIDEO_ROOM;
 
 TEST_F(FaultInjection, TheFirstWriteFailing) {
@@ -364,12 +388,15 @@ TEST_F(FaultInjection, DamagedSectorsArePassedOverAndTheRestIsSplit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        faults = Faults{};
         faults.damaged = c.damaged;
         const auto run = run_both();
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, unread_line(input.string(), c.unread_first, c.unread_end));
         EXPECT_EQ(file(video), sectors_but(movie().video, c.unread_first, c.unread_end));
         EXPECT_EQ(file(audio), sectors_but(movie().audio, c.unread_first, c.unread_end));
+        // Sectors read one at a time gather less than a page each: it is carried, not written.
+        EXPECT_TRUE(video_writes_end_on_pages());
     }
 }
 
@@ -462,6 +489,23 @@ TEST_F(FaultInjection, AStageAllocationFailingLosesNothing) {
         EXPECT_EQ(file(video), whole_video()) << failing;
         EXPECT_EQ(file(audio), whole_audio()) << failing;
     }
+}
+
+// -all on a file opens the video at its first pack, while the first batch is
+// read: that batch's payloads are staged, then the video is gathered in the
+// read block like any other, its writes still ending on pages of the file,
+// and the stage let go: only the audio keeps one.
+TEST_F(FaultInjection, TheVideoOpenedWhileABatchIsReadKeepsNoStage) {
+    const auto run = run_in_process({input.string(), "-all"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(file(video), whole_video());
+    EXPECT_EQ(file(audio), whole_audio());
+    EXPECT_TRUE(video_writes_end_on_pages());
+    const std::vector<std::size_t>& stages = faults.stages_at_video_writes;
+    ASSERT_GT(stages.size(), 2U);
+    EXPECT_EQ(stages.front(), 2U) << "the stage of the first batch, beside the audio's";
+    EXPECT_TRUE(std::all_of(stages.begin() + 1, stages.end(), [](std::size_t held) { return held == 1; }));
 }
 
 TEST_F(FaultInjection, TheReadBlockAllocationFailing) {

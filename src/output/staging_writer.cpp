@@ -1,6 +1,5 @@
 #include "output/staging_writer.hpp"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -62,6 +61,17 @@ std::uint64_t bits_of(__m128i bytes) {
     return static_cast<unsigned>(_mm_movemask_epi8(bytes));
 }
 
+// Where the byte offset bytes into a step goes when COPY; without a copy, to
+// is null, and no pointer may be made from it.
+template <bool COPY>
+unsigned char* copy_place(unsigned char* to, std::ptrdiff_t offset) {
+    if constexpr (COPY) {
+        return to + offset;
+    } else {
+        return nullptr;
+    }
+}
+
 // The bytes of the 16 at bytes that are the padding id with the prefix's
 // 01 before them: all ones there, zeros elsewhere; the 16 bytes copied to to
 // first when COPY. With the 01 tested too, about one step in a thousand
@@ -83,10 +93,11 @@ __m128i id_bytes(const unsigned char* bytes, unsigned char* to) {
 // such byte: one test of them all says so.
 template <bool COPY>
 const unsigned char* padding_code_in_step(const unsigned char* at, unsigned char* to) {
+    constexpr auto VECTOR = static_cast<std::ptrdiff_t>(VECTOR_BYTES);
     const __m128i first = id_bytes<COPY>(at, to);
-    const __m128i second = id_bytes<COPY>(at + VECTOR_BYTES, to + VECTOR_BYTES);
-    const __m128i third = id_bytes<COPY>(at + 2 * VECTOR_BYTES, to + 2 * VECTOR_BYTES);
-    const __m128i fourth = id_bytes<COPY>(at + 3 * VECTOR_BYTES, to + 3 * VECTOR_BYTES);
+    const __m128i second = id_bytes<COPY>(at + VECTOR, copy_place<COPY>(to, VECTOR));
+    const __m128i third = id_bytes<COPY>(at + 2 * VECTOR, copy_place<COPY>(to, 2 * VECTOR));
+    const __m128i fourth = id_bytes<COPY>(at + 3 * VECTOR, copy_place<COPY>(to, 3 * VECTOR));
     if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, second), _mm_or_si128(third, fourth))) == 0) {
         return nullptr;
     }
@@ -124,7 +135,9 @@ template <bool COPY>
 int trim(const unsigned char* data, int length, unsigned char* to) {
     if (length <= START_CODE_PREFIX_SIZE) {
         if constexpr (COPY) {
-            std::memcpy(to, data, static_cast<std::size_t>(std::max(length, 0)));
+            if (length > 0) {  // an empty payload may have no bytes to point at
+                std::memcpy(to, data, static_cast<std::size_t>(length));
+            }
         }
         return length;
     }
@@ -138,7 +151,7 @@ int trim(const unsigned char* data, int length, unsigned char* to) {
     };
 #if PACKRIFT_SSE2
     for (; end - at >= static_cast<std::ptrdiff_t>(VECTOR_STEP); at += VECTOR_STEP) {
-        if (const unsigned char* id = padding_code_in_step<COPY>(at, to + (at - data))) {
+        if (const unsigned char* id = padding_code_in_step<COPY>(at, copy_place<COPY>(to, at - data))) {
             return code_found(id);
         }
     }
@@ -170,9 +183,11 @@ int trim(const unsigned char* data, int length, unsigned char* to) {
 constexpr std::size_t FILE_PAGE = BLOCK_ALIGNMENT;
 
 // Writes the whole pages of the fill bytes at from and moves the rest, under
-// a page, to to; returns the bytes moved.
+// a page, to to; returns the bytes moved. Less than a page is only moved: a
+// batch read one sector at a time (a navigation pack, damage) gathers that
+// little, and written it would put every later write out of step.
 std::size_t write_pages(NamedFile& file, const unsigned char* from, std::size_t fill, unsigned char* to) {
-    const std::size_t pages = fill >= FILE_PAGE ? fill / FILE_PAGE * FILE_PAGE : fill;
+    const std::size_t pages = fill / FILE_PAGE * FILE_PAGE;
     write_block(file, from, pages);
     std::memmove(to, from + pages, fill - pages);
     return fill - pages;
@@ -254,10 +269,15 @@ void video_batch_ends(unsigned char* block) {
     } else if (in_block.block != nullptr) {
         in_block.fill = write_pages(file, in_block.block, in_block.fill, block);
     } else {
-        // An output opened while a batch was read staged that batch's payloads.
+        // An output opened while a batch was read staged that batch's
+        // payloads: the stage's pages are written, the rest leads the block's
+        // gathering, and the stage is let go.
         StreamStage& stage = stage_of(*in_block.output);
-        write_block(file, stage.buffer, static_cast<std::size_t>(stage.fill));
-        stage.fill = 0;
+        if (stage.buffer != nullptr) {
+            in_block.fill = write_pages(file, stage.buffer, static_cast<std::size_t>(stage.fill), block);
+            release_block(stage.buffer);
+            stage = StreamStage{};
+        }
     }
     in_block.block = block;
 }
