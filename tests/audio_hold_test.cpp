@@ -75,6 +75,7 @@ struct JoinCase {
     std::uint64_t passed_over;
     std::uint64_t filled;
     int frames_in_file;     // the part before's kept, the silence, the next part's kept
+    int joins_missing = 0;  // gaps too long to believe, left unfilled
 };
 
 TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
@@ -91,6 +92,8 @@ TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
          0, 0, 0, 17 + 10},
         {"one that starts less than half a frame before it is passed over", 17, false, SIXTEEN + 1400, 0, 1, 0,
          16 + 10},
+        {"the next part's audio 10 s late: filled", 16, false, SIXTEEN, 900000, 0, 312, 16 + 312 + 10},
+        {"11 s late: broken timestamps, not filled but named", 16, false, SIXTEEN, 990000, 0, 0, 16 + 10, 1},
     };
     const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.ac3";
     for (const JoinCase& row : cases) {
@@ -113,6 +116,7 @@ TEST(AudioHold, AtAJoinTheAudioEndsWithItsPartsVideo) {
         const packrift::HoldReport& report = packrift::hold_report(output);
         EXPECT_EQ(report.passed_over, row.passed_over);
         EXPECT_EQ(report.filled, row.filled);
+        EXPECT_EQ(report.joins_missing, row.joins_missing);
         EXPECT_EQ(std::filesystem::file_size(path), static_cast<std::uintmax_t>(row.frames_in_file) * FRAME_BYTES);
         EXPECT_EQ(report.bytes, static_cast<std::uint64_t>(row.frames_in_file) * FRAME_BYTES);
     }

@@ -271,6 +271,12 @@ bool write_silence(Hold& hold, std::int64_t count) {
     return true;
 }
 
+// A part's sound that starts this long after its picture comes of broken
+// timestamps, not of authoring (a join's gap is a fraction of a second):
+// filled, a damaged disc's title could take hours of silence. It is left
+// unfilled and named, as a DTS stream's gap is.
+const Ticks MOST_SILENCE_AT_A_JOIN = whole(10 * TICKS_PER_SECOND);
+
 // The next part's first frame at time t: passed over where the file
 // already reaches half a frame past it, else written after the silence
 // that puts it within a frame of its time.
@@ -285,7 +291,7 @@ void enter_part(Hold& hold, const Ticks& time, const TitleClock& clock) {
     if (!ticks_before(gap, hold.duration)) {
         const std::int64_t count = ticks_floor(Ticks{gap.numerator * hold.duration.denominator,
                                                       gap.denominator * hold.duration.numerator});
-        if (!write_silence(hold, count)) {
+        if (ticks_before(MOST_SILENCE_AT_A_JOIN, gap) || !write_silence(hold, count)) {
             hold.report.missing = ticks_plus(hold.report.missing, gap);
             ++hold.report.joins_missing;
         }

@@ -24,7 +24,7 @@ struct HoldReport {
     std::uint64_t passed_over = 0;  // frames, a frame cut short by its part's end included
     std::uint64_t filled = 0;       // frames of silence
     Ticks filled_time;
-    Ticks missing;                  // gaps that could not be filled (DTS)
+    Ticks missing;                  // gaps that could not be filled (DTS) or not believed (too long)
     int joins_missing = 0;
     std::uint64_t bytes = 0;        // what the output holds: silence in, a WAV's sample bytes
 };
