@@ -23,7 +23,6 @@ constexpr std::uint64_t NO_UNIT = std::numeric_limits<std::uint64_t>::max();
 
 struct Source {
     unsigned char* block = nullptr;
-    unsigned char* batch = nullptr;  // where the sectors are read to: past the block's lead
     std::size_t fill = 0;
     std::size_t position = 0;
 
@@ -48,6 +47,11 @@ struct Source {
 };
 
 Source source;
+
+// Where the sectors are read to, past the block's lead; only while there is a block.
+unsigned char* batch_start() {
+    return source.block + BLOCK_LEAD;
+}
 std::vector<UnreadSectors> unread;
 std::vector<UnreadSectors> unled;
 void (*before_batch_ends)(unsigned char* block) = nullptr;
@@ -64,7 +68,6 @@ void release_block_only() {
     end_batch(nullptr);
     release_block(source.block);
     source.block = nullptr;
-    source.batch = nullptr;
     source.fill = 0;
     source.position = 0;
 }
@@ -274,9 +277,9 @@ bool refill() {
             take_read(place, asked, {0, error_or_io_failure()});
             continue;
         }
-        take_read(place, asked, read_items(*source.files[place.file].file, source.batch, SECTOR_SIZE, asked));
+        take_read(place, asked, read_items(*source.files[place.file].file, batch_start(), SECTOR_SIZE, asked));
         if (source.at_unit_start && source.fill > 0) {
-            bound_unit(source.batch);
+            bound_unit(batch_start());
         }
     }
     return true;
@@ -318,7 +321,7 @@ namespace {
 // for. The sectors of a read that the stop cut short are still handed out.
 const unsigned char* next_batch_or_end() {
     if (source.position < source.fill && source.interrupted) {
-        const unsigned char* sector = source.batch + source.position;
+        const unsigned char* sector = batch_start() + source.position;
         source.position += SECTOR_SIZE;
         return sector;
     }
@@ -326,7 +329,6 @@ const unsigned char* next_batch_or_end() {
         source.interrupted = true;
     } else if (source.block == nullptr) {
         source.block = static_cast<unsigned char*>(allocate_block(BLOCK_SIZE));
-        source.batch = source.block != nullptr ? source.block + BLOCK_LEAD : nullptr;
         if (source.block == nullptr) {
             report_io_error(*source.files.front().file, ENOMEM);
             source.ended = true;
@@ -343,7 +345,7 @@ const unsigned char* next_batch_or_end() {
         release_block_only();
         return nullptr;
     }
-    const unsigned char* sector = source.batch;
+    const unsigned char* sector = batch_start();
     source.position = SECTOR_SIZE;
     return sector;
 }
@@ -356,7 +358,7 @@ const unsigned char* next_sector() {
         return next_batch_or_end();
     }
     // Handed out in place: a copy of every sector cost about as much as the video trim.
-    const unsigned char* sector = source.batch + source.position;
+    const unsigned char* sector = batch_start() + source.position;
     source.position += SECTOR_SIZE;
     return sector;
 }
