@@ -538,14 +538,16 @@ void check_units(const std::vector<packrift::SubpictureUnit>& units, const std::
 }
 
 // The trim alone against the plain window, on the input's bytes taken as
-// payloads at every alignment of its eight-byte steps: every short length,
-// and the last lengths up to a sector's worth, where the steps give way to
-// the last bytes. A payload cut shorter keeps the first code of the whole
-// only if the code still lies wholly inside it. The copying trim must give
-// the same length, the bytes before it, and write nothing past the payload.
+// payloads at every alignment of its eight-byte steps: every short length
+// (past the wide form's least and its first step read back over), and the
+// last lengths up to a sector's worth, where the steps give way to the last
+// bytes. A payload cut shorter keeps the first code of the whole only if the
+// code still lies wholly inside it. The copying trim must give the same
+// length, the bytes before it, and write nothing past the payload; both
+// forms, where the processor has AVX2.
 void check_trim(const unsigned char* file, std::size_t file_size) {
     constexpr std::size_t ALIGNMENTS = 8;
-    constexpr std::size_t SHORT_LENGTHS = 80;
+    constexpr std::size_t SHORT_LENGTHS = 160;
     constexpr std::size_t LAST_LENGTHS = 16;
     constexpr unsigned char UNWRITTEN = 0x5A;
     Bytes copy(SECTOR + 1);
@@ -557,14 +559,18 @@ void check_trim(const unsigned char* file, std::size_t file_size) {
                 length = room - LAST_LENGTHS;
             }
             const std::size_t kept = first_code + WINDOW_LAST_BYTE < length ? first_code : length;
-            check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) == kept,
-                  "the trim differs from the plain shift window");
-            std::fill(copy.begin(), copy.end(), UNWRITTEN);
-            const int copied = packrift::copy_before_padding(file + from, static_cast<int>(length), copy.data());
-            check(static_cast<std::size_t>(copied) == kept, "the copying trim differs from the plain shift window");
-            check(std::equal(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(kept), file + from),
-                  "the copying trim's bytes differ from the payload's");
-            check(copy[length] == UNWRITTEN, "the copying trim wrote past the payload");
+            for (const bool wide : {false, true}) {
+                packrift::use_wide_trim(wide);
+                check(static_cast<std::size_t>(packrift::trim_before_padding(file + from, static_cast<int>(length))) ==
+                          kept,
+                      "the trim differs from the plain shift window");
+                std::fill(copy.begin(), copy.end(), UNWRITTEN);
+                const int copied = packrift::copy_before_padding(file + from, static_cast<int>(length), copy.data());
+                check(static_cast<std::size_t>(copied) == kept, "the copying trim differs from the plain shift window");
+                check(std::equal(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(kept), file + from),
+                      "the copying trim's bytes differ from the payload's");
+                check(copy[length] == UNWRITTEN, "the copying trim wrote past the payload");
+            }
         }
     }
 }

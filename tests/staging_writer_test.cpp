@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "demux/sector_source.hpp"
@@ -21,15 +23,25 @@ using packtest::Bytes;
 const Bytes PADDING_CODE = {0x00, 0x00, 0x01, 0xBE};
 
 // The trim's length, checked against the copying trim's: the same length,
-// the bytes before it copied, and nothing written past the payload.
+// the bytes before it copied, and nothing written past the payload; and,
+// where the processor has AVX2, the 16-byte form's against the wide form's.
 int trimmed(const Bytes& payload) {
     const int length = static_cast<int>(payload.size());
+    packrift::use_wide_trim(false);
     const int kept = packrift::trim_before_padding(payload.data(), length);
-    constexpr unsigned char UNWRITTEN = 0x5A;
-    Bytes copy(payload.size() + 1, UNWRITTEN);
-    EXPECT_EQ(packrift::copy_before_padding(payload.data(), length, copy.data()), kept);
-    EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + kept, copy.begin()));
-    EXPECT_EQ(copy.back(), UNWRITTEN);
+    for (const bool wide : {false, true}) {
+        if (wide && !packrift::wide_trim_available()) {
+            continue;
+        }
+        packrift::use_wide_trim(wide);
+        EXPECT_EQ(packrift::trim_before_padding(payload.data(), length), kept) << "wide " << wide;
+        constexpr unsigned char UNWRITTEN = 0x5A;
+        Bytes copy(payload.size() + 1, UNWRITTEN);
+        EXPECT_EQ(packrift::copy_before_padding(payload.data(), length, copy.data()), kept) << "wide " << wide;
+        EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + kept, copy.begin())) << "wide " << wide;
+        EXPECT_EQ(copy.back(), UNWRITTEN) << "wide " << wide;
+    }
+    packrift::use_wide_trim(true);
     return kept;
 }
 
@@ -86,9 +98,11 @@ TEST(TrimBeforePadding, KeepsWhatLiesBeforeTheFirstWholePaddingStartCode) {
 }
 
 // The code at every index of a payload and against every alignment of the
-// words, amid near misses, and at the payload's very end.
+// words and steps, amid near misses, and at the payload's very end: past the
+// wide form's second step, so that its last step reads back over the one
+// before by every count of bytes.
 TEST(TrimBeforePadding, FindsTheCodeAtEveryPlace) {
-    for (std::size_t at = 0; at <= 140; ++at) {
+    for (std::size_t at = 0; at <= 300; ++at) {
         const Bytes within = packtest::concat({near_misses(at), PADDING_CODE, near_misses(40)});
         EXPECT_EQ(trimmed(within), static_cast<int>(at)) << "the code at " << at;
         const Bytes at_end = packtest::concat({near_misses(at), PADDING_CODE});
@@ -97,6 +111,22 @@ TEST(TrimBeforePadding, FindsTheCodeAtEveryPlace) {
         EXPECT_EQ(trimmed(cut_short), static_cast<int>(cut_short.size())) << "the code cut short, at " << at;
     }
 }
+
+#if defined(__linux__) && PACKRIFT_WIDE_TRIM
+// The wide form runs where the processor has AVX2, as the system lists its
+// features (a system that lists it also keeps the 32-byte registers).
+TEST(TrimBeforePadding, WideWhereTheSystemListsAvx2) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        if (line.rfind("flags", 0) == 0) {
+            const bool listed = (line + " ").find(" avx2 ") != std::string::npos;
+            EXPECT_EQ(packrift::wide_trim_available(), listed);
+            return;
+        }
+    }
+    GTEST_SKIP() << "no flags in /proc/cpuinfo";
+}
+#endif
 
 // A stage writing into a scratch file, read back after the flush. Not
 // tmpfile: on Windows that creates its file in the root of the drive, which

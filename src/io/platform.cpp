@@ -18,6 +18,11 @@
 #include <unistd.h>
 #endif
 
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+#include <immintrin.h>
+#include <intrin.h>
+#endif
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -25,6 +30,52 @@
 namespace packrift {
 
 std::atomic<int> stop_request{0};
+
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+
+bool processor_has_avx2() {
+    // CPUID leaf 1 says whether the system saves the vector registers
+    // (OSXSAVE) and whether AVX is there; XCR0 whether the system saves their
+    // upper halves (YMM) as well as the lower (XMM); leaf 7 whether AVX2 is there.
+    constexpr int FEATURES_LEAF = 1;
+    constexpr int EXTENDED_FEATURES_LEAF = 7;
+    constexpr int ECX = 2;
+    constexpr int EBX = 1;
+    constexpr int OSXSAVE_BIT = 1 << 27;
+    constexpr int AVX_BIT = 1 << 28;
+    constexpr int AVX2_BIT = 1 << 5;
+    constexpr unsigned long long XMM_AND_YMM_SAVED = 0x6;
+    int registers[4] = {};
+    __cpuid(registers, 0);
+    if (registers[0] < EXTENDED_FEATURES_LEAF) {
+        return false;
+    }
+    __cpuid(registers, FEATURES_LEAF);
+    if ((registers[ECX] & OSXSAVE_BIT) == 0 || (registers[ECX] & AVX_BIT) == 0 ||
+        (_xgetbv(0) & XMM_AND_YMM_SAVED) != XMM_AND_YMM_SAVED) {
+        return false;
+    }
+    __cpuidex(registers, EXTENDED_FEATURES_LEAF, 0);
+    return (registers[EBX] & AVX2_BIT) != 0;
+}
+
+#elif (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+
+bool processor_has_avx2() {
+    // The compiler's runtime asks CPUID, and XCR0 whether the system saves
+    // the 32-byte registers; made to ask now, should this run before its own
+    // start-up code has.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+
+#else
+
+bool processor_has_avx2() {
+    return false;
+}
+
+#endif
 
 #ifdef _WIN32
 

@@ -1,7 +1,7 @@
 #pragma once
 // What differs between systems: opening a file by its name, telling whether
-// two open files are one, and, on Windows, the wide arguments and the
-// console's code page. Names are UTF-8 throughout.
+// two open files are one, what the processor can run, and, on Windows, the
+// wide arguments and the console's code page. Names are UTF-8 throughout.
 
 #include <atomic>
 #include <cstdint>
@@ -39,6 +39,10 @@ bool block_device_size(std::FILE* stream, std::uint64_t& size);
 
 // Empties an open regular file; false (errno set) when that fails.
 bool truncate_file(std::FILE* stream);
+
+// Whether the processor runs AVX2 instructions and the system keeps their
+// 32-byte registers: false on other processors, and where a build cannot tell.
+bool processor_has_avx2();
 
 // Places the stream at offset bytes from the start, past 2 GiB too; false
 // (errno set) when it cannot seek.

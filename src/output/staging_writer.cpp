@@ -14,6 +14,14 @@
 #define PACKRIFT_SSE2 0
 #endif
 
+#ifndef PACKRIFT_WIDE_TRIM
+#define PACKRIFT_WIDE_TRIM 0
+#endif
+#if PACKRIFT_WIDE_TRIM
+#include "output/wide_trim.hpp"
+#endif
+
+#include "io/platform.hpp"
 #include "output/wav_output.hpp"
 
 namespace packrift {
@@ -37,6 +45,9 @@ struct BlockStage {
 };
 
 BlockStage in_block;
+
+// The video trim in AVX2's registers wherever the build and the processor allow.
+bool wide_trim = PACKRIFT_WIDE_TRIM && processor_has_avx2();
 
 StreamStage& stage_of(const Output& output) {
     return stages[output.slot];
@@ -152,10 +163,19 @@ int trim(const unsigned char* data, int length, unsigned char* to) {
         return static_cast<int>(id - START_CODE_PREFIX_SIZE - data);
     };
 #if PACKRIFT_SSE2
-    for (; end - at >= static_cast<std::ptrdiff_t>(VECTOR_STEP); at += VECTOR_STEP) {
+    constexpr auto STEP = static_cast<std::ptrdiff_t>(VECTOR_STEP);
+    for (; end - at >= STEP; at += STEP) {
         if (const unsigned char* id = padding_code_in_step<COPY>(at, copy_place<COPY>(to, at - data))) {
             return code_found(id);
         }
+    }
+    // The last bytes as the payload's last step, read back over the step
+    // before: no code ends in the bytes read again, or that step would have
+    // found it. Only a payload shorter than a step after the prefix goes on
+    // a word at a time.
+    if (at != end && end - data >= START_CODE_PREFIX_SIZE + STEP) {
+        const unsigned char* id = padding_code_in_step<COPY>(end - STEP, copy_place<COPY>(to, end - STEP - data));
+        return id != nullptr ? code_found(id) : length;
     }
 #endif
     if constexpr (COPY) {
@@ -201,11 +221,29 @@ void write_stage_pages(NamedFile& file, StreamStage& stage) {
 
 }  // namespace
 
+bool wide_trim_available() {
+    return PACKRIFT_WIDE_TRIM && processor_has_avx2();
+}
+
+void use_wide_trim(bool wide) {
+    wide_trim = wide && wide_trim_available();
+}
+
 int trim_before_padding(const unsigned char* data, int length) {
+#if PACKRIFT_WIDE_TRIM
+    if (wide_trim && length >= WIDE_TRIM_LEAST_LENGTH) {
+        return trim_before_padding_wide(data, length);
+    }
+#endif
     return trim<false>(data, length, nullptr);
 }
 
 int copy_before_padding(const unsigned char* data, int length, unsigned char* to) {
+#if PACKRIFT_WIDE_TRIM
+    if (wide_trim && length >= WIDE_TRIM_LEAST_LENGTH) {
+        return copy_before_padding_wide(data, length, to);
+    }
+#endif
     return trim<true>(data, length, to);
 }
 

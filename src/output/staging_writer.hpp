@@ -29,6 +29,12 @@ int trim_before_padding(const unsigned char* data, int length);
 // read; to has room for length bytes, which may all be written.
 int copy_before_padding(const unsigned char* data, int length, unsigned char* to);
 
+// Whether the trim can go 128 bytes a step in AVX2's registers: the build
+// made that form and the processor runs it. It does then, unless turned off;
+// both forms give the same for every payload, and the tests run each.
+bool wide_trim_available();
+void use_wide_trim(bool wide);
+
 // Stages a payload of length bytes for output; returns the bytes accepted:
 // for video the length after the padding trim, for a WAV output the sample
 // bytes it made of the payload.

@@ -1,0 +1,18 @@
+#pragma once
+// The video trim 128 bytes a step in AVX2's 32-byte registers, for processors
+// that have them: about a third less time a payload than the 16-byte form.
+// Built only where the compiler can make AVX2 code (PACKRIFT_WIDE_TRIM), and
+// called only after processor_has_avx2() said yes.
+
+namespace packrift {
+
+// Shorter payloads take the 16-byte form: the last step of this one reads
+// back over the one before, which needs a whole step after the prefix.
+inline constexpr int WIDE_TRIM_LEAST_LENGTH = 131;
+
+// As trim_before_padding and copy_before_padding, for payloads of at least
+// WIDE_TRIM_LEAST_LENGTH bytes.
+int trim_before_padding_wide(const unsigned char* data, int length);
+int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to);
+
+}  // namespace packrift
