@@ -24,6 +24,16 @@ void set_progress_clock(double (*clock)());
 // Writes seconds as HH:MM:SS, hours wrapping at 24, into text (HMS_TEXT_SIZE bytes).
 void format_hms(int seconds, char* text);
 
+// Room for a rate of up to 16 digits before the point, one after it, and
+// the terminating zero: far beyond any rate a run can reach.
+inline constexpr int RATE_TEXT_SIZE = 19;
+
+// Writes the rate as printf's "%0.1f" shows it into text (RATE_TEXT_SIZE
+// bytes) and returns true; false, with nothing written, for a rate exactly
+// half way between two tenths and for one that is negative or too large,
+// which printf is left to show.
+bool format_rate(double rate, char* text);
+
 // Prints the progress line from the counters and the start of the run.
 void report_progress();
 
