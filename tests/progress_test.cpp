@@ -57,7 +57,7 @@ TEST(FormatRate, WritesWhatPrintfShows) {
         EXPECT_TRUE(packrift::format_rate(rate, text)) << rate;
         EXPECT_EQ(text, printf_rate(rate)) << "the rate " << rate;
     }
-    for (const double rate : {0.25, 0.75, 1.25, 1000000.25, largest, 1e300, -1.0,
+    for (const double rate : {0.25, 0.75, 1.25, 1000000.25, largest, 1e300, -1.0, -0.0,
                               std::numeric_limits<double>::infinity(), std::nan("")}) {
         EXPECT_FALSE(packrift::format_rate(rate, text)) << rate;
     }

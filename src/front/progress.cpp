@@ -94,7 +94,8 @@ void format_hms(int seconds, char* text) {
 // double (a multiple-precision division) cost more than the rest of the
 // line, and as much as a twentieth of a split's user time.
 bool format_rate(double rate, char* text) {
-    if (!(rate >= 0.0 && rate < LARGEST_RATE_WRITTEN)) {
+    // The sign bit, not a comparison: printf shows a negative zero as -0.0.
+    if (std::signbit(rate) || !(rate < LARGEST_RATE_WRITTEN)) {
         return false;
     }
     // rate = significand / 2^shift exactly, shift at least 1; times ten,

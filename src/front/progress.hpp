@@ -30,8 +30,8 @@ inline constexpr int RATE_TEXT_SIZE = 19;
 
 // Writes the rate as printf's "%0.1f" shows it into text (RATE_TEXT_SIZE
 // bytes) and returns true; false, with nothing written, for a rate exactly
-// half way between two tenths and for one that is negative or too large,
-// which printf is left to show.
+// half way between two tenths and for one that is negative (a negative zero
+// too) or too large, which printf is left to show.
 bool format_rate(double rate, char* text);
 
 // Prints the progress line from the counters and the start of the run.
