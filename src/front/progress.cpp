@@ -21,14 +21,18 @@ constexpr std::uint32_t KILOBYTES_PER_PACK = 2;
 constexpr int KILOBYTE_SHIFT = 10;
 constexpr double SECONDS_PER_MILLISECOND = 0.001;
 
-// A double's significand bits, the leading one included; rates below 2 to
-// the power of one less, a 16-digit number, are written here.
+// A double's significand bits, the leading one included. Rates are written
+// here below 2^52 (16 digits), where a double still has a bit after the point.
 constexpr int SIGNIFICAND_BITS = 53;
 constexpr double LARGEST_RATE_WRITTEN = 4503599627370496.0;  // 2^52
 constexpr std::uint64_t TENTHS_PER_UNIT = 10;
-// Shifted further, the significand times ten is under a sixteenth: 0.0.
+// Shifted this far or further, the significand times ten is under half a
+// tenth: the rate shows as 0.0.
 constexpr int WIDEST_SHIFT = 60;
-constexpr std::size_t PROGRESS_LINE_SIZE = 96;  // far more than the longest line
+// The line's fixed text and its widest fields: a 32-bit and a 64-bit count
+// (10 and 20 digits), the rate and HH:MM:SS (each with room for a zero).
+constexpr std::size_t PROGRESS_LINE_SIZE = sizeof "LBA = " + 10 + sizeof " (" + RATE_TEXT_SIZE + sizeof "K/s), OUT = " +
+                                           20 + sizeof "Kb, TimeSoFar=" + HMS_TEXT_SIZE + sizeof "      \r";
 
 double start_time = 0.0;
 bool line_open = false;  // a progress line printed and not yet ended

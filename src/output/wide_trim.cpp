@@ -11,13 +11,14 @@
 #include <cstring>
 #include <immintrin.h>
 
-#include "demux/demux_common.hpp"
-
 namespace packrift {
 
 namespace {
 
-constexpr unsigned char PADDING_ID = PADDING_STREAM_START_CODE & 0xFF;
+// The padding stream's start code, 00 00 01 BE (ISO/IEC 13818-1, Table
+// 2-18), written out here rather than taken from the tool's shared header,
+// whose inline functions this file must not compile.
+constexpr unsigned char PADDING_ID = 0xBE;
 constexpr unsigned char PREFIX_LAST_BYTE = 0x01;
 constexpr std::ptrdiff_t PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 constexpr std::ptrdiff_t VECTOR_BYTES = sizeof(__m256i);
