@@ -1,7 +1,7 @@
 #pragma once
 // The video trim 128 bytes a step in AVX2's 32-byte registers, for
-// processors that have them: a step takes about as many instructions as one
-// of the 16-byte form's steps of 64 bytes.
+// processors that have them: a step takes fewer instructions than one of
+// the 16-byte form's steps of 64 bytes.
 // Built only where the compiler can make AVX2 code (PACKRIFT_WIDE_TRIM), and
 // called only after processor_has_avx2() said yes.
 
