@@ -47,7 +47,7 @@ struct BlockStage {
 BlockStage in_block;
 
 // The video trim in AVX2's registers wherever the build and the processor allow.
-bool wide_trim = PACKRIFT_WIDE_TRIM && processor_has_avx2();
+bool wide_trim = wide_trim_available();
 
 StreamStage& stage_of(const Output& output) {
     return stages[output.slot];
