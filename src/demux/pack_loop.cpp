@@ -4,6 +4,7 @@
 
 #include "demux/sector_source.hpp"
 #include "demux/title_timeline.hpp"
+#include "output/audio_edges.hpp"
 #include "output/audio_hold.hpp"
 #include "output/staging_writer.hpp"
 #include "output/vobsub_output.hpp"
@@ -36,6 +37,8 @@ struct Routes {
     // go to the timeline, and the held outputs' packets to their queues.
     bool timeline = false;
     std::array<bool, MOST_OUTPUTS> held{};
+    // A title's other audio outputs begin and end on whole frames.
+    std::array<bool, MOST_OUTPUTS> edged{};
     // -all on a file: each stream that no output takes is offered once.
     bool offer = false;
     std::array<bool, IDS> offered_stream_id{};
@@ -57,6 +60,7 @@ void add_routes(Routes& routes) {
             static_cast<std::uint16_t>(output.slot);
         routes.watch_video = routes.watch_video || output.kind == StreamKind::subpicture;
         routes.held[output.slot] = routes.timeline && audio_held(output);
+        routes.edged[output.slot] = audio_edged(output);
         // The video is gathered in the read block and written from there just
         // before the block is read into again or released.
         if (output.kind == StreamKind::video) {
@@ -66,9 +70,10 @@ void add_routes(Routes& routes) {
     }
 }
 
-int stage_span(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span, bool held,
-               const PackLoopHooks& hooks) {
-    const int accepted = held ? timeline_audio(output, sector, start, span)
+int stage_span(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span,
+               const Routes& routes, const PackLoopHooks& hooks) {
+    const int accepted = routes.held[output.slot]    ? timeline_audio(output, sector, start, span)
+                         : routes.edged[output.slot] ? edge_audio_packet(output, sector, start, span.offset, span.length)
                          : row_of(output.kind).form == PayloadForm::whole_pack
                              ? stage_subpicture_pack(output, sector, span.offset, span.length, packet_pts(sector))
                              : stage_payload(output, sector + span.offset, span.length);
@@ -142,8 +147,8 @@ int handle_pack(const unsigned char* sector, Routes& routes, const PackLoopHooks
         Output& output = outputs[slots[k][routed_id]];
         ++found.packs[output.slot];
         found.scrambled[output.slot] += scrambled;
-        staged = stage_span(output, sector, start, payload_span(sector, start + row_of(output.kind).skip),
-                            routes.held[output.slot], hooks);
+        staged = stage_span(output, sector, start, payload_span(sector, start + row_of(output.kind).skip), routes,
+                            hooks);
     } while (takers != 0);
     if (routes.timeline) {
         // Only video stream 0 is taken by the video output, which stages it alone.
@@ -204,6 +209,7 @@ StreamsFound demux_packs(const PackLoopHooks& given_hooks) {
     }
     call_before_batch_ends(nullptr);
     end_timeline();
+    end_audio_edges();
     return found;
 }
 

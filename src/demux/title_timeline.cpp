@@ -182,7 +182,7 @@ int timeline_audio(Output& output, const unsigned char* sector, std::size_t star
 
 void end_timeline() {
     if (timeline.running) {
-        flush_audio_holds();
+        end_audio_holds();
     }
 }
 

@@ -301,6 +301,12 @@ std::string held_output_line(bool substream, int id, const HoldReport& hold) {
     if (hold.passed_over > 0) {
         pieces.push_back(count_piece(hold.passed_over, "frame passed over", "frames passed over"));
     }
+    if (hold.edges.start) {
+        pieces.push_back("1 part frame passed over at the start");
+    }
+    if (hold.edges.end) {
+        pieces.push_back("1 part frame passed over at the end");
+    }
     if (hold.filled > 0) {
         pieces.push_back(formatted("%" PRIu64 " filled (%lld ms)", hold.filled,
                                    ticks_milliseconds(ticks_floor(hold.filled_time))));

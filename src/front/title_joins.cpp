@@ -50,6 +50,22 @@ std::string chapters_on_the_clock(const SplitInput& input, const TimelineSummary
     return chapters_text(starts);
 }
 
+// What the edges of a title read without a hold cut from its audio, in
+// the report.
+void tell_audio_edges() {
+    for (std::size_t i = 0; i < output_count; ++i) {
+        const Output& output = outputs[i];
+        if (!is_audio(output.kind) || output.id < 0) {
+            continue;
+        }
+        const EdgeReport& edges = edge_report(output);
+        HoldReport cut;
+        cut.edges = edges.cuts;
+        cut.bytes = edges.bytes;
+        report_held_output(row_of(output.kind).substream, output.id, cut);
+    }
+}
+
 }  // namespace
 
 void follow_title_joins(int argc, char** argv, const SplitInput& input) {
@@ -57,13 +73,19 @@ void follow_title_joins(int argc, char** argv, const SplitInput& input) {
     const std::vector<bool> audio = open_audio_outputs();
     if (input.whole_file || !may_restart || !clock_read(argc, argv, audio)) {
         stop_timeline();
+        // A VOB file split on its own is written as it comes.
+        start_audio_edges(input.whole_file ? std::vector<bool>{} : audio);
         return;
     }
+    start_audio_edges({});
     start_timeline(input.may_join, audio);
 }
 
 bool tell_title_joins(int argc, char** argv, const SplitInput& input, bool report) {
     if (!timeline_running()) {
+        if (report && !input.whole_file) {
+            tell_audio_edges();
+        }
         return true;
     }
     const TimelineSummary summary = timeline_summary();

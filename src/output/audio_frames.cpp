@@ -269,6 +269,15 @@ bool read_audio_frame(AudioCoding coding, ByteView bytes, std::size_t offset, Au
     return false;
 }
 
+std::optional<std::size_t> first_access_unit(ByteView substream_header, std::size_t length) {
+    constexpr std::size_t POINTER_OFFSET = 2;
+    const std::size_t pointer = read_be16(substream_header, POINTER_OFFSET);
+    if (substream_header.overrun || pointer == 0 || pointer - 1 >= length) {
+        return std::nullopt;
+    }
+    return pointer - 1;
+}
+
 AudioCoding frame_coding(StreamKind kind) {
     switch (kind) {
     case StreamKind::lpcm_audio:

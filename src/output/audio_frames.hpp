@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "demux/demux_common.hpp"
@@ -50,6 +51,16 @@ struct AudioFrame {
 // unit of its format. False when the bytes there are no valid header (a
 // wrong sync word, a reserved or free-format code) or are cut short.
 bool read_audio_frame(AudioCoding coding, ByteView bytes, std::size_t offset, AudioFrame& frame);
+
+// Bytes enough to read any frame header of the codings.
+inline constexpr std::size_t FRAME_HEADER_BYTES = 16;
+
+// Where the first access unit of a private stream 1 packet begins: its
+// substream header's pointer (bytes 2 and 3, counting from 1 at the first
+// byte after the header) as an offset in the payload of length bytes that
+// follows the header, or nothing when no unit begins in it (0, or past its
+// end). An LPCM payload counts its own three-byte header too.
+std::optional<std::size_t> first_access_unit(ByteView substream_header, std::size_t length);
 
 // The frame's duration: samples / sample_rate seconds, in exact ticks.
 Ticks frame_duration(const AudioFrame& frame);

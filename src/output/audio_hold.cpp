@@ -18,11 +18,6 @@ namespace {
 // video it waits for is not there (a part without pictures), and a part's
 // last VOBUs never carry so much audio ahead of their video.
 constexpr std::size_t HOLD_LIMIT = 2 * STAGE_CAPACITY;
-// Bytes enough to read any frame header of the codings held.
-constexpr std::size_t HEADER_BYTES = 16;
-// The substream header's first access unit pointer, its bytes 2 and 3,
-// counts from 1: 1 names the first byte after the header.
-constexpr std::uint32_t POINTER_MASK = 0xFFFF;
 // Held bytes are moved to the front of the queue's buffer only once this
 // many have been written out, so that a frame costs no move of the rest.
 constexpr std::size_t COMPACT_AFTER = 65536;
@@ -66,7 +61,13 @@ struct Hold {
     // After a join, until the next part's first frame is written.
     bool entering = false;
     Ticks lead;
-    // The first frame written, and the frames written from it on.
+    // How far the file stays behind the title's clock after gaps left
+    // unfilled: each later join finds that lag again, and counts only what
+    // it adds.
+    Ticks behind;
+    // Whether anything was written; the first frame written, and the
+    // frames written from it on.
+    bool begun = false;
     bool wrote_timed = false;
     HeldFrame first;
     std::int64_t frames_written = 0;
@@ -134,6 +135,7 @@ void pop_front(Hold& hold) {
 
 void write_front(Hold& hold) {
     const HeldFrame& frame = hold.frames.front();
+    hold.begun = true;
     put(hold, at_position(hold, hold.base), frame.size);
     if (frame.timed) {
         if (!hold.wrote_timed) {
@@ -171,13 +173,13 @@ bool resync(Hold& hold) {
         std::uint64_t start = anchor.position;
         AudioFrame frame;
         if (!anchor.exact) {
-            while (start + HEADER_BYTES <= hold.received && !frame_at(hold, start, frame)) {
+            while (start + FRAME_HEADER_BYTES <= hold.received && !frame_at(hold, start, frame)) {
                 ++start;
             }
             // The search goes on from here when more bytes come: each byte is looked at once.
             hold.anchors.front().position = start;
         }
-        if (start + HEADER_BYTES > hold.received) {
+        if (start + FRAME_HEADER_BYTES > hold.received) {
             return false;
         }
         hold.anchors.pop_front();
@@ -206,7 +208,7 @@ void parse(Hold& hold) {
             hold.anchors.pop_front();
         }
         AudioFrame frame;
-        if (hold.received - hold.parsed_to < HEADER_BYTES && hold.coding != AudioCoding::lpcm) {
+        if (hold.received - hold.parsed_to < FRAME_HEADER_BYTES && hold.coding != AudioCoding::lpcm) {
             return;
         }
         if (!frame_at(hold, hold.parsed_to, frame)) {
@@ -288,15 +290,33 @@ void enter_part(Hold& hold, const Ticks& time, const TitleClock& clock) {
         return;
     }
     const Ticks gap = ticks_minus(time, end);
+    Ticks behind;
     if (!ticks_before(gap, hold.duration)) {
         const std::int64_t count = ticks_floor(Ticks{gap.numerator * hold.duration.denominator,
                                                       gap.denominator * hold.duration.numerator});
         if (ticks_before(MOST_SILENCE_AT_A_JOIN, gap) || !write_silence(hold, count)) {
-            hold.report.missing = ticks_plus(hold.report.missing, gap);
-            ++hold.report.joins_missing;
+            behind = gap;
+            const Ticks further = ticks_minus(gap, hold.behind);
+            if (!ticks_before(further, hold.duration)) {
+                hold.report.missing = ticks_plus(hold.report.missing, further);
+                ++hold.report.joins_missing;
+            }
         }
     }
+    hold.behind = behind;
     hold.entering = false;
+}
+
+// Bytes before the first whole frame of the title are the tail of one
+// cut at its start, once a frame is found after them; false while that
+// cannot be told yet.
+bool pass_over_start(Hold& hold) {
+    if (hold.begun || hold.frames.size() < 2 || hold.frames[0].timed || !hold.frames[1].timed) {
+        return false;
+    }
+    hold.report.edges.start = true;
+    pop_front(hold);
+    return true;
 }
 
 // Writes the front frames that no join can cut any more.
@@ -305,6 +325,12 @@ void release(Hold& hold, const TitleClock& clock) {
         const HeldFrame& frame = hold.frames.front();
         if (!clock.following) {
             write_front(hold);
+            continue;
+        }
+        if (!frame.timed && !hold.begun) {
+            if (!pass_over_start(hold)) {
+                return;
+            }
             continue;
         }
         if (!frame.timed) {
@@ -367,9 +393,9 @@ Taken take_lpcm(Hold& hold, const unsigned char* sector, std::size_t start, cons
     hold.samples_taken += samples;
     accepted = static_cast<int>(lpcm_converted_size(hold.format.format, hold.samples_taken) - before);
     Taken taken{payload + LPCM_HEADER_SIZE, samples, std::nullopt, true};
-    const std::size_t pointer = get_be32(sector, start) & POINTER_MASK;
-    if (pointer > LPCM_HEADER_SIZE && pointer - 1 - LPCM_HEADER_SIZE < samples) {
-        taken.anchor = pointer - 1 - LPCM_HEADER_SIZE;
+    const std::optional<std::size_t> unit = first_access_unit(view_of(sector + start, SUBSTREAM_HEADER_SIZE), length);
+    if (unit && *unit >= LPCM_HEADER_SIZE) {
+        taken.anchor = *unit - LPCM_HEADER_SIZE;
     }
     return taken;
 }
@@ -383,12 +409,7 @@ Taken take_packet(Hold& hold, const unsigned char* sector, std::size_t start, co
     if (hold.coding == AudioCoding::mpeg_audio) {
         return {payload, length, length > 0 ? std::optional<std::size_t>{0} : std::nullopt, false};
     }
-    Taken taken{payload, length, std::nullopt, true};
-    const std::size_t pointer = get_be32(sector, start) & POINTER_MASK;
-    if (pointer > 0 && pointer - 1 < length) {
-        taken.anchor = pointer - 1;
-    }
-    return taken;
+    return {payload, length, first_access_unit(view_of(sector + start, SUBSTREAM_HEADER_SIZE), length), true};
 }
 
 }  // namespace
@@ -434,18 +455,27 @@ void release_audio_holds(const TitleClock& clock) {
     }
 }
 
+// The bytes after the last whole frame parsed, when the frames were being
+// followed: a frame cut short by a part's end or the title's.
+bool cut_last_frame(Hold& hold) {
+    if (!hold.in_sync || hold.received <= hold.parsed_to) {
+        return false;
+    }
+    hold.bytes.resize(hold.bytes.size() - static_cast<std::size_t>(hold.received - hold.parsed_to));
+    hold.received = hold.parsed_to;
+    return true;
+}
+
 void end_part_of_audio_holds(std::size_t part, const Ticks& video_end, bool cut, const Ticks& lead,
                              const TitleClock& clock) {
     for (Hold& hold : audio_holds) {
         if (!hold.on) {
             continue;
         }
-        if (cut && hold.in_sync && hold.received > hold.parsed_to) {
-            // The part's last frame, cut short by its end; bytes of no frame
-            // found are written as they came.
+        // The part's last frame, cut short by its end; bytes of no frame
+        // found are written as they came.
+        if (cut && cut_last_frame(hold)) {
             ++hold.report.passed_over;
-            hold.bytes.resize(hold.bytes.size() - static_cast<std::size_t>(hold.received - hold.parsed_to));
-            hold.received = hold.parsed_to;
         }
         add_loose(hold, hold.received);
         while (!hold.frames.empty()) {
@@ -468,6 +498,7 @@ void flush_audio_holds() {
             continue;
         }
         add_loose(hold, hold.received);
+        pass_over_start(hold);
         while (!hold.frames.empty()) {
             write_front(hold);
         }
@@ -475,6 +506,16 @@ void flush_audio_holds() {
         hold.anchors.clear();
         hold.entering = false;
     }
+}
+
+void end_audio_holds() {
+    for (Hold& hold : audio_holds) {
+        // LPCM's WAV conversion keeps whole sample groups itself.
+        if (hold.on && hold.coding != AudioCoding::lpcm && cut_last_frame(hold)) {
+            hold.report.edges.end = true;
+        }
+    }
+    flush_audio_holds();
 }
 
 const HoldReport& hold_report(const Output& output) {

@@ -14,6 +14,7 @@
 
 #include "demux/demux_common.hpp"
 #include "io/file_io.hpp"
+#include "output/audio_edges.hpp"
 #include "output/media_ticks.hpp"
 #include "output/title_clock.hpp"
 
@@ -26,6 +27,7 @@ struct HoldReport {
     Ticks filled_time;
     Ticks missing;                  // gaps that could not be filled (DTS) or not believed (too long)
     int joins_missing = 0;
+    EdgeCuts edges;                 // at the title's start and end
     std::uint64_t bytes = 0;        // what the output holds: silence in, a WAV's sample bytes
 };
 
@@ -55,9 +57,12 @@ void release_audio_holds(const TitleClock& clock);
 void end_part_of_audio_holds(std::size_t part, const Ticks& video_end, bool cut, const Ticks& lead,
                              const TitleClock& clock);
 
-// Writes all that is held, as it came: at the title's end, or when the
-// clock stops being followed.
+// Writes all that is held, as it came, when the clock stops being followed.
 void flush_audio_holds();
+
+// The title's end: a last frame cut short by it is passed over, the rest
+// written as it came.
+void end_audio_holds();
 
 const HoldReport& hold_report(const Output& output);
 
