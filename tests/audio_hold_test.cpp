@@ -210,4 +210,41 @@ TEST(AudioHold, LpcmIsFilledWithZerosAndDtsIsOnlyCut) {
     std::filesystem::remove(path);
 }
 
+// Five parts of 20 frames' video; the second part's DTS sound ends 10
+// frames early and the fourth's begins 5 late. The file falls behind at
+// two joins and stays behind at the others, which count nothing again.
+TEST(AudioHold, AGapLeftUnfilledIsCountedOnceHoweverManyJoinsItOutlasts) {
+    const Coding dts{"DTS 48 kHz", StreamKind::dts_audio, 0x88, dts_frame(), {}, 960};
+    constexpr std::int64_t VIDEO_FRAMES = 20;
+    const std::vector<std::pair<int, std::int64_t>> parts = {{20, 0}, {10, 0}, {20, 0}, {15, 5}, {20, 0}};
+    const auto path = std::filesystem::temp_directory_path() / "packrift-audio-hold.dts";
+    packrift::Output output{dts.kind, 0, dts.substream, 0, {}};
+    ASSERT_TRUE(packrift::open_for_writing(output.file, path.string()));
+    packrift::start_audio_holds({true});
+    packrift::TitleClock clock;
+    clock.following = true;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        const std::uint64_t start = p % 2 == 0 ? PART_0_START : PART_1_START;
+        const Ticks video_start = packrift::whole(static_cast<std::int64_t>(p) * VIDEO_FRAMES * dts.frame_ticks);
+        clock.parts.push_back({true, false, start, video_start, false, {}});
+        const auto [frames, late] = parts[p];
+        for (const Bytes& sector : coded_packets(dts, frames, start + static_cast<std::uint64_t>(late * dts.frame_ticks))) {
+            const std::size_t at = packrift::payload_start(sector.data());
+            const packrift::PayloadSpan span = packrift::payload_span(sector.data(), at + 4);
+            packrift::hold_audio_packet(output, sector.data(), at, span.offset, span.length,
+                                        packrift::packet_pts(sector.data()), p, clock);
+        }
+        packrift::end_part_of_audio_holds(p, packrift::ticks_plus(video_start, packrift::whole(VIDEO_FRAMES * dts.frame_ticks)),
+                                          true, {}, clock);
+    }
+    packrift::end_audio_holds();
+    packrift::flush_stream(output);
+    packrift::close_file(output.file);
+    const packrift::HoldReport& report = packrift::hold_report(output);
+    EXPECT_EQ(report.joins_missing, 2);
+    EXPECT_EQ(report.missing, packrift::whole((10 + 5) * dts.frame_ticks));
+    EXPECT_EQ(report.bytes, (20U + 10 + 20 + 15 + 20) * dts.frame.size());
+    std::filesystem::remove(path);
+}
+
 }  // namespace
