@@ -463,6 +463,60 @@ struct RefusalCase {
 };
 
 // A title that cannot be read is named before any output is opened.
+// Titles that begin or end inside their VOB: each audio file begins with
+// the first whole frame and ends with the last, the frame the cell cuts
+// named in the report; the title that plays the whole VOB keeps every byte.
+TEST(DiscTitle, TheAudioOfATitleInsideAVobBeginsAndEndsOnWholeFrames) {
+    using packtest::disc::AudioCoding;
+    struct Kind {
+        AudioCoding coding;
+        const char* option;
+        const char* suffix;
+        const char* line;
+    };
+    const std::vector<Kind> kinds = {
+        {AudioCoding::ac3, "-audio", "-stream0.ac3", "stream 0xBD 0x80 AC-3 en (-audio 0): "},
+        {AudioCoding::dts, "-dts", "-dts0.dts", "stream 0xBD 0x88 DTS en (-dts 0): "},
+        {AudioCoding::mpeg1, "-mpa", "-mpa0.mp2", "stream 0xC0 MPEG audio en (-mpa 0): "},
+    };
+    const fs::path dir = packtest::scratch_dir("inside");
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.option);
+        fs::remove_all(dir / "movie");
+        packtest::disc::write_disc(packtest::disc::titles_inside_a_vob(kind.coding), dir / "movie" / "VIDEO_TS");
+        packtest::disc::TimedPart part;
+        part.units = 3;
+        const Bytes whole = packtest::disc::timed_audio(part, kind.coding, 1);
+        const std::size_t frame = packtest::disc::timed_audio_frame_size(kind.coding);
+        std::vector<Bytes> files;
+        std::vector<std::string> reports;
+        for (int title = 1; title <= 4; ++title) {
+            const auto run = run_packrift(dir, {"movie", "-title", std::to_string(title), kind.option, "0", "-streams"});
+            ASSERT_EQ(run.status, 0) << run.err;
+            files.push_back(read_file(dir / ("movie-title" + std::to_string(title) + kind.suffix)));
+            reports.push_back(run.out);
+        }
+        const std::string start = "1 part frame passed over at the start";
+        const std::string end = "1 part frame passed over at the end";
+        EXPECT_EQ(files[0], whole);
+        EXPECT_EQ(reports[0].find("part frame"), std::string::npos);
+        // Title 2 from its first whole frame to the VOB's end, title 3 from
+        // the VOB's start to its last whole one: the frame between is cut.
+        ASSERT_EQ(files[1].size() % frame, 0U);
+        ASSERT_EQ(files[2].size() % frame, 0U);
+        EXPECT_EQ(files[2].size() + frame + files[1].size(), whole.size());
+        EXPECT_TRUE(std::equal(files[1].rbegin(), files[1].rend(), whole.rbegin()));
+        EXPECT_TRUE(std::equal(files[2].begin(), files[2].end(), whole.begin()));
+        EXPECT_NE(reports[1].find(std::string(kind.line) + start + "\n"), std::string::npos) << reports[1];
+        EXPECT_NE(reports[2].find(std::string(kind.line) + end + "\n"), std::string::npos) << reports[2];
+        // Title 4 plays the VOB's third cell, then its first two.
+        ASSERT_EQ(files[3].size() % frame, 0U);
+        EXPECT_TRUE(std::equal(files[3].begin(), files[3].begin() + 4, whole.begin()));
+        EXPECT_EQ(files[3].size() == whole.size(), reports[3].find("part frame") == std::string::npos);
+    }
+    fs::remove_all(dir);
+}
+
 TEST(DiscTitle, WhatCannotBeReadIsNamedAndNothingIsOpened) {
     const std::vector<RefusalCase> cases = {
         {"no such title", packtest::disc::two_titles_one_set(), {"dvd", "-title", "4", "-video", "0"},

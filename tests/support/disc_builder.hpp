@@ -217,5 +217,10 @@ Disc cell_past_end();       // title 1's last cell lies past the end of the VOB 
 // the units carry it, subpicture track 0x20 with them, and each cell's
 // playback time runs to where its part's audio ends, as dvdauthor sets it.
 Disc vob_per_chapter(const TimedContent& timed = {});
+// One VOB of three units of timed content in the coding (AC-3, DTS or
+// MPEG-1), a cell each, whose audio frames run on across the cells: title
+// 1 plays the three, title 2 begins at the second (inside a frame), title
+// 3 plays the first alone (ending inside one) and title 4 plays 3, 1, 2.
+Disc titles_inside_a_vob(AudioCoding coding);
 
 }  // namespace packtest::disc

@@ -273,4 +273,31 @@ Disc cell_past_end() {
     return disc_of({set});
 }
 
+Disc titles_inside_a_vob(AudioCoding coding) {
+    constexpr int UNITS = 3;
+    TimedPart part;
+    part.units = UNITS;
+    TitleSet set = plain_set();
+    set.audio.front().coding = coding;
+    std::vector<Vobu> units = timed_units(part, coding, 1);
+    for (int u = 0; u < UNITS; ++u) {
+        units[static_cast<std::size_t>(u)].cell_id = static_cast<std::uint8_t>(u + 1);
+        set.vobus.push_back(units[static_cast<std::size_t>(u)]);
+    }
+    const PlayTime unit_time = seconds(0, TIMED_UNIT_PICTURES);
+    const auto cell = [&set, &unit_time](std::size_t unit) {
+        Cell made = cell_of_vobus(set, unit, unit, unit_time);
+        made.cell_id = static_cast<std::uint8_t>(unit + 1);
+        return made;
+    };
+    set.program_chains.push_back(chain_of({cell(0), cell(1), cell(2)}, {1}));
+    set.program_chains.push_back(chain_of({cell(1), cell(2)}, {1}));
+    set.program_chains.push_back(chain_of({cell(0)}, {1}));
+    set.program_chains.push_back(chain_of({cell(2), cell(0), cell(1)}, {1}));
+    for (int chain = 1; chain <= 4; ++chain) {
+        set.titles.push_back({{{chain, 1}}, 1});
+    }
+    return disc_of({set});
+}
+
 }  // namespace packtest::disc

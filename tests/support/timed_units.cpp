@@ -64,6 +64,18 @@ constexpr unsigned DTS_AMODE_STEREO = 2;
 constexpr unsigned DTS_SFREQ_48K = 13;
 constexpr unsigned DTS_RATE_192K = 7;
 constexpr std::int64_t DTS_FRAME_TICKS = 960;  // 512 samples
+// MPEG-1 Layer II (ISO/IEC 11172-3 2.4.1.3): 192 kbit/s stereo at 48 kHz,
+// no CRC, 576 bytes of 1152 samples; no bits allocated, so it decodes to
+// silence and the tag lies in its ancillary data.
+constexpr std::size_t MPEG_AUDIO_FRAME_BYTES = 576;
+constexpr std::int64_t MPEG_AUDIO_FRAME_TICKS = 2160;
+constexpr unsigned MPEG_SYNC = 0xFFF;
+constexpr unsigned MPEG_ID_1 = 1;
+constexpr unsigned MPEG_LAYER_II = 2;  // coded '10'
+constexpr unsigned MPEG_NO_CRC = 1;
+constexpr unsigned MPEG_BITRATE_192K = 10;
+constexpr unsigned MPEG_SAMPLING_48K = 1;
+constexpr std::uint32_t MPEG_AUDIO_0 = 0x1C0;
 // Where a frame's tag lies, counted back from its end: in AC-3's auxiliary
 // bits before auxdatae, crcrsv and crc2; at the end of a DTS frame's data.
 constexpr std::size_t TAG_FROM_END = 7;
@@ -175,6 +187,13 @@ Bytes dts_frame() {
     return frame.out.bytes;
 }
 
+Bytes mpeg_audio_frame() {
+    Bits frame(MPEG_AUDIO_FRAME_BYTES);
+    frame(MPEG_SYNC, 12)(MPEG_ID_1, 1)(MPEG_LAYER_II, 2)(MPEG_NO_CRC, 1)(MPEG_BITRATE_192K, 4)(MPEG_SAMPLING_48K, 2);
+    frame(0, 2)(0, 8);  // padding, private; stereo, no extension, no copyright, emphasis
+    return frame.out.bytes;
+}
+
 // Writes the tag into the frame and, for AC-3, makes crc2 check again: the
 // CRC of the frame's last 3/8 with crc2 at their end is then zero (A/52 7.10.1).
 void tag(Bytes& frame, AudioCoding coding, int part_number, int frame_number) {
@@ -213,17 +232,21 @@ std::vector<Bytes> audio_packs(const TimedPart& part, AudioCoding coding, int pa
         const std::size_t first = (from + frame - 1) / frame;  // the first frame that starts in it
         const std::size_t starts = first * frame < to ? (to - 1 - first * frame) / frame + 1 : 0;
         const std::size_t pointer = starts > 0 ? first * frame - from + 1 : 0;  // counts from 1
+        // MPEG audio has a stream of its own and no substream header.
+        const bool mpeg = coding == AudioCoding::mpeg1;
         Bytes body = {static_cast<unsigned char>(substream_of(coding)), static_cast<unsigned char>(starts),
                       static_cast<unsigned char>(pointer >> 8), static_cast<unsigned char>(pointer)};
+        body.resize(mpeg ? 0 : SUBSTREAM_HEADER);
         body.insert(body.end(), audio.begin() + static_cast<std::ptrdiff_t>(from),
                     audio.begin() + static_cast<std::ptrdiff_t>(to));
+        const std::uint32_t code = mpeg ? MPEG_AUDIO_0 : PRIVATE_1;
         if (starts == 0) {
-            packs.push_back(pack(PRIVATE_1, body));
+            packs.push_back(pack(code, body));
             continue;
         }
         const std::int64_t pts = TIMED_START_PTS + part.audio_offset +
                                  static_cast<std::int64_t>(first) * timed_audio_frame_ticks(coding);
-        packs.push_back(with_pts(pack(PRIVATE_1, body, PES_TIMED_HEADER), static_cast<std::uint64_t>(pts)));
+        packs.push_back(with_pts(pack(code, body, PES_TIMED_HEADER), static_cast<std::uint64_t>(pts)));
     }
     return packs;
 }
@@ -235,15 +258,21 @@ Bytes timed_video(const TimedPart& part) {
 }
 
 std::size_t timed_audio_frame_size(AudioCoding coding) {
-    return coding == AudioCoding::dts ? DTS_FRAME_BYTES : AC3_FRAME_BYTES;
+    return coding == AudioCoding::dts     ? DTS_FRAME_BYTES
+           : coding == AudioCoding::mpeg1 ? MPEG_AUDIO_FRAME_BYTES
+                                          : AC3_FRAME_BYTES;
 }
 
 std::int64_t timed_audio_frame_ticks(AudioCoding coding) {
-    return coding == AudioCoding::dts ? DTS_FRAME_TICKS : AC3_FRAME_TICKS;
+    return coding == AudioCoding::dts     ? DTS_FRAME_TICKS
+           : coding == AudioCoding::mpeg1 ? MPEG_AUDIO_FRAME_TICKS
+                                          : AC3_FRAME_TICKS;
 }
 
 Bytes timed_audio(const TimedPart& part, AudioCoding coding, int part_number) {
-    const Bytes model = coding == AudioCoding::dts ? dts_frame() : ac3_frame();
+    const Bytes model = coding == AudioCoding::dts     ? dts_frame()
+                        : coding == AudioCoding::mpeg1 ? mpeg_audio_frame()
+                                                       : ac3_frame();
     Bytes out;
     for (int f = 0; f < part.audio_frames; ++f) {
         Bytes frame = model;

@@ -2,8 +2,9 @@
 // Units whose content can be timed, for the tests of a title whose
 // timestamps restart: MPEG-2 video (ISO/IEC 13818-2) of frame pictures at
 // 25 Hz, 720x576, each unit's first picture timed by its packet's PTS; and
-// AC-3 (A/52) or DTS frames, each packet timed at the first frame that
-// starts in it through the substream header's first access unit pointer.
+// AC-3 (A/52), DTS or MPEG-1 Layer II frames, each packet timed at the
+// first frame that starts in it (through the substream header's first
+// access unit pointer, MPEG audio aside).
 // The headers are real (ffprobe counts the pictures; the AC-3 frames decode
 // to silence with their CRCs checked); the slices and the DTS frames' data
 // are filler. Every audio frame carries its part and number in bits a
@@ -25,7 +26,7 @@ inline constexpr int TIMED_SUBPICTURE_STREAM = 0x20;
 // The part's video elementary stream: a sequence header and extension,
 // then per unit a closed GOP of I pictures, and a sequence end code.
 Bytes timed_video(const TimedPart& part);
-// The part's audio frames (coding AC-3 or DTS), one after another.
+// The part's audio frames (coding AC-3, DTS or MPEG-1), one after another.
 Bytes timed_audio(const TimedPart& part, AudioCoding coding, int part_number);
 // The bytes and the 90 kHz ticks of one frame of the parts' audio.
 std::size_t timed_audio_frame_size(AudioCoding coding);

@@ -24,6 +24,9 @@ struct Shape {
 packtest::disc::Disc two_angles() { return packtest::disc::multi_angle(2); }
 packtest::disc::Disc three_angles() { return packtest::disc::multi_angle(3); }
 packtest::disc::Disc vob_per_chapter() { return packtest::disc::vob_per_chapter(); }
+packtest::disc::Disc inside_ac3() { return packtest::disc::titles_inside_a_vob(packtest::disc::AudioCoding::ac3); }
+packtest::disc::Disc inside_dts() { return packtest::disc::titles_inside_a_vob(packtest::disc::AudioCoding::dts); }
+packtest::disc::Disc inside_mpa() { return packtest::disc::titles_inside_a_vob(packtest::disc::AudioCoding::mpeg1); }
 
 void write_play_orders(const packtest::disc::Disc& disc, const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
@@ -48,6 +51,9 @@ constexpr Shape SHAPES[] = {
     {"three_angles", three_angles},
     {"cell_past_end", packtest::disc::cell_past_end},
     {"vob_per_chapter", vob_per_chapter},
+    {"titles_inside_a_vob_ac3", inside_ac3},
+    {"titles_inside_a_vob_dts", inside_dts},
+    {"titles_inside_a_vob_mpa", inside_mpa},
 };
 
 }  // namespace
