@@ -4,7 +4,10 @@
 // reading each file may fail, but never crash or read outside the image
 // (ASan sees to the rest); what the listing calls sound keeps its promises:
 // a file's extents cover its length, and all but the last are whole sectors.
+// Each title set's VOB files, taken as a title read takes them, hold only
+// sectors inside the image, and end at a damaged entry only saying so.
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "disc/disc_image.hpp"
+#include "disc/vob_set.hpp"
 
 namespace {
 
@@ -42,6 +46,45 @@ void check_file(const ImageReader& reader, const ImageFile& file) {
     require(result == PAST_IMAGE_END || (result == 0 && bytes.size() == length));
 }
 
+// The image's files and damage, but not its bytes: a VOB set is planned
+// from the listing alone.
+void check_vob_sets(const ImageReader& reader, const ImageListing& listing) {
+    NamedFile never_read;
+    DiscFolder folder;
+    folder.image = &never_read;
+    folder.image_sectors = reader.sectors;
+    folder.image_files = listing.files;
+    for (const ImageFile& file : listing.files) {
+        folder.entries.push_back({file.name, file.folder, file.size});
+    }
+    // VTS_nn_1.VOB, in any case, begins title set nn's files.
+    constexpr std::size_t TITLE_SET_DIGITS = 4;
+    constexpr int DECIMAL = 10;
+    for (const ImageFile& file : listing.files) {
+        const std::string& name = file.name;
+        if (name.size() != sizeof "VTS_01_1.VOB" - 1 || !std::isdigit(static_cast<unsigned char>(name[TITLE_SET_DIGITS])) ||
+            !std::isdigit(static_cast<unsigned char>(name[TITLE_SET_DIGITS + 1]))) {
+            continue;
+        }
+        const int title_set = (name[TITLE_SET_DIGITS] - '0') * DECIMAL + (name[TITLE_SET_DIGITS + 1] - '0');
+        const VobSet set = find_vob_files(folder, title_set);
+        std::uint64_t sectors = 0;
+        for (const VobFile& vob : set.files) {
+            for (const ImageExtent& extent : vob.extents) {
+                require(extent.bytes % IMAGE_SECTOR_SIZE == 0 && extent.sector < reader.sectors &&
+                        extent.bytes / IMAGE_SECTOR_SIZE <= reader.sectors - extent.sector);
+                sectors += extent.bytes / IMAGE_SECTOR_SIZE;
+            }
+        }
+        require(sectors == set.sectors);
+        const FolderEntry* next = set.files.size() == MOST_VOB_FILES
+                                      ? nullptr
+                                      : find_file(folder, title_set_file_name(title_set, static_cast<int>(set.files.size()) + 1, ".VOB"));
+        const ImageFile* next_file = next == nullptr ? nullptr : image_file_of(folder, *next);
+        require(set.damage == (next_file == nullptr ? std::string() : next_file->problem));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -59,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const ImageFile& file : listing.files) {
             check_file(reader, file);
         }
+        check_vob_sets(reader, listing);
     }
     return 0;
 }

@@ -69,6 +69,15 @@ image::Options with(image::Options options, const std::function<void(image::Opti
     return options;
 }
 
+// Each file's descriptors continued, and room for a chain of spare more.
+image::Options chained(std::size_t spare) {
+    return with(udf_only(), [spare](image::Options& o) {
+        o.continued = true;
+        o.extents = 2;
+        o.spare_sectors = spare;
+    });
+}
+
 // A file identifier of the root directory: its parent's is first, 40 bytes.
 constexpr std::size_t VIDEO_TS_IDENTIFIER = 40;
 
@@ -120,6 +129,11 @@ std::vector<ImageCase> cases() {
              image::retag(b, at);
          },
          "", UDF_VOLUME, "loop"},
+        {"a chain of allocation extent descriptors 32 long, the bound", chained(31),
+         [](Bytes& b, const image::Layout& l) { image::lengthen_chain(b, l, 0, 31); }, "", UDF_VOLUME, ""},
+        {"a chain of allocation extent descriptors past the bound", chained(32),
+         [](Bytes& b, const image::Layout& l) { image::lengthen_chain(b, l, 0, 32); }, "", UDF_VOLUME,
+         "continues more than 32 times"},
         {"an allocation descriptor list longer than its entry", udf_only(),
          [](Bytes& b, const image::Layout& l) {
              image::put_le32(b, l.file_entries[0] * SECTOR + 172, 0xFFFFFF00);

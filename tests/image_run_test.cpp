@@ -23,9 +23,14 @@ namespace image = packtest::image;
 
 constexpr std::size_t SECTOR = 2048;
 
+using Damage = void (*)(Bytes&, const image::Layout&);
+
+void no_damage(Bytes&, const image::Layout&) {}
+
 struct ImageShape {
     const char* label;
     image::Options options;
+    Damage damage = no_damage;
 };
 
 image::Options shape(bool udf, bool iso, bool long_ads, int extents, bool continued) {
@@ -36,6 +41,21 @@ image::Options shape(bool udf, bool iso, bool long_ads, int extents, bool contin
     options.extents = extents;
     options.continued = continued;
     return options;
+}
+
+// Continued descriptors, with room to lengthen one file's chain past the bound.
+constexpr std::size_t PAST_THE_BOUND = 32;  // more allocation extent descriptors than the first
+
+image::Options room_for_a_chain(bool iso) {
+    image::Options options = shape(true, iso, false, 2, true);
+    options.spare_sectors = PAST_THE_BOUND;
+    return options;
+}
+
+// The file's allocation extent descriptor leads back to itself.
+void loop_of(Bytes& b, const image::Layout& l, const std::string& name) {
+    const std::size_t at = l.continuations[image::file_of(l, name)];
+    image::continue_to(b, l, at, at);
 }
 
 // Every output file of a run in dir whose name begins with stem, by what follows the stem.
@@ -63,6 +83,11 @@ TEST(ImageRun, AnImageListsAndSplitsAsItsFolderDoes) {
         {"UDF and ISO 9660", shape(true, true, false, 1, false)},
         {"UDF alone, long descriptors, three extents a file, continued", shape(true, false, true, 3, true)},
         {"ISO 9660 alone, multi-extent files", shape(false, true, false, 2, false)},
+        {"the IFO files' entries damaged, their backups' sound", room_for_a_chain(false),
+         [](Bytes& b, const image::Layout& l) {
+             loop_of(b, l, "VTS_01_0.IFO");
+             image::lengthen_chain(b, l, image::file_of(l, "VIDEO_TS.IFO"), PAST_THE_BOUND);
+         }},
     };
     struct Title {
         const char* label;
@@ -90,8 +115,10 @@ TEST(ImageRun, AnImageListsAndSplitsAsItsFolderDoes) {
         ASSERT_FALSE(folder_outputs.empty());
         for (const ImageShape& s : shapes) {
             SCOPED_TRACE(std::string(t.label) + ", " + s.label);
-            packtest::write_file(dir / "film.iso",
-                                 image::build_image(image::files_of_folder(dir / "dvd" / "VIDEO_TS"), s.options));
+            image::Layout layout;
+            Bytes bytes = image::build_image(image::files_of_folder(dir / "dvd" / "VIDEO_TS"), s.options, &layout);
+            s.damage(bytes, layout);
+            packtest::write_file(dir / "film.iso", bytes);
             const auto listing = run_packrift(dir, {"film.iso"});
             EXPECT_EQ(listing.status, 0);
             EXPECT_EQ(listing.out, folder_listing.out);
@@ -116,12 +143,10 @@ struct RefusalCase {
     const char* label;
     packtest::disc::Disc disc;
     image::Options options;
-    void (*damage)(Bytes&, const image::Layout&);
+    Damage damage;
     std::vector<std::string> args;
     std::string err;
 };
-
-void no_damage(Bytes&, const image::Layout&) {}
 
 // Decided by content: an image named .vob is an image, and is not split as one VOB file.
 TEST(ImageRun, WhatAnImageCannotGiveIsToldInOneLine) {
@@ -149,6 +174,23 @@ TEST(ImageRun, WhatAnImageCannotGiveIsToldInOneLine) {
         {"a VOB file cut short by the image's end", packtest::disc::cell_past_end(), shape(true, true, false, 1, false),
          no_damage, {"film.iso", "-title", "1", "-video", "0"},
          "film.iso: title 1, cell 2 lies past the end of the VOB files of title set 1\n"},
+        {"a later VOB file's chain of allocation descriptors looping", packtest::disc::title_across_files(),
+         room_for_a_chain(false), [](Bytes& b, const image::Layout& l) { loop_of(b, l, "VTS_01_2.VOB"); },
+         {"film.iso", "-title", "1", "-video", "0", "-audio", "0"},
+         "film.iso: the image's file system is damaged (a file's chain of allocation descriptors loops)\n"},
+        {"a VOB file's chain past the bound, ISO 9660 beside", packtest::disc::cells_out_of_order(),
+         room_for_a_chain(true),
+         [](Bytes& b, const image::Layout& l) {
+             image::lengthen_chain(b, l, image::file_of(l, "VTS_01_1.VOB"), PAST_THE_BOUND);
+         },
+         {"film.iso", "-title", "1", "-video", "0", "-chapters"},
+         "film.iso: the image's file system is damaged (a file's chain of allocation descriptors continues more "
+         "than 32 times)\n"},
+        {"a VOB file's entry whose tag is not sound", packtest::disc::cells_out_of_order(),
+         shape(true, false, false, 1, false),
+         [](Bytes& b, const image::Layout& l) { b[l.file_entries[image::file_of(l, "VTS_01_1.VOB")] * SECTOR + 60] ^= 1; },
+         {"film.iso", "-title", "1", "-audio", "0", "-streams"},
+         "film.iso: the image's file system is damaged (a file entry's tag is not sound)\n"},
         {"an image named .vob, its IFO files' entries damaged", packtest::disc::cells_out_of_order(),
          shape(true, false, false, 1, false),
          [](Bytes& b, const image::Layout& l) {

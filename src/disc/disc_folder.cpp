@@ -76,8 +76,6 @@ LoadedIfo<Record> load_with_backup(const DiscFolder& folder, const std::string& 
     return backup;
 }
 
-constexpr const char* DAMAGED_IMAGE = "the image's file system is damaged (";
-
 // ASCII letters in lower case, and what Windows forbids in a name as '_'.
 std::string file_name_of_volume(const std::string& volume) {
     constexpr const char* FORBIDDEN = "<>:\"/\\|?*";
@@ -112,7 +110,7 @@ OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device
     if (listing.error != 0) {
         opened.failure = image.name + ": " + std::strerror(listing.error);
     } else if (!listing.problem.empty()) {
-        opened.failure = image.name + ": " + DAMAGED_IMAGE + listing.problem + ")";
+        opened.failure = image.name + ": " + image_damage(listing.problem);
     } else if (!listing.video_ts) {
         opened.failure = image.name + ": no DVD-Video on this image (no VIDEO_TS folder)";
     }
@@ -135,6 +133,10 @@ OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device
     return opened;
 }
 
+std::string image_damage(const std::string& problem) {
+    return "the image's file system is damaged (" + problem + ")";
+}
+
 const ImageFile* image_file_of(const DiscFolder& folder, const FolderEntry& entry) {
     if (folder.image == nullptr || &entry < folder.entries.data() ||
         &entry >= folder.entries.data() + folder.entries.size()) {
@@ -151,7 +153,7 @@ std::string read_disc_file(const DiscFolder& folder, const FolderEntry& entry, s
         return error == 0 ? std::string() : std::strerror(error);
     }
     if (!file->problem.empty()) {
-        return DAMAGED_IMAGE + file->problem + ")";
+        return image_damage(file->problem);
     }
     if (file->size > limit) {
         return std::strerror(EFBIG);

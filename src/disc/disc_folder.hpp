@@ -47,6 +47,10 @@ ImageReader image_reader(NamedFile& image, std::uint64_t sectors);
 std::string read_disc_file(const DiscFolder& folder, const FolderEntry& entry, std::size_t limit,
                            std::vector<unsigned char>& bytes);
 
+// "the image's file system is damaged (problem)", problem being what the
+// file system reader found.
+std::string image_damage(const std::string& problem);
+
 // An image's file, where entry is one of folder's entries; null for a folder.
 const ImageFile* image_file_of(const DiscFolder& folder, const FolderEntry& entry);
 

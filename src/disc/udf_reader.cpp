@@ -94,7 +94,7 @@ constexpr unsigned EXTENT_TYPE_SHIFT = 30;
 constexpr unsigned RECORDED_EXTENT = 0;
 constexpr unsigned NEXT_EXTENT_OF_ADS = 3;
 // Bounds on a list of extents: a VOB file has one or a few.
-constexpr int MOST_CONTINUATIONS = 32;
+constexpr std::size_t MOST_CONTINUATIONS = 32;
 constexpr std::size_t MOST_EXTENTS = 4096;
 
 // ECMA-167 4/14.4: a file identifier descriptor.
@@ -356,7 +356,8 @@ bool gather_extents(ImageScan& scan, const Volume& volume, std::vector<unsigned 
                     std::size_t list_length, bool long_ads, unsigned own_reference, EntryData& data) {
     const std::size_t ad_size = long_ads ? LONG_AD_SIZE : SHORT_AD_SIZE;
     std::uint64_t covered = 0;
-    int continuations = 0;
+    // The allocation extent descriptors followed so far, to tell a loop.
+    std::vector<BlockAddress> followed;
     ByteView whole = view_of(list.data(), list.size());
     ByteView ads = sub_view(whole, offset, list_length);
     for (std::size_t at = 0; covered < data.length;) {
@@ -370,9 +371,17 @@ bool gather_extents(ImageScan& scan, const Volume& volume, std::vector<unsigned 
         at += ad_size;
         const unsigned type = field >> EXTENT_TYPE_SHIFT;
         if (type == NEXT_EXTENT_OF_ADS) {
-            if (++continuations > MOST_CONTINUATIONS) {
-                return damaged(scan, "a file's allocation descriptors continue too often (a loop)");
+            const bool again = std::any_of(followed.begin(), followed.end(), [address](BlockAddress earlier) {
+                return earlier.block == address.block && earlier.reference == address.reference;
+            });
+            if (again) {
+                return damaged(scan, "a file's chain of allocation descriptors loops");
             }
+            if (followed.size() == MOST_CONTINUATIONS) {
+                return damaged(scan, "a file's chain of allocation descriptors continues more than " +
+                                         std::to_string(MOST_CONTINUATIONS) + " times");
+            }
+            followed.push_back(address);
             list = read_descriptor(scan, volume, address, {ALLOCATION_EXTENT_TAG}, "an allocation extent descriptor");
             ByteView extent = view_of(list.data(), list.size());
             const std::size_t next_length = read_le32(extent, EXTENT_AD_LENGTH_OFFSET);

@@ -40,8 +40,10 @@ VobSet find_vob_files(const DiscFolder& folder, int title_set) {
         }
         VobFile file{path_in_folder(folder.path, entry->name), entry->name, entry->size / SECTOR_SIZE, {}};
         if (const ImageFile* in_image = image_file_of(folder, *entry)) {
-            // A damaged entry is a file that cannot be had, as a missing one.
+            // A damaged entry's size is not known, so no sector after its
+            // start can be placed: the set ends there, and says why.
             if (!in_image->problem.empty()) {
+                set.damage = in_image->problem;
                 break;
             }
             file.extents = extents_in_image(in_image->extents, folder.image_sectors);

@@ -28,6 +28,10 @@ struct VobFile {
 struct VobSet {
     std::vector<VobFile> files;  // from VTS_nn_1.VOB up to the first number missing
     std::uint64_t sectors = 0;   // of all files together
+    // On an image: why the entry of the file after the last could not be
+    // used, when that ended the set; a cell past the end is then not a
+    // short copy's but the damage's.
+    std::string damage;
 };
 
 // The VOB files of title_set in folder, names in any case.

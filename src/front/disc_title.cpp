@@ -80,6 +80,11 @@ bool plan_title(const DiscRun& disc, TitleRead& read) {
     read.vobs = find_vob_files(disc.folder, read.title.title_set);
     for (const PlannedCell& cell : read.plan.cells) {
         if (!lies_within(read.vobs, cell.first_sector, cell.last_sector)) {
+            // The cell reaches a VOB file whose entry is damaged: told as
+            // the damage, not as a copy cut short.
+            if (!read.vobs.damage.empty()) {
+                return fail(disc, image_damage(read.vobs.damage));
+            }
             return fail(disc, "title " + std::to_string(read.number) + ", cell " + std::to_string(cell.cell) +
                                   " lies past the end of the VOB files of title set " +
                                   std::to_string(read.title.title_set));

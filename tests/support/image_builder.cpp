@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 
 namespace packtest::image {
 
@@ -248,6 +249,36 @@ void retag(Bytes& image, std::size_t at) {
     tag(image, at, id, location, length);
 }
 
+std::size_t file_of(const Layout& layout, const std::string& name) {
+    const auto found = std::find(layout.names.begin(), layout.names.end(), name);
+    if (found == layout.names.end()) {
+        throw std::invalid_argument("no file " + name + " in the image");
+    }
+    return static_cast<std::size_t>(found - layout.names.begin());
+}
+
+void continue_to(Bytes& image, const Layout& layout, std::size_t sector, std::size_t next) {
+    const std::size_t at = sector * SECTOR;
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(at), image.begin() + static_cast<std::ptrdiff_t>(at + SECTOR), 0);
+    put_le32(image, at + 20, 8);
+    put_le32(image, at + 24, 3U << 30 | static_cast<std::uint32_t>(SECTOR));
+    put_le32(image, at + 28, static_cast<std::uint32_t>(next - layout.partition_start));
+    tag(image, at, 258, static_cast<std::uint32_t>(sector - layout.partition_start), 24 + 8 - 16);
+}
+
+void lengthen_chain(Bytes& image, const Layout& layout, std::size_t file, std::size_t added) {
+    const std::size_t first = layout.continuations.at(file);
+    const std::size_t last = layout.spare + added - 1;
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(first * SECTOR), SECTOR,
+                image.begin() + static_cast<std::ptrdiff_t>(last * SECTOR));
+    put_le32(image, last * SECTOR + 12, static_cast<std::uint32_t>(last - layout.partition_start));
+    retag(image, last * SECTOR);
+    for (std::size_t s = layout.spare; s < last; ++s) {
+        continue_to(image, layout, s, s + 1);
+    }
+    continue_to(image, layout, first, layout.spare);
+}
+
 Bytes build_image(const std::vector<File>& files, const Options& options, Layout* layout) {
     Builder b{{}, options};
     // Each file: its entry, its allocation extent descriptor, its data's pieces.
@@ -256,6 +287,7 @@ Bytes build_image(const std::vector<File>& files, const Options& options, Layout
     Layout places;
     // The entries first, then the data, so that files of one piece follow each other.
     for (std::size_t f = 0; f < files.size(); ++f) {
+        places.names.push_back(files[f].name);
         places.file_entries.push_back(b.sector(next));
         places.continuations.push_back(b.sector(next + 1));
         next += 2;
@@ -279,6 +311,8 @@ Bytes build_image(const std::vector<File>& files, const Options& options, Layout
             next += static_cast<std::uint32_t>(std::max<std::size_t>(piece_sectors, 1)) + (count > 1 ? 1 : 0);
         }
     }
+    places.spare = b.sector(next);
+    next += static_cast<std::uint32_t>(options.spare_sectors);
     b.image.assign((PARTITION + next) * SECTOR, 0);
     for (std::size_t f = 0; f < files.size(); ++f) {
         for (std::size_t i = 0; i < pieces[f].size(); ++i) {

@@ -28,6 +28,7 @@ struct Options {
     bool names_16_bit = false;  // OSTA CS0 of 16 bits a character, else 8
     int extents = 1;            // a file's data in this many pieces, laid out last first
     bool continued = false;     // a file's descriptors after its first in an allocation extent descriptor
+    std::size_t spare_sectors = 0;  // unused blocks of the partition after the data, for a test's damage
     std::string volume = "PACKRIFT TEST";     // UDF's
     std::string iso_volume = "PACKRIFT_ISO";  // ISO 9660's
 };
@@ -42,8 +43,22 @@ struct Layout {
     std::size_t iso_video_ts = 0;      // ISO 9660's VIDEO_TS directory
     std::vector<std::size_t> file_entries;  // UDF's, file by file
     std::vector<std::size_t> continuations; // each file's allocation extent descriptor
+    std::vector<std::string> names;         // each file's
+    std::size_t spare = 0;                  // the first spare sector
     std::size_t sectors = 0;
 };
+
+// The index of the file named name in the layout's lists.
+std::size_t file_of(const Layout& layout, const std::string& name);
+
+// Writes at sector an allocation extent descriptor that holds one short
+// descriptor, a continuation to the one at next (itself for a loop).
+void continue_to(Bytes& image, const Layout& layout, std::size_t sector, std::size_t next);
+
+// Makes a continued file's list of short descriptors pass through added
+// more allocation extent descriptors, laid in the spare sectors, the last
+// of which holds what its first one held: the file stays whole.
+void lengthen_chain(Bytes& image, const Layout& layout, std::size_t file, std::size_t added);
 
 Bytes build_image(const std::vector<File>& files, const Options& options, Layout* layout = nullptr);
 
