@@ -42,7 +42,14 @@ set -uo pipefail
 source "$(dirname "$0")/check_common.sh" || exit 1
 
 readonly MPLAYER_SECONDS=120
-readonly CRAFTED_SHAPES=(two_angles three_angles cells_out_of_order title_across_files two_titles_one_set)
+readonly CRAFTED_SHAPES=(two_angles three_angles cells_out_of_order title_across_files two_titles_one_set
+  titles_inside_a_vob_ac3)
+# Titles that begin and end inside their VOB, per audio coding: the shape,
+# packrift's option, the output's suffix, ffprobe's stream id and the
+# coding's sync word.
+readonly INSIDE_SHAPES=("titles_inside_a_vob_ac3 -audio -stream0.ac3 i:0x80 0b77"
+  "titles_inside_a_vob_dts -dts -dts0.dts i:0x88 7ffe8001"
+  "titles_inside_a_vob_mpa -mpa -mpa0.mp2 i:0x1c0 fff")
 # Stream ids of the audio kinds (the DVD-Video stream numbering).
 readonly AC3_BASE=$((0x80))
 readonly DTS_BASE=$((0x88))
@@ -343,6 +350,93 @@ check_joined_audio() {
   fi
 }
 
+# A title's audio against the split of the same sectors as one file: the
+# same bytes, or, where the title begins or ends inside a frame, the
+# split's bytes from its first whole frame to its last (less than a frame,
+# as ffprobe reads the frames of ours, passed over at either end).
+compare_whole_frames() {
+  local label=$1 ours=$2 theirs=$3
+  if [ ! -s "$ours" ] || [ ! -s "$theirs" ]; then
+    compare_files "$label" "$ours" "$theirs"
+    return
+  fi
+  if cmp -s "$ours" "$theirs"; then
+    echo "  ok   $label: $(file_size "$ours") bytes, same"
+    return
+  fi
+  local frame edges
+  frame=$(ffprobe -v error -show_entries packet=size -of csv=p=0 "$ours" | head -n 1)
+  if ! edges=$(python3 - "$ours" "$theirs" "${frame:-0}" <<'PYTHON'
+import sys
+ours, theirs = (open(name, "rb").read() for name in sys.argv[1:3])
+frame = int(sys.argv[3])
+at = theirs.find(ours)
+if at < 0:
+    sys.exit("not a run of the split's bytes")
+after = len(theirs) - at - len(ours)
+print(f"{at} bytes passed over at the start and {after} at the end, of frames of {frame}")
+sys.exit(0 if at < frame and after < frame else 1)
+PYTHON
+  ); then
+    fail "$label: $(basename "$ours") is not $(basename "$theirs") from its first whole frame to its last: $edges"
+  else
+    echo "  ok   $label: $(file_size "$ours") bytes, the split's from its first whole frame to its last ($edges)"
+  fi
+}
+
+# Each title of a disc whose titles begin and end inside their VOB, in one
+# audio coding: its audio against the split of its sectors in play order,
+# beginning with the coding's sync word and decoding without a word from
+# ffmpeg (DTS: the filler frames do not decode, so ffprobe must find them
+# whole), its delay the first whole frame's start against the video's as
+# ffprobe reads the sectors in play order (within 1 ms), and mkvmerge
+# taking it with the options file (the video alone, of no real pictures,
+# it does not take).
+check_inside_titles() {
+  local disc=$1 option=$2 suffix=$3 stream=$4 sync=$5
+  local name title ours delay expected
+  name=$(disc_name "$disc")
+  for title in 1 2 3 4; do
+    local label="$name title $title $option"
+    local run=$work_dir/runs/$name-inside-$title
+    rm -rf "$run"
+    mkdir -p "$run"
+    cd "$run" || return
+    begin_check
+    cp "$disc/play_order/title$title-angle1.vob" played.vob
+    if run_packrift "$label (played in order)" played.vob "$option" 0 &&
+      run_packrift "$label" "$disc" -title "$title" "$option" 0 -streams -mkvmerge; then
+      ours=$name-title$title$suffix
+      compare_whole_frames "$label" "$ours" "played$suffix"
+      [ "$(head -c $((${#sync} / 2 + 1)) "$ours" | od -A n -t x1 | tr -d ' \n' | cut -c1-${#sync})" = "$sync" ] ||
+        fail "$label: $ours does not begin with the sync word $sync"
+      if [ "$option" = -dts ]; then
+        [ $(($(ffprobe -v error -show_entries packet=size -of csv=p=0 "$ours" | awk '{ s += $1 } END { print s }'))) \
+          -eq "$(file_size "$ours")" ] || fail "$label: ffprobe does not read $ours as whole frames"
+      elif ffmpeg -nostdin -v error -i "$ours" -f null - >decode.log 2>&1 && [ -s decode.log ]; then
+        fail "$label: ffmpeg decoding $ours: $(head -n 2 decode.log | tr '\n' ' ')"
+      fi
+      delay=$(tr '\r' '\n' <packrift.log | sed -n "s/^stream .*($option 0): .*, delay \([-+][0-9]*\) ms.*/\1/p")
+      expected=$(for s in i:0x1e0 "$stream"; do
+        ffprobe -v error -select_streams "$s" -show_entries stream=start_time -of csv=p=0 played.vob 2>/dev/null |
+          tr -d , | grep -m 1 '^[0-9]'
+      done | awk 'NR == 1 { v = $1 } NR == 2 { printf "%.3f", ($1 - v) * 1000 }')
+      # mkvmerge's status 1 is warnings only.
+      local muxed=0
+      mkvmerge "@$name-title$title.mkvmerge.json" >mkvmerge.log 2>&1 || muxed=$?
+      if [ -z "$delay" ] || ! awk -v d="$delay" -v e="$expected" 'BEGIN { exit !(d - e <= 1 && e - d <= 1) }'; then
+        fail "$label: the report's delay ${delay:-(none)} ms, ffprobe's start times ${expected:-(none)} ms apart"
+      elif [ "$muxed" -gt 1 ] || [ ! -s "$name-title$title.mkv" ]; then
+        fail "$label: mkvmerge @$name-title$title.mkvmerge.json: $(tail -n 1 mkvmerge.log)"
+      else
+        echo "  ok   $label: begins with $sync, delay $delay ms as ffprobe's $expected, muxed"
+      fi
+    fi
+    end_check
+  done
+  cd "$work_dir" || return
+}
+
 # packrift DISC -title N [-angle A] -video 0 -audio 0 against the split of
 # mplayer's dump (and of the described play order, for a crafted disc).
 # Where the dump's timestamps restart (joins), the AC-3 is checked by
@@ -374,7 +468,7 @@ check_title_packs() {
         check_joined_audio "$label AC-3 0x80" "$name-title$title$suffix-stream0.ac3" ../dump/title-stream0.ac3 \
           ../dump/title.vob "${part_ms[@]}"
       else
-        compare_files "$label AC-3 0x80" "$name-title$title$suffix-stream0.ac3" ../dump/title-stream0.ac3
+        compare_whole_frames "$label AC-3 0x80" "$name-title$title$suffix-stream0.ac3" ../dump/title-stream0.ac3
       fi
     fi
   fi
@@ -1069,6 +1163,15 @@ if [ -n "${WRITE_TEST_DISC:-}" ]; then
       continue
     fi
     check_disc "$work_dir/crafted/$shape" "$work_dir/crafted/$shape/play_order"
+  done
+  for inside in "${INSIDE_SHAPES[@]}"; do
+    read -r shape option suffix stream sync <<<"$inside"
+    rm -rf "${work_dir:?}/crafted/$shape"
+    if ! "${emulator[@]}" "$WRITE_TEST_DISC" "$shape" "$work_dir/crafted/$shape"; then
+      fail "$shape: write_test_disc failed"
+      continue
+    fi
+    check_inside_titles "$work_dir/crafted/$shape" "$option" "$suffix" "$stream" "$sync"
   done
 else
   echo "WRITE_TEST_DISC not set: the crafted discs are not checked"
