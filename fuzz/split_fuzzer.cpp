@@ -28,6 +28,7 @@
 #include "demux/sector_source.hpp"
 #include "demux/title_timeline.hpp"
 #include "io/file_io.hpp"
+#include "output/audio_edges.hpp"
 #include "output/staging_writer.hpp"
 #include "output/subpicture_units.hpp"
 #include "output/vobsub_output.hpp"
@@ -575,8 +576,9 @@ void check_trim(const unsigned char* file, std::size_t file_size) {
     }
 }
 
-// How an input is read: as a file, or as a title of one cell or of cells of
-// CELL_SECTORS sectors, each of which may start anew.
+// How an input is read: as a file, or as a title of one cell (no join may
+// come, so its audio's edges are cut) or of cells of CELL_SECTORS sectors,
+// each of which may start anew.
 enum class Reading { file, one_cell, small_cells };
 constexpr std::size_t READINGS = 3;
 constexpr std::uint64_t CELL_SECTORS = 3;
@@ -604,8 +606,33 @@ void start_reading(Reading reading, std::size_t file_size) {
         runs.push_back({first, std::min(first + cell, sectors) - 1, false});
         may_join.push_back(reading == Reading::small_cells);
     }
-    packrift::start_timeline(may_join, audio);
+    if (reading == Reading::one_cell) {
+        packrift::stop_timeline();
+        packrift::start_audio_edges(audio);
+    } else {
+        packrift::start_timeline(may_join, audio);
+    }
     packrift::read_runs({{&packrift::input_file, sectors, 0, {}, 0}}, runs);
+}
+
+// A title's audio begins with its first whole frame and ends with its
+// last: what it writes is the plain reading's bytes less some at either
+// end, no more than the edges may pass over (bytes before a first frame
+// found, a last frame of at most 16 KB). LPCM is cut by its units.
+void check_edges(const std::array<Bytes, packrift::OUTPUT_KINDS>& made, const Streams& expected) {
+    constexpr std::size_t MOST_BEFORE_A_FRAME = 65536 + SECTOR;
+    constexpr std::size_t LONGEST_FRAME = 16384;
+    for (const auto& [kind, plain] : {std::pair{Kind::ac3_audio, &expected.audio},
+                                      std::pair{Kind::mpeg_audio, &expected.mpa},
+                                      std::pair{Kind::dts_audio, &expected.dts}}) {
+        const Bytes& cut = made[packrift::index_of(kind)];
+        const auto at = std::search(plain->begin(), plain->end(), cut.begin(), cut.end());
+        check(at != plain->end() || cut.empty(), "a title's audio is not a run of the plain reading's bytes");
+        const auto before = static_cast<std::size_t>(at - plain->begin());
+        check(cut.empty() || before <= MOST_BEFORE_A_FRAME, "a title's audio passed over too much at its start");
+        check(cut.empty() || plain->size() - before - cut.size() <= LONGEST_FRAME,
+              "a title's audio passed over more than a frame at its end");
+    }
 }
 
 }  // namespace
@@ -667,6 +694,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_trim(file, file_size);
     if (reading == Reading::small_cells) {
         return 0;  // the audio was cut and filled at the joins
+    }
+    if (reading == Reading::one_cell) {
+        check_edges(made, expected);
+        return 0;
     }
     check(made[packrift::index_of(Kind::ac3_audio)] == expected.audio, "the AC-3 output differs from the plain reading");
     check(made[packrift::index_of(Kind::mpeg_audio)] == expected.mpa,
