@@ -47,16 +47,32 @@ bool frame_header_at(const Edge& edge, std::size_t position, AudioFrame& frame) 
     return read_audio_frame(edge.coding, view, 0, frame) && frame.size > 0;
 }
 
-// MPEG audio carries no pointer: the first frame header in waiting, each
-// byte looked at once however the bytes come.
+// MPEG audio carries no pointer: the first frame header in waiting that
+// the next one confirms, each byte looked at once however the bytes come.
 std::optional<std::size_t> find_frame_header(Edge& edge) {
     AudioFrame frame;
+    const ByteView view = view_of(edge.waiting.data(), edge.waiting.size());
     for (; edge.searched + FRAME_HEADER_BYTES <= edge.waiting.size(); ++edge.searched) {
-        if (frame_header_at(edge, edge.searched, frame)) {
+        switch (confirmed_frame(edge.coding, view, edge.searched, frame)) {
+        case FrameCheck::found:
             return edge.searched;
+        case FrameCheck::needs_more:
+            return std::nullopt;
+        case FrameCheck::none:
+            break;
         }
     }
     return std::nullopt;
+}
+
+// The frame a packet's pointer names, when its header is sound or not yet
+// all there (the frames that follow are checked as they come).
+std::optional<std::size_t> pointed_frame(const Edge& edge, std::optional<std::size_t> anchor) {
+    AudioFrame frame;
+    if (!anchor || (*anchor + FRAME_HEADER_BYTES <= edge.waiting.size() && !frame_header_at(edge, *anchor, frame))) {
+        return std::nullopt;
+    }
+    return anchor;
 }
 
 // The bytes before position leave waiting: before the first whole frame
@@ -80,7 +96,8 @@ void let_go(Edge& edge, std::size_t position) {
 // is found the bytes wait, those of a stream in which none is found
 // written as they came; the bytes a header could still begin in stay.
 void find_sync(Edge& edge, std::optional<std::size_t> anchor) {
-    const std::optional<std::size_t> frame = edge.coding == AudioCoding::mpeg_audio ? find_frame_header(edge) : anchor;
+    const std::optional<std::size_t> frame =
+        edge.coding == AudioCoding::mpeg_audio ? find_frame_header(edge) : pointed_frame(edge, anchor);
     if (frame) {
         let_go(edge, *frame);
         edge.begun = true;

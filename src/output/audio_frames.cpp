@@ -278,6 +278,21 @@ std::optional<std::size_t> first_access_unit(ByteView substream_header, std::siz
     return pointer - 1;
 }
 
+FrameCheck confirmed_frame(AudioCoding coding, ByteView bytes, std::size_t offset, AudioFrame& frame) {
+    if (!read_audio_frame(coding, bytes, offset, frame) || frame.size == 0) {
+        return FrameCheck::none;
+    }
+    const std::size_t next = offset + frame.size;
+    if (!holds(bytes, next, FRAME_HEADER_BYTES)) {
+        return FrameCheck::needs_more;
+    }
+    AudioFrame following;
+    return read_audio_frame(coding, bytes, next, following) && following.sample_rate == frame.sample_rate &&
+                   following.samples == frame.samples
+               ? FrameCheck::found
+               : FrameCheck::none;
+}
+
 AudioCoding frame_coding(StreamKind kind) {
     switch (kind) {
     case StreamKind::lpcm_audio:

@@ -62,6 +62,13 @@ inline constexpr std::size_t FRAME_HEADER_BYTES = 16;
 // end). An LPCM payload counts its own three-byte header too.
 std::optional<std::size_t> first_access_unit(ByteView substream_header, std::size_t length);
 
+// A frame header at offset that the next frame's header confirms (the same
+// sample rate and samples a frame): how MPEG audio, which carries no
+// pointer, is found in bytes where a false sync may lie. needs_more when
+// the next header lies past the bytes.
+enum class FrameCheck { none, found, needs_more };
+FrameCheck confirmed_frame(AudioCoding coding, ByteView bytes, std::size_t offset, AudioFrame& frame);
+
 // The frame's duration: samples / sample_rate seconds, in exact ticks.
 Ticks frame_duration(const AudioFrame& frame);
 

@@ -101,6 +101,11 @@ bool frame_at(const Hold& hold, std::uint64_t position, AudioFrame& frame) {
     return read_audio_frame(hold.coding, view, 0, frame) && frame.size > 0;
 }
 
+FrameCheck confirmed_frame_at(const Hold& hold, std::uint64_t position, AudioFrame& frame) {
+    const ByteView view = view_of(at_position(hold, position), static_cast<std::size_t>(hold.received - position));
+    return confirmed_frame(hold.coding, view, 0, frame);
+}
+
 // Stages size bytes of the stream, in pieces no longer than a packet's.
 void put(Hold& hold, const unsigned char* data, std::size_t size) {
     while (size > 0 && !hold.output->file.failed) {
@@ -173,11 +178,17 @@ bool resync(Hold& hold) {
         std::uint64_t start = anchor.position;
         AudioFrame frame;
         if (!anchor.exact) {
-            while (start + FRAME_HEADER_BYTES <= hold.received && !frame_at(hold, start, frame)) {
+            // A header the next one confirms: a false sync may lie in the bytes.
+            FrameCheck check = FrameCheck::none;
+            while (start + FRAME_HEADER_BYTES <= hold.received &&
+                   (check = confirmed_frame_at(hold, start, frame)) == FrameCheck::none) {
                 ++start;
             }
             // The search goes on from here when more bytes come: each byte is looked at once.
             hold.anchors.front().position = start;
+            if (check == FrameCheck::needs_more) {
+                return false;
+            }
         }
         if (start + FRAME_HEADER_BYTES > hold.received) {
             return false;
@@ -295,11 +306,13 @@ void enter_part(Hold& hold, const Ticks& time, const TitleClock& clock) {
         const std::int64_t count = ticks_floor(Ticks{gap.numerator * hold.duration.denominator,
                                                       gap.denominator * hold.duration.numerator});
         if (ticks_before(MOST_SILENCE_AT_A_JOIN, gap) || !write_silence(hold, count)) {
-            behind = gap;
+            // Less than a frame further behind is kept for a later join to count.
             const Ticks further = ticks_minus(gap, hold.behind);
+            behind = ticks_before(gap, hold.behind) ? gap : hold.behind;
             if (!ticks_before(further, hold.duration)) {
                 hold.report.missing = ticks_plus(hold.report.missing, further);
                 ++hold.report.joins_missing;
+                behind = gap;
             }
         }
     }
