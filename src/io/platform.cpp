@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -26,10 +27,66 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 namespace packrift {
 
 std::atomic<int> stop_request{0};
+
+namespace {
+
+// Any function's address, to be copied into the pointer of its own type.
+using CssAddress = void (*)();
+
+#ifdef _WIN32
+std::string css_library_name;  // for the reasons of the library being looked into
+#endif
+
+// The library, or null with reason set; each system's own below.
+void* open_css_library(std::string& reason);
+CssAddress find_css_function(void* library, const char* function, std::string& reason);
+void close_css_library(void* library);
+
+template <typename Function>
+bool take_css_function(void* library, const char* name, Function& function, std::string& reason) {
+    const CssAddress address = find_css_function(library, name, reason);
+    static_assert(sizeof function == sizeof address, "function pointers of one size");
+    std::memcpy(&function, &address, sizeof address);
+    return address != nullptr;
+}
+
+struct LoadedCss {
+    bool loaded = false;
+    CssFunctions functions{};
+    std::string reason;
+};
+
+// All five functions, or none used: a library without one is as if absent.
+LoadedCss load_css_once() {
+    LoadedCss css;
+    void* library = open_css_library(css.reason);
+    if (library == nullptr) {
+        return css;
+    }
+    CssFunctions& f = css.functions;
+    css.loaded = take_css_function(library, "dvdcss_open", f.open, css.reason) &&
+                 take_css_function(library, "dvdcss_close", f.close, css.reason) &&
+                 take_css_function(library, "dvdcss_seek", f.seek, css.reason) &&
+                 take_css_function(library, "dvdcss_read", f.read, css.reason) &&
+                 take_css_function(library, "dvdcss_error", f.error, css.reason);
+    if (!css.loaded) {
+        close_css_library(library);
+    }
+    return css;
+}
+
+}  // namespace
+
+const CssFunctions* load_libdvdcss(std::string& reason) {
+    static const LoadedCss css = load_css_once();
+    reason = css.reason;
+    return css.loaded ? &css.functions : nullptr;
+}
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 
@@ -293,6 +350,64 @@ std::optional<std::string> link_target(const std::string&) {
     return std::nullopt;
 }
 
+namespace {
+
+constexpr const wchar_t* LIBDVDCSS_DLL = L"libdvdcss-2.dll";
+constexpr const wchar_t* LIBDVDCSS_WIDE_VARIABLE = L"PACKRIFT_LIBDVDCSS";
+
+// The system's message for error, as UTF-8, without its line end.
+std::string system_message(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length == 0 ? "error " + std::to_string(error) : utf8_from_wide(text);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+void* open_css_library(std::string& reason) {
+    const wchar_t* named = _wgetenv(LIBDVDCSS_WIDE_VARIABLE);
+    HMODULE library = nullptr;
+    std::string name;
+    if (named != nullptr && *named != L'\0') {
+        // A file named whole: its own folder is searched for what it needs,
+        // which takes a full path.
+        name = utf8_from_wide(named);
+        const std::wstring full = openable_path(wide_from_utf8(full_path_of(name).c_str()));
+        library = LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    } else {
+        // packrift.exe's folder and the system's, never the current folder,
+        // where anyone who can write a file could plant a DLL.
+        name = utf8_from_wide(LIBDVDCSS_DLL);
+        library = LoadLibraryExW(LIBDVDCSS_DLL, nullptr,
+                                 LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    }
+    if (library == nullptr) {
+        reason = name + ": " + system_message(GetLastError());
+    }
+    css_library_name = name;
+    return library;
+}
+
+CssAddress find_css_function(void* library, const char* function, std::string& reason) {
+    const FARPROC address = GetProcAddress(static_cast<HMODULE>(library), function);
+    if (address == nullptr) {
+        reason = css_library_name + ": " + function + ": " + system_message(GetLastError());
+        return nullptr;
+    }
+    return reinterpret_cast<CssAddress>(address);
+}
+
+void close_css_library(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
+
+}  // namespace
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -443,6 +558,40 @@ std::optional<std::string> link_target(const std::string& path) {
 }
 
 namespace {
+
+constexpr const char* LIBDVDCSS_SO = "libdvdcss.so.2";
+
+void* open_css_library(std::string& reason) {
+    const char* named = std::getenv(LIBDVDCSS_VARIABLE);
+    // The system's search path, as the libraries that load it search it.
+    const char* name = named != nullptr && *named != '\0' ? named : LIBDVDCSS_SO;
+    void* library = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* error = ::dlerror();
+        reason = error != nullptr ? error : std::string(name) + ": cannot be loaded";
+    }
+    return library;
+}
+
+CssAddress find_css_function(void* library, const char* function, std::string& reason) {
+    ::dlerror();
+    void* address = ::dlsym(library, function);
+    if (address == nullptr) {
+        // dlerror names the library and the function missing from it.
+        const char* error = ::dlerror();
+        reason = error != nullptr ? error : std::string(function) + ": undefined symbol";
+        return nullptr;
+    }
+    // POSIX makes an object pointer from dlsym convertible to a function pointer.
+    CssAddress function_address = nullptr;
+    static_assert(sizeof function_address == sizeof address, "a function's address as dlsym gives it");
+    std::memcpy(&function_address, &address, sizeof address);
+    return function_address;
+}
+
+void close_css_library(void* library) {
+    ::dlclose(library);
+}
 
 extern "C" void on_stop_signal(int signal_number) {
     stop_request.store(signal_number);
