@@ -7,6 +7,7 @@
 #include "disc/vob_set.hpp"
 #include "front/command_line.hpp"
 #include "front/disc_listing.hpp"
+#include "front/encrypted_disc.hpp"
 #include "front/run_control.hpp"
 
 namespace packrift {
@@ -112,16 +113,37 @@ bool open_vob_files(const VobSet& vobs, std::array<NamedFile, MOST_VOB_FILES>& v
     return true;
 }
 
-// On an image the address space is the VOB files' extents, in order.
-void add_image_extents(const VobSet& vobs, NamedFile& image, std::vector<SourceFile>& source_files) {
+// On an image the address space is the VOB files' extents, in order; with
+// css, read through libdvdcss.
+std::vector<SourceFile> image_extents(const VobSet& vobs, NamedFile& image, CssDisc* css) {
+    std::vector<SourceFile> source_files;
     for (const VobFile& vob : vobs.files) {
         std::uint64_t first_of_file = 0;
         for (const ImageExtent& extent : vob.extents) {
             const std::uint64_t sectors = extent.bytes / SECTOR_SIZE;
-            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file});
+            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file, css});
             first_of_file += sectors;
         }
     }
+    return source_files;
+}
+
+std::vector<SectorRun> runs_of(const CellPlan& plan) {
+    std::vector<SectorRun> runs;
+    for (const PlannedCell& cell : plan.cells) {
+        runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
+    }
+    return runs;
+}
+
+// An image whose title holds scrambled packs is read anew through
+// libdvdcss, from its file system on; the title then found is read, its
+// title set's key sought first. False, having said why.
+bool read_through_libdvdcss(const DiscRun& disc, int argc, char** argv, CssDisc& css, DiscRun& through,
+                            TitleRead& read) {
+    read = TitleRead{};
+    return open_through_libdvdcss(disc, css, through) && choose_title(through, argc, argv, read) &&
+           plan_title(through, read) && seek_key_of_title_set(through, css, read.vobs, read.title.title_set);
 }
 
 // The chapters by the IFO's cell times, and what the reading needs to put
@@ -135,24 +157,37 @@ std::string chapters_of(const TitleRead& read, SplitInput& input) {
 
 }  // namespace
 
-int run_disc_title(const DiscRun& disc, int argc, char** argv) {
+int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
     TitleRead read;
-    if (!choose_title(disc, argc, argv, read) || !plan_title(disc, read)) {
+    if (!choose_title(first_read, argc, argv, read) || !plan_title(first_read, read)) {
         return EXIT_FAILED;
     }
     // The VOB files stay open for the run, so that no output can be one of them.
     std::array<NamedFile, MOST_VOB_FILES> vob_files;
     SplitInput input;
-    input.name = disc.argument;
-    if (disc.folder.image != nullptr) {
-        input.files.push_back(disc.folder.image);
-        input.drive = is_block_device(*disc.folder.image);
-        add_image_extents(read.vobs, *disc.folder.image, input.source_files);
+    input.name = first_read.argument;
+    CssDisc css;
+    DiscRun through;
+    const DiscRun* read_disc = &first_read;
+    if (first_read.folder.image != nullptr) {
+        NamedFile& image = *first_read.folder.image;
+        input.files.push_back(&image);
+        input.drive = is_block_device(image);
+        input.source_files = image_extents(read.vobs, image, nullptr);
+        if (runs_hold_scrambled_packs(input.source_files, runs_of(read.plan))) {
+            if (!read_through_libdvdcss(first_read, argc, argv, css, through, read)) {
+                close_css_disc(css);
+                return EXIT_FAILED;
+            }
+            input.source_files = image_extents(read.vobs, image, &css);
+            read_disc = &through;
+        }
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
         return EXIT_FAILED;
     }
+    const DiscRun& disc = *read_disc;
+    input.runs = runs_of(read.plan);
     for (const PlannedCell& cell : read.plan.cells) {
-        input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
         input.may_join.push_back(cell.may_join);
     }
     input.title = read.number;
@@ -162,7 +197,9 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
     input.subpictures.width = read.set.video.width;
     input.subpictures.height = read.set.video.height;
     input.subpictures.palette = chain.palette;
-    return split(argc, argv, input);
+    const int status = split(argc, argv, input);
+    close_css_disc(css);
+    return status;
 }
 
 }  // namespace packrift
