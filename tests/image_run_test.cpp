@@ -385,7 +385,7 @@ TEST(ImageRun, AnEncryptedDiscThatCannotBeReadIsToldInOneLine) {
              environment.emplace_back("STANDIN_DVDCSS_OPEN_ERRNO", "13");
              return environment;
          }(),
-         "the disc is encrypted (CSS), and libdvdcss could not open it (Permission denied)"},
+         "libdvdcss could not open the disc (Permission denied)"},
         {"a title key refused", [&] {
              auto environment = standin(log);
              environment.emplace_back("STANDIN_DVDCSS_NO_KEY", "all");
@@ -460,6 +460,73 @@ TEST(ImageRun, LibdvdcssChangesNothingOfAnUnscrambledImageAndPassesOverWhatItCan
     const LogCheck check = check_log(read_text(log), vobs, 1);
     EXPECT_EQ(check.problem, "");
     packtest::remove_scratch_dir(dir);
+}
+
+#ifndef _WIN32
+// The output of a shell command, and whether it ran with status 0.
+bool command_output(const std::string& command, std::string& output) {
+    output.clear();
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return false;
+    }
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    return ::pclose(pipe) == 0;
+}
+#endif
+
+// A drive is read through libdvdcss wherever it loads, scrambled or not: a
+// read-only loop device of an image gives what the unscrambled image gives.
+TEST(ImageRun, ADriveIsReadThroughLibdvdcss) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a drive on Windows is a folder";
+#else
+    const fs::path dir = packtest::scratch_dir("image-css-drive");
+    packtest::disc::write_disc(packtest::disc::title_across_files(), dir / "dvd" / "VIDEO_TS");
+    const std::vector<image::File> files = image::files_of_folder(dir / "dvd" / "VIDEO_TS");
+    const image::Options options = shape(true, true, false, 1, false);
+    const Bytes plain = image::build_image(files, options);
+    fs::create_directories(dir / "plain");
+    packtest::write_file(dir / "plain" / "film.iso", plain);
+    const std::vector<std::string> options_of_run = {"-title", "1", "-video", "0", "-audio", "0", "-chapters"};
+    std::vector<std::string> args = {"film.iso"};
+    args.insert(args.end(), options_of_run.begin(), options_of_run.end());
+    const auto expected = run_packrift(dir / "plain", args);
+    EXPECT_EQ(expected.status, 0);
+    for (const bool scrambling : {true, false}) {
+        SCOPED_TRACE(scrambling ? "a scrambled image" : "an unscrambled image");
+        const Bytes bytes = scrambling ? image::build_image(files, scrambled(options)) : plain;
+        fs::remove_all(dir / "drive");
+        fs::create_directories(dir / "drive");
+        packtest::write_file(dir / "film.iso", bytes);
+        std::string device;
+        if (!command_output("losetup -r -f --show '" + packtest::utf8_of(dir / "film.iso") + "'", device)) {
+            packtest::remove_scratch_dir(dir);
+            GTEST_SKIP() << "no loop device to be had (run as root where losetup works): " << device;
+        }
+        args[0] = device;
+        const fs::path log = dir / "calls.log";
+        fs::remove(log);
+        const auto run = run_packrift(dir / "drive", args, standin(log));
+        std::string detached;
+        command_output("losetup -d " + device, detached);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        // Named after the volume, "PACKRIFT TEST".
+        EXPECT_EQ(outputs_of(dir / "drive", "packrift test-"), outputs_of(dir / "plain", "film-"));
+        EXPECT_EQ(outputs_of(dir / "drive", "packrift test-").size(), 3u);
+        const LogCheck check = check_log(read_text(log), vob_sectors(bytes), 1);
+        EXPECT_EQ(check.problem, "");
+        EXPECT_EQ(check.key_seeks, 1);
+    }
+    packtest::remove_scratch_dir(dir);
+#endif
 }
 
 }  // namespace

@@ -174,7 +174,9 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         input.files.push_back(&image);
         input.drive = is_block_device(image);
         input.source_files = image_extents(read.vobs, image, nullptr);
-        if (runs_hold_scrambled_packs(input.source_files, runs_of(read.plan))) {
+        // A drive hands out scrambled sectors only after the authentication
+        // that libdvdcss makes: where it loads, a drive is read through it.
+        if (input.drive ? libdvdcss_loads() : runs_hold_scrambled_packs(input.source_files, runs_of(read.plan))) {
             if (!read_through_libdvdcss(first_read, argc, argv, css, through, read)) {
                 close_css_disc(css);
                 return EXIT_FAILED;

@@ -28,7 +28,7 @@ bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through)
         return false;
     }
     if (opened.result == CssOpening::not_opened) {
-        tell(disc, "the disc is encrypted (CSS), and libdvdcss could not open it" + in_parentheses(opened.reason));
+        tell(disc, "libdvdcss could not open the disc" + in_parentheses(opened.reason));
         return false;
     }
     const OpenedImage relisted = open_disc_image(image, disc.folder.image_sectors, is_block_device(image), &css);

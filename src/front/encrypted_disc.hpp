@@ -1,8 +1,9 @@
 #pragma once
-// An image whose title holds packs scrambled by CSS: read through the
-// user's libdvdcss, as players read such discs, its file system and IFO
-// files too, and each title set's VOB sectors descrambled with the title
-// key sought at the set's first title VOB sector.
+// An image whose title holds packs scrambled by CSS, or a drive where
+// libdvdcss loads: read through the user's libdvdcss, as players read such
+// discs, its file system and IFO files too, and each title set's VOB
+// sectors descrambled with the title key sought at the set's first title
+// VOB sector.
 
 #include <string>
 

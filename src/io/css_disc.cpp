@@ -16,6 +16,11 @@ bool fits_int(std::uint64_t value) {
 
 }  // namespace
 
+bool libdvdcss_loads() {
+    std::string reason;
+    return load_libdvdcss(reason) != nullptr;
+}
+
 CssOpened open_css_disc(CssDisc& disc, const std::string& name) {
     CssOpened opened;
     disc.css = load_libdvdcss(opened.reason);

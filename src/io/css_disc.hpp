@@ -34,6 +34,9 @@ struct CssOpened {
     std::string reason;
 };
 
+// Whether libdvdcss can be loaded (it is, then, if it was not yet).
+bool libdvdcss_loads();
+
 // Loads libdvdcss where it is not yet, and opens the disc name through it.
 CssOpened open_css_disc(CssDisc& disc, const std::string& name);
 
