@@ -11,6 +11,14 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include "disc/disc_image.hpp"
 #include "support/disc_builder.hpp"
 #include "support/image_builder.hpp"
@@ -187,9 +195,51 @@ TEST(ImageRun, WhatAnImageCannotGiveIsToldInOneLine) {
 // Encrypted discs: an image whose title set's packs are scrambled is read
 // through libdvdcss, here the stand-in (support/standin_dvdcss.cpp).
 
-packtest::Environment standin(const fs::path& log, const std::string& library = PACKRIFT_STANDIN_DVDCSS) {
-    return {{"PACKRIFT_LIBDVDCSS", library}, {"STANDIN_DVDCSS_LOG", packtest::utf8_of(log)}};
+// The stand-in's path as packrift is to load it (under Wine a path of its own).
+std::string library_path(const char* built) {
+    return packtest::utf8_of(fs::absolute(built));
 }
+
+packtest::Environment standin(const fs::path& log, const char* library = PACKRIFT_STANDIN_DVDCSS) {
+    return {{"PACKRIFT_LIBDVDCSS", library_path(library)}, {"STANDIN_DVDCSS_LOG", packtest::utf8_of(log)}};
+}
+
+// What the system's loader says of a library that is not there, or that
+// lacks a function: dlerror()'s text, or on Windows the library's name and
+// the system's message.
+#ifdef _WIN32
+std::string system_message(DWORD error) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = packtest::utf8_of(fs::path(std::wstring(text != nullptr ? text : L"")));
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+std::string not_there(const std::string& library) {
+    return library + ": " + system_message(ERROR_MOD_NOT_FOUND);
+}
+
+std::string lacking(const std::string& library, const char* function) {
+    return library + ": " + function + ": " + system_message(ERROR_PROC_NOT_FOUND);
+}
+
+constexpr const char* DEFAULT_LIBRARY = "libdvdcss-2.dll";
+#else
+std::string not_there(const std::string& library) {
+    return library + ": cannot open shared object file: No such file or directory";
+}
+
+std::string lacking(const std::string& library, const char* function) {
+    return library + ": undefined symbol: " + function;
+}
+
+constexpr const char* DEFAULT_LIBRARY = "libdvdcss.so.2";
+#endif
 
 // Where each title set's VOB files lie in the image: its sectors, and the
 // first sector of its VTS_nn_1.VOB, by title set.
@@ -368,18 +418,17 @@ TEST(ImageRun, AnEncryptedDiscThatCannotBeReadIsToldInOneLine) {
     fs::create_directories(dir / "run");
     packtest::write_file(dir / "run" / "film.iso", bytes);
     const std::string key_sector = std::to_string(vob_sectors(bytes).first_title_vob.at(1));
-    const std::string missing = packtest::utf8_of(dir / "no-such-libdvdcss.so.2");
+    const std::string missing = packtest::utf8_of(dir / "no-such-libdvdcss");
     const std::string not_loaded = "the disc is encrypted (CSS); packrift reads such discs through libdvdcss, which "
                                    "could not be loaded (";
     const std::string install = "); see \"Encrypted discs\" in the README for how to install it";
     const fs::path log = dir / "calls.log";
     const std::vector<EncryptedRefusal> rows = {
-        {"no libdvdcss", {{"PACKRIFT_LIBDVDCSS", ""}},
-         not_loaded + "libdvdcss.so.2: cannot open shared object file: No such file or directory" + install},
+        {"no libdvdcss", {{"PACKRIFT_LIBDVDCSS", ""}}, not_loaded + not_there(DEFAULT_LIBRARY) + install},
         {"PACKRIFT_LIBDVDCSS naming a missing file", {{"PACKRIFT_LIBDVDCSS", missing}},
-         not_loaded + missing + ": cannot open shared object file: No such file or directory" + install},
+         not_loaded + not_there(missing) + install},
         {"a library without dvdcss_read", standin(log, PACKRIFT_STANDIN_WITHOUT_READ),
-         not_loaded + PACKRIFT_STANDIN_WITHOUT_READ + ": undefined symbol: dvdcss_read" + install},
+         not_loaded + lacking(library_path(PACKRIFT_STANDIN_WITHOUT_READ), "dvdcss_read") + install},
         {"dvdcss_open failing", [&] {
              auto environment = standin(log);
              environment.emplace_back("STANDIN_DVDCSS_OPEN_ERRNO", "13");
