@@ -119,12 +119,12 @@ bool listed(const char* variable, long long sector) {
 }  // namespace
 
 struct dvdcss_s {
-    std::FILE* file = nullptr;
-    long long sectors = 0;
-    long long position = NO_POSITION;
-    bool has_key = false;
-    std::uint32_t key = 0;
-    char error[128] = "";
+    std::FILE* file;
+    long long sectors;
+    long long position;
+    bool has_key;
+    std::uint32_t key;
+    char error[128];
 };
 using dvdcss_t = dvdcss_s*;
 
@@ -139,8 +139,15 @@ STANDIN_EXPORT dvdcss_t dvdcss_open(const char* target) {
         return nullptr;
     }
     std::setvbuf(file, nullptr, _IONBF, 0);  // whole batches straight into the caller's buffer
-    dvdcss_t disc = new dvdcss_s;
+    // From the C library alone, so that loading the stand-in costs what loading libdvdcss does.
+    auto* disc = static_cast<dvdcss_t>(std::calloc(1, sizeof(dvdcss_s)));
+    if (disc == nullptr) {
+        std::fclose(file);
+        errno = ENOMEM;
+        return nullptr;
+    }
     disc->file = file;
+    disc->position = NO_POSITION;
     disc->sectors = sectors_of(file);
     log_call("open %s", target);
     return disc;
@@ -149,7 +156,7 @@ STANDIN_EXPORT dvdcss_t dvdcss_open(const char* target) {
 STANDIN_EXPORT int dvdcss_close(dvdcss_t disc) {
     log_call("close");
     std::fclose(disc->file);
-    delete disc;
+    std::free(disc);
     return 0;
 }
 
