@@ -578,4 +578,96 @@ TEST(ImageRun, ADriveIsReadThroughLibdvdcss) {
 #endif
 }
 
+// The VIDEO_TS files of an image, as they lie in it, written into folder.
+void write_files_of_image(const Bytes& image_bytes, const fs::path& folder) {
+    const packrift::ImageReader reader{[&image_bytes](std::uint64_t sector, std::size_t count, unsigned char* into) {
+                                           std::copy_n(image_bytes.begin() + static_cast<std::ptrdiff_t>(sector * SECTOR),
+                                                       count * SECTOR, into);
+                                           return 0;
+                                       },
+                                       image_bytes.size() / SECTOR};
+    fs::create_directories(folder);
+    for (const packrift::ImageFile& file : packrift::read_image_listing(reader).files) {
+        std::vector<unsigned char> data;
+        ASSERT_EQ(packrift::read_image_file(reader, file.extents, file.size, data), 0);
+        packtest::write_file(folder / file.name, Bytes(data.begin(), data.end()));
+    }
+}
+
+// A disc's folder that is the mounted file system of a drive whose title's
+// packs are scrambled is read as that drive, through libdvdcss, its outputs
+// named after the folder.
+TEST(ImageRun, AMountedDiscsFolderIsReadAsItsDrive) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a drive on Windows is a folder";
+#else
+    const fs::path dir = packtest::scratch_dir("image-css-mounted");
+    packtest::disc::write_disc(packtest::disc::title_across_files(), dir / "dvd" / "VIDEO_TS");
+    const std::vector<image::File> files = image::files_of_folder(dir / "dvd" / "VIDEO_TS");
+    const image::Options options = shape(true, true, false, 1, false);
+    const Bytes bytes = image::build_image(files, scrambled(options));
+    for (const char* folder : {"plain", "out", "disc"}) {
+        fs::create_directories(dir / folder);
+    }
+    packtest::write_file(dir / "plain" / "film.iso", image::build_image(files, options));
+    packtest::write_file(dir / "film.iso", bytes);
+    std::string device;
+    if (!command_output("losetup -r -f --show '" + packtest::utf8_of(dir / "film.iso") + "'", device)) {
+        packtest::remove_scratch_dir(dir);
+        GTEST_SKIP() << "no loop device to be had (run as root where losetup works): " << device;
+    }
+    // Where the kernel has no UDF, a tmpfs mounted with the device as its
+    // source, holding the image's files as they are, stands for its mount.
+    std::string mounted;
+    const std::string mount_point = "'" + packtest::utf8_of(dir / "disc") + "'";
+    if (!command_output("mount -o ro -t udf " + device + " " + mount_point, mounted)) {
+        std::string tmpfs;
+        if (!command_output("mount -t tmpfs " + device + " " + mount_point, tmpfs)) {
+            std::string detached;
+            command_output("losetup -d " + device, detached);
+            packtest::remove_scratch_dir(dir);
+            GTEST_SKIP() << "the kernel cannot mount the image: " << mounted << "; nor a tmpfs: " << tmpfs;
+        }
+        write_files_of_image(bytes, dir / "disc" / "VIDEO_TS");
+    }
+    const std::vector<std::string> options_of_run = {"-title", "1", "-video", "0", "-audio", "0", "-chapters"};
+    std::vector<std::string> args = {"film.iso"};
+    args.insert(args.end(), options_of_run.begin(), options_of_run.end());
+    const auto expected = run_packrift(dir / "plain", args);
+    args[0] = packtest::utf8_of(dir / "disc");
+    const fs::path log = dir / "calls.log";
+    const auto run = run_packrift(dir / "out", args, standin(log));
+    std::string detached;
+    command_output("umount " + mount_point, detached);
+    command_output("losetup -d " + device, detached);
+    EXPECT_EQ(expected.status, 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(outputs_of(dir / "out", "disc-"), outputs_of(dir / "plain", "film-"));
+    const LogCheck check = check_log(read_text(log), vob_sectors(bytes), 1);
+    EXPECT_EQ(check.problem, "");
+    EXPECT_EQ(check.key_seeks, 1);
+
+    // A device that holds no DVD-Video (a hard disk with a copy of the
+    // folder) is not read: the folder is split as it always was.
+    packtest::write_file(dir / "blank.img", Bytes(64 * SECTOR, 0));
+    if (command_output("losetup -r -f --show '" + packtest::utf8_of(dir / "blank.img") + "'", device) &&
+        command_output("mount -t tmpfs " + device + " " + mount_point, mounted)) {
+        write_files_of_image(bytes, dir / "disc" / "VIDEO_TS");
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        fs::remove(log);
+        const auto as_today = run_packrift(dir / "out", args, {{"PACKRIFT_LIBDVDCSS", ""}});
+        const auto folder = run_packrift(dir / "out", args, standin(log));
+        command_output("umount " + mount_point, detached);
+        command_output("losetup -d " + device, detached);
+        EXPECT_EQ(folder.status, 1);
+        EXPECT_NE(folder.err.find("scrambled (CSS)"), std::string::npos) << folder.err;
+        EXPECT_EQ(folder.err, as_today.err);
+        EXPECT_FALSE(fs::exists(log)) << "libdvdcss was not called";
+    }
+    packtest::remove_scratch_dir(dir);
+#endif
+}
+
 }  // namespace

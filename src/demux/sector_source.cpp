@@ -331,7 +331,8 @@ bool scrambled_pack(const unsigned char* sector) {
 
 }  // namespace
 
-bool runs_hold_scrambled_packs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
+ProbedPacks probe_runs_for_scrambling(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
+    bool refused = false;
     std::vector<unsigned char> bytes(static_cast<std::size_t>(PROBED_SECTORS * SECTOR_SIZE));
     for (const SectorRun& run : runs) {
         // Looked up from the files given: the source itself is not begun.
@@ -352,14 +353,15 @@ bool runs_hold_scrambled_packs(const std::vector<SourceFile>& files, const std::
         if (!seek_file(*file->file, (file->start + sector) * SECTOR_SIZE)) {
             continue;
         }
-        const std::size_t got = read_items(*file->file, bytes.data(), SECTOR_SIZE, count).items;
-        for (std::size_t i = 0; i < got; ++i) {
+        const ReadOutcome outcome = read_items(*file->file, bytes.data(), SECTOR_SIZE, count);
+        refused = refused || outcome.error != 0;
+        for (std::size_t i = 0; i < outcome.items; ++i) {
             if (scrambled_pack(bytes.data() + i * SECTOR_SIZE)) {
-                return true;
+                return ProbedPacks::scrambled;
             }
         }
     }
-    return false;
+    return refused ? ProbedPacks::refused : ProbedPacks::clear;
 }
 
 void read_whole_file(NamedFile& file) {

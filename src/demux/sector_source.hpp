@@ -58,10 +58,12 @@ inline constexpr std::size_t BLOCK_LEAD = 2 * BLOCK_ALIGNMENT;
 // is written then. The pack loop sets it for its run; null for none.
 void call_before_batch_ends(void (*hook)(unsigned char* block));
 
-// Whether the first sectors of each run (a cell's first packs) hold a pack
-// scrambled by CSS: looked at before the pass, so that no output is begun
-// with scrambled bytes. Sectors that cannot be read are not looked at.
-bool runs_hold_scrambled_packs(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
+// What the first sectors of each run (a cell's first packs) hold: a pack
+// scrambled by CSS, or else sectors that could not be read (a drive refuses
+// scrambled sectors to a host it has not authenticated). Looked at before
+// the pass, so that no output is begun with scrambled bytes.
+enum class ProbedPacks : std::uint8_t { clear, scrambled, refused };
+ProbedPacks probe_runs_for_scrambling(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
 
 // The next whole sector (SECTOR_SIZE bytes), where it lies in the batch
 // block: valid until the next call. Null once the input is exhausted, has

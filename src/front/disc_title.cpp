@@ -9,6 +9,7 @@
 #include "front/disc_listing.hpp"
 #include "front/encrypted_disc.hpp"
 #include "front/run_control.hpp"
+#include "io/platform.hpp"
 
 namespace packrift {
 
@@ -155,6 +156,43 @@ std::string chapters_of(const TitleRead& read, SplitInput& input) {
     return chapters_text(starts.milliseconds);
 }
 
+// Whether the folder of disc is the mounted file system of a drive that is
+// to be read instead: the title's first packs are scrambled or refused,
+// libdvdcss loads and the device can be opened (a user in the cdrom group
+// can); drive is then open. Otherwise the folder is read as it always was.
+bool mounted_drive_to_read(const DiscRun& disc, const TitleRead& read, const SplitInput& input, NamedFile& drive) {
+    const std::optional<std::string> device = drive_of_folder(disc.folder.path);
+    if (!device || probe_runs_for_scrambling(input.source_files, runs_of(read.plan)) == ProbedPacks::clear ||
+        !libdvdcss_loads()) {
+        return false;
+    }
+    // Quietly: a device that cannot be opened leaves the folder as it is.
+    drive = NamedFile{open_binary_file(device->c_str(), "rb"), *device, false};
+    if (drive.stream == nullptr || !image_size(drive)) {
+        close_file(drive);
+        return false;
+    }
+    std::setvbuf(drive.stream, nullptr, _IONBF, 0);
+    // Only a drive that holds a DVD-Video (a hard disk holding a copy of a
+    // scrambled folder does not): its file system is never scrambled.
+    if (!open_disc_image(drive, image_size(drive).value_or(0) / SECTOR_SIZE, true).failure.empty()) {
+        close_file(drive);
+        return false;
+    }
+    return true;
+}
+
+// The drive as a disc whose listing is read through libdvdcss, its outputs
+// named after the folder.
+DiscRun drive_of(const DiscRun& folder_disc, NamedFile& drive) {
+    DiscRun disc;
+    disc.argument = folder_disc.argument;
+    disc.folder.image = &drive;
+    disc.folder.image_sectors = image_size(drive).value_or(0) / SECTOR_SIZE;
+    disc.folder.name = disc_name(folder_disc.argument);
+    return disc;
+}
+
 }  // namespace
 
 int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
@@ -168,6 +206,7 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
     input.name = first_read.argument;
     CssDisc css;
     DiscRun through;
+    NamedFile drive;  // a mounted folder's, when it is read instead
     const DiscRun* read_disc = &first_read;
     if (first_read.folder.image != nullptr) {
         NamedFile& image = *first_read.folder.image;
@@ -176,7 +215,8 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         input.source_files = image_extents(read.vobs, image, nullptr);
         // A drive hands out scrambled sectors only after the authentication
         // that libdvdcss makes: where it loads, a drive is read through it.
-        if (input.drive ? libdvdcss_loads() : runs_hold_scrambled_packs(input.source_files, runs_of(read.plan))) {
+        if (input.drive ? libdvdcss_loads()
+                        : probe_runs_for_scrambling(input.source_files, runs_of(read.plan)) == ProbedPacks::scrambled) {
             if (!read_through_libdvdcss(first_read, argc, argv, css, through, read)) {
                 close_css_disc(css);
                 return EXIT_FAILED;
@@ -186,6 +226,22 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         }
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
         return EXIT_FAILED;
+    } else if (mounted_drive_to_read(first_read, read, input, drive)) {
+        // A mounted disc's folder whose title the drive refuses or hands out
+        // scrambled: read as that drive, through libdvdcss, named as the folder.
+        const DiscRun drive_disc = drive_of(first_read, drive);
+        if (!read_through_libdvdcss(drive_disc, argc, argv, css, through, read)) {
+            close_css_disc(css);
+            close_file(drive);
+            for (NamedFile* file : input.files) {
+                close_file(*file);
+            }
+            return EXIT_FAILED;
+        }
+        input.files.push_back(&drive);
+        input.drive = true;
+        input.source_files = image_extents(read.vobs, drive, &css);
+        read_disc = &through;
     }
     const DiscRun& disc = *read_disc;
     input.runs = runs_of(read.plan);

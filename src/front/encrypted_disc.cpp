@@ -21,7 +21,7 @@ std::string in_parentheses(const std::string& reason) {
 
 bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through) {
     NamedFile& image = *disc.folder.image;
-    const CssOpened opened = open_css_disc(css, disc.argument);
+    const CssOpened opened = open_css_disc(css, image.name);
     if (opened.result == CssOpening::not_loaded) {
         tell(disc, "the disc is encrypted (CSS); packrift reads such discs through libdvdcss, which could not be "
                    "loaded" + in_parentheses(opened.reason) + "; " + INSTALL_HINT);
@@ -42,6 +42,7 @@ bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through)
         return false;
     }
     through = DiscRun{disc.argument, relisted.folder, std::move(manager.record)};
+    through.folder.name = disc.folder.name;
     return true;
 }
 

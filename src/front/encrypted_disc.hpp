@@ -13,9 +13,9 @@
 
 namespace packrift {
 
-// Opens the image of disc through libdvdcss into css, and reads its file
-// system and its title table anew through it into through; false, having
-// said why in one line (libdvdcss cannot be loaded, or cannot open it).
+// Opens the image or drive of disc through libdvdcss into css, and reads
+// its file system and its title table anew through it into through; false,
+// having said why in one line (libdvdcss cannot be loaded, or cannot open it).
 bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through);
 
 // Asks for the title key of title_set, whose VOB files are vobs; false,

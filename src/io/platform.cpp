@@ -24,6 +24,7 @@
 #include <intrin.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -81,6 +82,77 @@ LoadedCss load_css_once() {
 }
 
 }  // namespace
+
+namespace {
+
+// A mount point as mountinfo writes it: space, tab, newline and backslash
+// as \ and three octal digits.
+std::string unescaped(const std::string& field) {
+    constexpr std::size_t ESCAPE_LENGTH = 4;
+    constexpr int OCTAL = 8;
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + ESCAPE_LENGTH <= field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            text += static_cast<char>(((field[i + 1] - '0') * OCTAL + (field[i + 2] - '0')) * OCTAL + (field[i + 3] - '0'));
+            i += ESCAPE_LENGTH - 1;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+bool lies_in(const std::string& path, const std::string& mount_point) {
+    if (mount_point == "/") {
+        return !path.empty() && path.front() == '/';
+    }
+    return path.rfind(mount_point, 0) == 0 && (path.size() == mount_point.size() || path[mount_point.size()] == '/');
+}
+
+}  // namespace
+
+std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path) {
+    // Fields: id, parent, major:minor, root, mount point, options, optional
+    // fields up to "-", then the file system type and the source.
+    constexpr std::size_t MOUNT_POINT_FIELD = 4;
+    constexpr const char* DEVICE_FOLDER = "/dev/";
+    std::size_t deepest = 0;
+    std::optional<std::string> source;
+    std::size_t start = 0;
+    while (start < mountinfo.size()) {
+        std::size_t end = mountinfo.find('\n', start);
+        if (end == std::string::npos) {
+            end = mountinfo.size();
+        }
+        std::vector<std::string> fields;
+        std::size_t at = start;
+        while (at < end) {
+            const std::size_t space = std::min(mountinfo.find(' ', at), end);
+            if (space > at) {
+                fields.push_back(mountinfo.substr(at, space - at));
+            }
+            at = space + 1;
+        }
+        start = end + 1;
+        std::size_t separator = MOUNT_POINT_FIELD + 1;
+        while (separator < fields.size() && fields[separator] != "-") {
+            ++separator;
+        }
+        if (separator + 2 >= fields.size()) {
+            continue;  // not a whole line
+        }
+        const std::string mount_point = unescaped(fields[MOUNT_POINT_FIELD]);
+        if (!lies_in(path, mount_point) || mount_point.size() < deepest) {
+            continue;
+        }
+        // A later mount over the same point hides the earlier one.
+        deepest = mount_point.size();
+        const std::string from = unescaped(fields[separator + 2]);
+        source = from.rfind(DEVICE_FOLDER, 0) == 0 ? std::optional<std::string>(from) : std::nullopt;
+    }
+    return source;
+}
 
 const CssFunctions* load_libdvdcss(std::string& reason) {
     static const LoadedCss css = load_css_once();
@@ -408,6 +480,10 @@ void close_css_library(void* library) {
 
 }  // namespace
 
+std::optional<std::string> drive_of_folder(const std::string&) {
+    return std::nullopt;
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -555,6 +631,34 @@ std::optional<std::string> link_target(const std::string& path) {
     std::string target = resolved;
     std::free(resolved);
     return target;
+}
+
+std::optional<std::string> drive_of_folder(const std::string& path) {
+    constexpr const char* MOUNTINFO = "/proc/self/mountinfo";
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return std::nullopt;
+    }
+    const std::string full = resolved;
+    std::free(resolved);
+    // A /proc file's size is 0: read to its end.
+    std::FILE* file = std::fopen(MOUNTINFO, "r");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    std::string text;
+    char piece[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
+        text.append(piece, got);
+    }
+    std::fclose(file);
+    const std::optional<std::string> source = mount_source_in(text, full);
+    struct stat status {};
+    if (!source || ::stat(source->c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) {
+        return std::nullopt;
+    }
+    return source;
 }
 
 namespace {

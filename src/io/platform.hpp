@@ -93,6 +93,17 @@ inline bool stop_requested() {
 // console program ended by Ctrl-C on Windows, which is returned.
 int end_stopped_run();
 
+// The source of the mount that holds path, in the text of a Linux
+// /proc/self/mountinfo: the deepest mount point that path (absolute, links
+// resolved) lies in, when its source is a device ("/dev/sr0"). Nothing
+// otherwise.
+std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path);
+
+// The block device whose file system holds the folder path (a mounted
+// disc's drive), from /proc/self/mountinfo; nothing where there is none,
+// and always on Windows.
+std::optional<std::string> drive_of_folder(const std::string& path);
+
 // libdvdcss's five functions, as its documented interface declares them
 // (a dvdcss_t is a pointer to the library's own record): packrift links
 // nothing of it and takes no header from it.
