@@ -579,7 +579,7 @@ TEST(ImageRun, ADriveIsReadThroughLibdvdcss) {
 }
 
 // The VIDEO_TS files of an image, as they lie in it, written into folder.
-void write_files_of_image(const Bytes& image_bytes, const fs::path& folder) {
+[[maybe_unused]] void write_files_of_image(const Bytes& image_bytes, const fs::path& folder) {
     const packrift::ImageReader reader{[&image_bytes](std::uint64_t sector, std::size_t count, unsigned char* into) {
                                            std::copy_n(image_bytes.begin() + static_cast<std::ptrdiff_t>(sector * SECTOR),
                                                        count * SECTOR, into);
