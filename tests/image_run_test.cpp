@@ -241,6 +241,15 @@ std::string lacking(const std::string& library, const char* function) {
 constexpr const char* DEFAULT_LIBRARY = "libdvdcss.so.2";
 #endif
 
+// An image in memory, for the file system reader.
+packrift::ImageReader memory_reader(const Bytes& image_bytes) {
+    return {[&image_bytes](std::uint64_t sector, std::size_t count, unsigned char* into) {
+                std::copy_n(image_bytes.begin() + static_cast<std::ptrdiff_t>(sector * SECTOR), count * SECTOR, into);
+                return 0;
+            },
+            image_bytes.size() / SECTOR};
+}
+
 // Where each title set's VOB files lie in the image: its sectors, and the
 // first sector of its VTS_nn_1.VOB, by title set.
 struct VobSectors {
@@ -250,12 +259,7 @@ struct VobSectors {
 };
 
 VobSectors vob_sectors(const Bytes& image_bytes) {
-    const packrift::ImageReader reader{[&image_bytes](std::uint64_t sector, std::size_t count, unsigned char* into) {
-                                           std::copy_n(image_bytes.begin() + static_cast<std::ptrdiff_t>(sector * SECTOR),
-                                                       count * SECTOR, into);
-                                           return 0;
-                                       },
-                                       image_bytes.size() / SECTOR};
+    const packrift::ImageReader reader = memory_reader(image_bytes);
     VobSectors vobs;
     for (const packrift::ImageFile& file : packrift::read_image_listing(reader).files) {
         if (file.name.size() != 12 || file.name.rfind("VTS_", 0) != 0 || file.name.substr(8) != ".VOB" ||
@@ -563,6 +567,15 @@ TEST(ImageRun, ADriveIsReadThroughLibdvdcss) {
         const fs::path log = dir / "calls.log";
         fs::remove(log);
         const auto run = run_packrift(dir / "drive", args, standin(log));
+        // What an authenticated drive refuses is damage, told as such alone.
+        auto unreadable = standin(dir / "damaged.log");
+        const VobSectors vobs = vob_sectors(bytes);
+        unreadable.emplace_back("STANDIN_DVDCSS_UNREADABLE", std::to_string(vobs.first_title_vob.at(1) + 1));
+        fs::create_directories(dir / "damaged");
+        const auto damaged = run_packrift(dir / "damaged", args, unreadable);
+        EXPECT_EQ(damaged.status, 1);
+        EXPECT_EQ(damaged.err, device + "/VIDEO_TS/VTS_01_1.VOB: 1 sector could not be read and was passed over (at "
+                                        "sector 1)\n");
         std::string detached;
         command_output("losetup -d " + device, detached);
         EXPECT_EQ(run.status, 0) << run.err;
@@ -580,12 +593,7 @@ TEST(ImageRun, ADriveIsReadThroughLibdvdcss) {
 
 // The VIDEO_TS files of an image, as they lie in it, written into folder.
 [[maybe_unused]] void write_files_of_image(const Bytes& image_bytes, const fs::path& folder) {
-    const packrift::ImageReader reader{[&image_bytes](std::uint64_t sector, std::size_t count, unsigned char* into) {
-                                           std::copy_n(image_bytes.begin() + static_cast<std::ptrdiff_t>(sector * SECTOR),
-                                                       count * SECTOR, into);
-                                           return 0;
-                                       },
-                                       image_bytes.size() / SECTOR};
+    const packrift::ImageReader reader = memory_reader(image_bytes);
     fs::create_directories(folder);
     for (const packrift::ImageFile& file : packrift::read_image_listing(reader).files) {
         std::vector<unsigned char> data;

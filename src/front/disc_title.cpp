@@ -222,6 +222,7 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
                 return EXIT_FAILED;
             }
             input.source_files = image_extents(read.vobs, image, &css);
+            input.through_libdvdcss = true;
             read_disc = &through;
         }
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
@@ -240,6 +241,7 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         }
         input.files.push_back(&drive);
         input.drive = true;
+        input.through_libdvdcss = true;
         input.source_files = image_extents(read.vobs, drive, &css);
         read_disc = &through;
     }
