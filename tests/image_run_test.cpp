@@ -678,4 +678,37 @@ TEST(ImageRun, AMountedDiscsFolderIsReadAsItsDrive) {
 #endif
 }
 
+// On Windows libdvdcss-2.dll is loaded from packrift.exe's own folder, and
+// never from the current folder, where anyone could plant one.
+TEST(ImageRun, TheLibdvdcssBesidePackriftIsLoadedAndOneInTheCurrentFolderIsNot) {
+#ifndef _WIN32
+    GTEST_SKIP() << "libdvdcss.so.2 is found through the system's search path";
+#else
+    const fs::path dir = packtest::scratch_dir("image-css-dll");
+    packtest::disc::write_disc(packtest::disc::title_across_files(), dir / "dvd" / "VIDEO_TS");
+    const std::vector<image::File> files = image::files_of_folder(dir / "dvd" / "VIDEO_TS");
+    const image::Options options = shape(true, true, false, 1, false);
+    for (const char* folder : {"plain", "beside", "planted", "bin"}) {
+        fs::create_directories(dir / folder);
+    }
+    packtest::write_file(dir / "plain" / "film.iso", image::build_image(files, options));
+    packtest::write_file(dir / "beside" / "film.iso", image::build_image(files, scrambled(options)));
+    packtest::write_file(dir / "planted" / "film.iso", image::build_image(files, scrambled(options)));
+    fs::copy_file(packtest::packrift_path(), dir / "bin" / "packrift.exe");
+    fs::copy_file(PACKRIFT_STANDIN_DVDCSS, dir / "bin" / DEFAULT_LIBRARY);
+    fs::copy_file(PACKRIFT_STANDIN_DVDCSS, dir / "planted" / DEFAULT_LIBRARY);
+    const std::vector<std::string> args = {"film.iso", "-title", "1", "-video", "0", "-audio", "0"};
+    const packtest::Environment no_variable = {{"PACKRIFT_LIBDVDCSS", ""}};
+    const auto expected = run_packrift(dir / "plain", args, no_variable);
+    const auto beside =
+        packtest::run_packrift_at(packtest::utf8_of(dir / "bin" / "packrift.exe"), dir / "beside", args, no_variable);
+    EXPECT_EQ(beside.status, 0) << beside.err;
+    EXPECT_EQ(outputs_of(dir / "beside", "film-"), outputs_of(dir / "plain", "film-"));
+    const auto planted = run_packrift(dir / "planted", args, no_variable);
+    EXPECT_EQ(planted.status, 1);
+    EXPECT_NE(planted.err.find(not_there(DEFAULT_LIBRARY)), std::string::npos) << planted.err;
+    packtest::remove_scratch_dir(dir);
+#endif
+}
+
 }  // namespace

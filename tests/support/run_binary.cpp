@@ -124,6 +124,11 @@ RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::
 
 RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args,
                        const Environment& environment) {
+    return run_packrift_at(packrift_path(), dir, args, environment);
+}
+
+RunResult run_packrift_at(const std::string& program, const std::filesystem::path& dir,
+                          const std::vector<std::string>& args, const Environment& environment) {
     const auto out_path = dir / ".stdout";
     const auto err_path = dir / ".stderr";
     std::string command = CHANGE_DIRECTORY + quoted(utf8_of(dir)) + " && ";
@@ -135,7 +140,7 @@ RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::
         command += value.empty() ? "unset " + name + " && " : "export " + name + "=" + quoted(value) + " && ";
 #endif
     }
-    command += quoted(packrift_path());
+    command += quoted(program);
     for (const auto& arg : args) {
         command += " " + quoted(arg);
     }

@@ -35,6 +35,10 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args,
                        const Environment& environment);
 
+// The same with another copy of packrift: program, a full path.
+RunResult run_packrift_at(const std::string& program, const std::filesystem::path& dir,
+                          const std::vector<std::string>& args, const Environment& environment);
+
 std::string read_text(const std::filesystem::path& path);
 
 // Names travel as UTF-8 strings, as packrift takes and prints them; these
