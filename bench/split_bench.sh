@@ -19,6 +19,10 @@
 #     their timestamps anew (one join: the timeline reads the navigation
 #     packs' times, counts the pictures and holds the audio back), against
 #     the split of that disc's VOB file, in time and in peak memory;
+#   - the same title read from an image of the disc made by write_test_image
+#     with 4 packs marked scrambled at each cell's start, read through the
+#     stand-in libdvdcss (next to nothing to undo: the path is what is
+#     timed), against the same image unmarked, read without it;
 #   - title 1 with every stream it lists (-all) against its video alone, in
 #     time and in peak memory;
 #   - -all on a VOB of the largest stream count a disc can hold (the video,
@@ -39,6 +43,9 @@
 #   HARDENED=path   time that binary as the hardened one instead of building
 #                   the package preset
 #   BASELINE=path   also time another packrift build in the same rounds
+#   WRITE_TEST_IMAGE=path, STANDIN_DVDCSS=path
+#                   the test image writer and the stand-in libdvdcss instead
+#                   of building them with the test preset
 #   BENCH_DIR=dir   keep the inputs and every output there instead of
 #                   bench/cache (one filesystem for all of them)
 # Exit status: 0 when the outputs match and every target is met, 1 when an
@@ -68,6 +75,7 @@ max_ratio_of_hardened=1.02
 max_ratio_of_title=1.05
 max_title_rss_growth_kib=1024
 max_ratio_of_image=1.05
+max_ratio_of_css=1.1
 max_ratio_of_joined_title=1.05
 max_joined_title_rss_growth_kib=1024
 max_ratio_of_all=1.1
@@ -190,14 +198,22 @@ fi
 [ -f "$joined/VIDEO_TS/VTS_01_1.VOB" ] || make_joined_disc
 [ -f "$widest" ] || make_widest
 [ -f "$cache/disc.iso" ] || genisoimage -quiet -dvd-video -o "$cache/disc.iso" "$disc"
+if [ -z "${WRITE_TEST_IMAGE:-}" ] || [ -z "${STANDIN_DVDCSS:-}" ]; then
+    (cd "$root" && cmake --preset test >/dev/null && cmake --build --preset test --target write_test_image standin_dvdcss >/dev/null)
+    WRITE_TEST_IMAGE=$root/build/test/tests/write_test_image
+    STANDIN_DVDCSS=$root/build/test/tests/libstandin_dvdcss.so
+fi
+[ -f "$cache/plain.iso" ] || "$WRITE_TEST_IMAGE" "$disc/VIDEO_TS" "$cache/plain.iso"
+[ -f "$cache/marked.iso" ] || "$WRITE_TEST_IMAGE" "$disc/VIDEO_TS" "$cache/marked.iso" scrambled 4
 mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
 tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit titleall titlevid
-       outputs41)
+       outputs41 cssplain css)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlevid outputs41; do
+for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlevid outputs41 \
+    cssplain css; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
@@ -242,6 +258,8 @@ command_of() {
         titleall) cmd=(env -C "$cache/titleall" "$PACKRIFT" "$disc" -title 1 -all) ;;
         titlevid) cmd=(env -C "$cache/titlevid" "$PACKRIFT" "$disc" -title 1 -video 0) ;;
         outputs41) cmd=("$PACKRIFT" "$cache/outputs41/widest.vob" -all) log=$cache/outputs41/messages.log ;;
+        cssplain) cmd=(env -C "$cache/cssplain" -u PACKRIFT_LIBDVDCSS "$PACKRIFT" "$cache/plain.iso" -title 1 -video 0 -audio 0) ;;
+        css) cmd=(env -C "$cache/css" PACKRIFT_LIBDVDCSS="$STANDIN_DVDCSS" "$PACKRIFT" "$cache/marked.iso" -title 1 -video 0 -audio 0) ;;
         dd) cmd=(dd if="$input" of="$outdir/dd.vob" bs=2048000 status=none) ;;
         ffmpeg) cmd=(ffmpeg -nostdin -v fatal -y -i "$input"
                      -map 0:v:0 -c copy -f mpeg2video "$outdir/ffmpeg.m2v"
@@ -271,6 +289,8 @@ outputs_of() {
                        "$cache/titleall/disc-title1-sub1.idx" ;;
         titlevid) echo "$cache/titlevid/disc-title1.m2v" ;;
         outputs41) widest_outputs ;;
+        cssplain) echo "$cache/cssplain/plain-title1.m2v $cache/cssplain/plain-title1-stream0.ac3" ;;
+        css) echo "$cache/css/marked-title1.m2v $cache/css/marked-title1-stream0.ac3" ;;
         dd) echo "$outdir/dd.vob" ;;
         ffmpeg) echo "$outdir/ffmpeg.m2v $outdir/ffmpeg.ac3" ;;
         ffmpeg4) echo "$outdir/ffmpeg4.m2v $outdir/ffmpeg4.ac3 $outdir/ffmpeg4.wav $outdir/ffmpeg4.mp2" ;;
@@ -331,9 +351,11 @@ check_outputs() {
     read -r video audio <<<"$(outputs_of title)"
     same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
     same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
-    read -r video audio <<<"$(outputs_of image)"
-    same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
-    same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
+    for tool in image cssplain css; do
+        read -r video audio <<<"$(outputs_of $tool)"
+        same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
+        same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
+    done
     # The joined title's video is its VOB file's; its sound is cut and filled
     # at the join, which its report must name.
     read -r video _ <<<"$(outputs_of joined)"
@@ -416,7 +438,8 @@ for tool in "${tools[@]}"; do
     run_command "${cmd[@]}" >/dev/null
 done
 check_outputs || exit 1
-echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the image's to its VOB file's split,"
+echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the images' (the marked one's"
+echo "  through the stand-in libdvdcss too) to its VOB file's split,"
 echo "  the joined title's video to its VOB file's split, its report naming 1 join; -all's video and first AC-3"
 echo "  to the VOB file's split; all 41 outputs of the largest stream count written"
 [ "$runs" -ge 1 ] || exit 0
@@ -454,6 +477,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v joined_peak="${peak[joined]}" -v joined_vob_peak="${peak[joinsplit]}" \
     -v all="${med[titleall]}" -v vid="${med[titlevid]}" -v all_peak="${peak[titleall]}" -v vid_peak="${peak[titlevid]}" \
     -v widest_peak="${peak[outputs41]}" -v widest="${med[outputs41]}" \
+    -v css="${med[css]}" -v css_plain="${med[cssplain]}" -v max_css="$max_ratio_of_css" \
     -v max_all="$max_ratio_of_all" -v max_widest_rss="$max_rss_all_streams_kib" \
     -v max_joined="$max_ratio_of_joined_title" -v max_joined_growth="$max_joined_title_rss_growth_kib" \
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
@@ -486,6 +510,8 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "title peak - VOB split peak:    %+d KiB (target <= %d KiB: %s)\n", title_peak - vob_peak, max_growth,
             verdict(title_peak - vob_peak <= max_growth)
         printf "title from image / from folder: %.3f  (target <= %s: %s)\n", image / title, max_image, verdict(image / title <= max_image)
+        printf "marked image via libdvdcss / unmarked image: %.3f  (target <= %s: %s); %.3f s against %.3f s\n",
+            css / css_plain, max_css, verdict(css / css_plain <= max_css), css, css_plain
         printf "joined title / its VOB split:   %.3f  (target <= %s: %s)\n", joined / joined_vob, max_joined,
             verdict(joined / joined_vob <= max_joined)
         printf "joined title peak - VOB split:  %+d KiB (target <= %d KiB: %s); - one-VOB title peak: %+d KiB\n",

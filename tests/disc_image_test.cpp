@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disc/disc_image.hpp"
+#include "io/platform.hpp"
 #include "support/image_builder.hpp"
 
 namespace {
@@ -251,6 +252,37 @@ TEST(DiscImage, AReadErrorIsTheSystemsErrorNotDamage) {
         return sector <= first_entry && first_entry < sector + count ? IO_ERROR : read(sector, count, into);
     };
     EXPECT_EQ(packrift::read_image_listing(one_failing).error, IO_ERROR);
+}
+
+// A disc's folder is read as its drive where it is a mounted drive's: the
+// deepest mount that holds the folder names the device, when it is one.
+TEST(MountedDisc, TheDeepestMountHoldingAFolderNamesItsDevice) {
+    const std::string mountinfo =
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "30 22 0:26 / /tmp rw shared:5 - tmpfs tmpfs rw\n"
+        "41 22 11:0 / /media/my\\040film ro,relatime shared:9 - udf /dev/sr0 ro\n"
+        "42 22 11:1 / /media/usb ro - iso9660 /dev/sr1 ro\n"
+        "43 22 11:1 / /media/usb ro master:3 - tmpfs none rw\n"
+        "44 22 0:40 / /mnt/cut ro -\n";
+    struct Row {
+        const char* path;
+        const char* device;  // empty: none
+    };
+    const std::vector<Row> rows = {
+        {"/media/my film/VIDEO_TS", "/dev/sr0"},   // the mount point's space escaped as \040
+        {"/media/my film", "/dev/sr0"},
+        {"/media/my filmography", "/dev/sda1"},   // not inside "/media/my film"
+        {"/tmp/disc/VIDEO_TS", ""},                // a mount whose source is no device
+        {"/media/usb/VIDEO_TS", ""},               // the later mount over the same point hides the drive
+        {"/mnt/cut/VIDEO_TS", "/dev/sda1"},        // a line cut short is passed over
+        {"/home/me/dvd", "/dev/sda1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const std::optional<std::string> device = packrift::mount_source_in(mountinfo, row.path);
+        EXPECT_EQ(device.value_or(""), row.device);
+    }
+    EXPECT_FALSE(packrift::mount_source_in("", "/media/dvd").has_value());
 }
 
 }  // namespace

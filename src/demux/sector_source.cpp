@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "demux/pack_loop.hpp"
 #include "disc/nav_pack.hpp"
 #include "io/platform.hpp"
 
@@ -176,7 +177,17 @@ bool place_stream(const Place& place) {
     source.stream_file = place.file;
     source.stream_sector = place.sector;
     const SourceFile& file = source.files[place.file];
-    return seek_file(*file.file, (file.start + place.sector) * SECTOR_SIZE);
+    // libdvdcss is placed by each read itself.
+    return file.css != nullptr || seek_file(*file.file, (file.start + place.sector) * SECTOR_SIZE);
+}
+
+// The one read of the pass: from the file, or through libdvdcss.
+ReadOutcome read_sectors(const Place& place, std::size_t asked) {
+    const SourceFile& file = source.files[place.file];
+    if (file.css != nullptr) {
+        return read_css_sectors(*file.css, file.start + place.sector, asked, true, batch_start());
+    }
+    return read_items(*file.file, batch_start(), SECTOR_SIZE, asked);
 }
 
 // A sector that failed: it and the sectors the step jumps over are not read.
@@ -277,7 +288,7 @@ bool refill() {
             take_read(place, asked, {0, error_or_io_failure()});
             continue;
         }
-        take_read(place, asked, read_items(*source.files[place.file].file, batch_start(), SECTOR_SIZE, asked));
+        take_read(place, asked, read_sectors(place, asked));
         if (source.at_unit_start && source.fill > 0) {
             bound_unit(batch_start());
         }
@@ -297,7 +308,61 @@ void start_source(const std::vector<SourceFile>& files, const std::vector<Sector
     unled.clear();
 }
 
+// A cell begins with a navigation pack; its content packs follow within a
+// few sectors.
+constexpr std::uint64_t PROBED_SECTORS = 16;
+
+// Whether the sector is a pack whose first packet is a PES packet of
+// content (video, audio, private stream 1) with its scrambling bits set.
+// Navigation packs and padding are never scrambled.
+bool scrambled_pack(const unsigned char* sector) {
+    constexpr std::uint32_t PACK_START_CODE = 0x1BA;
+    constexpr std::size_t FIRST_PACKET = 14;
+    constexpr std::uint32_t PRIVATE_STREAM_1 = 0x1BD;
+    constexpr std::uint32_t FIRST_AUDIO_STREAM = 0x1C0;
+    constexpr std::uint32_t LAST_VIDEO_STREAM = 0x1EF;
+    if (get_be32(sector, 0) != PACK_START_CODE) {
+        return false;
+    }
+    const std::uint32_t packet = get_be32(sector, FIRST_PACKET);
+    const bool content = packet == PRIVATE_STREAM_1 || (packet >= FIRST_AUDIO_STREAM && packet <= LAST_VIDEO_STREAM);
+    return content && is_scrambled(sector);
+}
+
 }  // namespace
+
+ProbedPacks probe_runs_for_scrambling(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs) {
+    bool refused = false;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(PROBED_SECTORS * SECTOR_SIZE));
+    for (const SectorRun& run : runs) {
+        // Looked up from the files given: the source itself is not begun.
+        std::uint64_t sector = run.first;
+        const SourceFile* file = nullptr;
+        for (const SourceFile& candidate : files) {
+            if (sector < candidate.sectors) {
+                file = &candidate;
+                break;
+            }
+            sector -= candidate.sectors;
+        }
+        if (file == nullptr || run.last < run.first) {
+            continue;
+        }
+        const std::size_t count = static_cast<std::size_t>(
+            std::min({PROBED_SECTORS, run.last - run.first + 1, file->sectors - sector}));
+        if (!seek_file(*file->file, (file->start + sector) * SECTOR_SIZE)) {
+            continue;
+        }
+        const ReadOutcome outcome = read_items(*file->file, bytes.data(), SECTOR_SIZE, count);
+        refused = refused || outcome.error != 0;
+        for (std::size_t i = 0; i < outcome.items; ++i) {
+            if (scrambled_pack(bytes.data() + i * SECTOR_SIZE)) {
+                return ProbedPacks::scrambled;
+            }
+        }
+    }
+    return refused ? ProbedPacks::refused : ProbedPacks::clear;
+}
 
 void read_whole_file(NamedFile& file) {
     start_source({{&file, ENDLESS, 0, {}, 0}}, {{0, ENDLESS - 1, false}});

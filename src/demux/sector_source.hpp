@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "demux/demux_common.hpp"
+#include "io/css_disc.hpp"
 
 namespace packrift {
 
@@ -25,6 +26,10 @@ struct SourceFile {
     std::uint64_t start = 0;    // where they begin in file
     std::string name;           // in messages, when not file's own name
     std::uint64_t first_of_file = 0;
+    // A title set's VOB sectors on a CSS disc: read through libdvdcss, the
+    // same sectors as file's (which is kept for what it is and is named),
+    // descrambled.
+    CssDisc* css = nullptr;
 };
 
 // Sectors first to last (inclusive) of the files' joint address space. An
@@ -52,6 +57,13 @@ inline constexpr std::size_t BLOCK_LEAD = 2 * BLOCK_ALIGNMENT;
 // released, with null: what was gathered in it from the sectors handed out
 // is written then. The pack loop sets it for its run; null for none.
 void call_before_batch_ends(void (*hook)(unsigned char* block));
+
+// What the first sectors of each run (a cell's first packs) hold: a pack
+// scrambled by CSS, or else sectors that could not be read (a drive refuses
+// scrambled sectors to a host it has not authenticated). Looked at before
+// the pass, so that no output is begun with scrambled bytes.
+enum class ProbedPacks : std::uint8_t { clear, scrambled, refused };
+ProbedPacks probe_runs_for_scrambling(const std::vector<SourceFile>& files, const std::vector<SectorRun>& runs);
 
 // The next whole sector (SECTOR_SIZE bytes), where it lies in the batch
 // block: valid until the next call. Null once the input is exhausted, has

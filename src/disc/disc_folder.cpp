@@ -104,9 +104,19 @@ ImageReader image_reader(NamedFile& image, std::uint64_t sectors) {
             sectors};
 }
 
-OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device) {
+ImageReader css_image_reader(CssDisc& css, std::uint64_t sectors) {
+    CssDisc* disc = &css;
+    return {[disc](std::uint64_t sector, std::size_t count, unsigned char* bytes) {
+                const ReadOutcome outcome = read_css_sectors(*disc, sector, count, false, bytes);
+                return outcome.items == count ? 0 : outcome.error != 0 ? outcome.error : EIO;
+            },
+            sectors};
+}
+
+OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device, CssDisc* css) {
     OpenedImage opened;
-    const ImageListing listing = read_image_listing(image_reader(image, sectors));
+    const ImageListing listing =
+        read_image_listing(css != nullptr ? css_image_reader(*css, sectors) : image_reader(image, sectors));
     if (listing.error != 0) {
         opened.failure = image.name + ": " + std::strerror(listing.error);
     } else if (!listing.problem.empty()) {
@@ -122,6 +132,7 @@ OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device
     folder.path = path_in_folder(image.name, VIDEO_TS_FOLDER);
     folder.image = &image;
     folder.image_sectors = sectors;
+    folder.css = css;
     folder.image_files = listing.files;
     for (const ImageFile& file : listing.files) {
         folder.entries.push_back({file.name, file.folder, file.size});
@@ -158,7 +169,9 @@ std::string read_disc_file(const DiscFolder& folder, const FolderEntry& entry, s
     if (file->size > limit) {
         return std::strerror(EFBIG);
     }
-    const int error = read_image_file(image_reader(*folder.image, folder.image_sectors), file->extents, file->size, bytes);
+    const ImageReader reader = folder.css != nullptr ? css_image_reader(*folder.css, folder.image_sectors)
+                                                     : image_reader(*folder.image, folder.image_sectors);
+    const int error = read_image_file(reader, file->extents, file->size, bytes);
     if (error == PAST_IMAGE_END) {
         return "it lies past the end of the image";
     }

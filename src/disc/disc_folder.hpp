@@ -10,6 +10,7 @@
 
 #include "disc/disc_image.hpp"
 #include "disc/ifo_tables.hpp"
+#include "io/css_disc.hpp"
 #include "io/file_io.hpp"
 #include "io/folder.hpp"
 
@@ -24,6 +25,9 @@ struct DiscFolder {
     std::uint64_t image_sectors = 0;
     std::vector<ImageFile> image_files;
     std::string name;  // what an image's outputs are named after
+    // Where an image's sectors are read through libdvdcss instead, as they
+    // are once its title is found scrambled; null otherwise.
+    CssDisc* css = nullptr;
 };
 
 // The VIDEO_TS folder of the disc named by path: path itself when it holds
@@ -37,10 +41,16 @@ struct OpenedImage {
     DiscFolder folder;
     std::string failure;
 };
-OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device);
+// With css, every sector of the image is read through libdvdcss instead.
+OpenedImage open_disc_image(NamedFile& image, std::uint64_t sectors, bool device, CssDisc* css = nullptr);
 
 // The image's sectors, for the file system reader.
 ImageReader image_reader(NamedFile& image, std::uint64_t sectors);
+
+// The same sectors through libdvdcss, unaltered (DVDCSS_NOFLAGS): file
+// system and IFO sectors are never scrambled, and a decrypting read would
+// alter one whose byte 0x14 happens to look like a scrambled pack's.
+ImageReader css_image_reader(CssDisc& css, std::uint64_t sectors);
 
 // The bytes of a file of the disc, up to limit; empty, or why they could
 // not be had ("No such file or directory").

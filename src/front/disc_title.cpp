@@ -7,7 +7,9 @@
 #include "disc/vob_set.hpp"
 #include "front/command_line.hpp"
 #include "front/disc_listing.hpp"
+#include "front/encrypted_disc.hpp"
 #include "front/run_control.hpp"
+#include "io/platform.hpp"
 
 namespace packrift {
 
@@ -117,16 +119,37 @@ bool open_vob_files(const VobSet& vobs, std::array<NamedFile, MOST_VOB_FILES>& v
     return true;
 }
 
-// On an image the address space is the VOB files' extents, in order.
-void add_image_extents(const VobSet& vobs, NamedFile& image, std::vector<SourceFile>& source_files) {
+// On an image the address space is the VOB files' extents, in order; with
+// css, read through libdvdcss.
+std::vector<SourceFile> image_extents(const VobSet& vobs, NamedFile& image, CssDisc* css) {
+    std::vector<SourceFile> source_files;
     for (const VobFile& vob : vobs.files) {
         std::uint64_t first_of_file = 0;
         for (const ImageExtent& extent : vob.extents) {
             const std::uint64_t sectors = extent.bytes / SECTOR_SIZE;
-            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file});
+            source_files.push_back({&image, sectors, extent.sector, vob.path, first_of_file, css});
             first_of_file += sectors;
         }
     }
+    return source_files;
+}
+
+std::vector<SectorRun> runs_of(const CellPlan& plan) {
+    std::vector<SectorRun> runs;
+    for (const PlannedCell& cell : plan.cells) {
+        runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
+    }
+    return runs;
+}
+
+// An image whose title holds scrambled packs is read anew through
+// libdvdcss, from its file system on; the title then found is read, its
+// title set's key sought first. False, having said why.
+bool read_through_libdvdcss(const DiscRun& disc, int argc, char** argv, CssDisc& css, DiscRun& through,
+                            TitleRead& read) {
+    read = TitleRead{};
+    return open_through_libdvdcss(disc, css, through) && choose_title(through, argc, argv, read) &&
+           plan_title(through, read) && seek_key_of_title_set(through, css, read.vobs, read.title.title_set);
 }
 
 // The chapters by the IFO's cell times, and what the reading needs to put
@@ -138,26 +161,98 @@ std::string chapters_of(const TitleRead& read, SplitInput& input) {
     return chapters_text(starts.milliseconds);
 }
 
+// Whether the folder of disc is the mounted file system of a drive that is
+// to be read instead: the title's first packs are scrambled or refused,
+// libdvdcss loads and the device can be opened (a user in the cdrom group
+// can); drive is then open. Otherwise the folder is read as it always was.
+bool mounted_drive_to_read(const DiscRun& disc, const TitleRead& read, const SplitInput& input, NamedFile& drive) {
+    const std::optional<std::string> device = drive_of_folder(disc.folder.path);
+    if (!device || probe_runs_for_scrambling(input.source_files, runs_of(read.plan)) == ProbedPacks::clear ||
+        !libdvdcss_loads()) {
+        return false;
+    }
+    // Quietly: a device that cannot be opened leaves the folder as it is.
+    drive = NamedFile{open_binary_file(device->c_str(), "rb"), *device, false};
+    if (drive.stream == nullptr || !image_size(drive)) {
+        close_file(drive);
+        return false;
+    }
+    std::setvbuf(drive.stream, nullptr, _IONBF, 0);
+    // Only a drive that holds a DVD-Video (a hard disk holding a copy of a
+    // scrambled folder does not): its file system is never scrambled.
+    if (!open_disc_image(drive, image_size(drive).value_or(0) / SECTOR_SIZE, true).failure.empty()) {
+        close_file(drive);
+        return false;
+    }
+    return true;
+}
+
+// The drive as a disc whose listing is read through libdvdcss, its outputs
+// named after the folder.
+DiscRun drive_of(const DiscRun& folder_disc, NamedFile& drive) {
+    DiscRun disc;
+    disc.argument = folder_disc.argument;
+    disc.folder.image = &drive;
+    disc.folder.image_sectors = image_size(drive).value_or(0) / SECTOR_SIZE;
+    disc.folder.name = disc_name(folder_disc.argument);
+    return disc;
+}
+
 }  // namespace
 
-int run_disc_title(const DiscRun& disc, int argc, char** argv) {
+int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
     TitleRead read;
-    if (!choose_title(disc, argc, argv, read) || !plan_title(disc, read)) {
+    if (!choose_title(first_read, argc, argv, read) || !plan_title(first_read, read)) {
         return EXIT_FAILED;
     }
     // The VOB files stay open for the run, so that no output can be one of them.
     std::array<NamedFile, MOST_VOB_FILES> vob_files;
     SplitInput input;
-    input.name = disc.argument;
-    if (disc.folder.image != nullptr) {
-        input.files.push_back(disc.folder.image);
-        input.drive = is_block_device(*disc.folder.image);
-        add_image_extents(read.vobs, *disc.folder.image, input.source_files);
+    input.name = first_read.argument;
+    CssDisc css;
+    DiscRun through;
+    NamedFile drive;  // a mounted folder's, when it is read instead
+    const DiscRun* read_disc = &first_read;
+    if (first_read.folder.image != nullptr) {
+        NamedFile& image = *first_read.folder.image;
+        input.files.push_back(&image);
+        input.drive = is_block_device(image);
+        input.source_files = image_extents(read.vobs, image, nullptr);
+        // A drive hands out scrambled sectors only after the authentication
+        // that libdvdcss makes: where it loads, a drive is read through it.
+        if (input.drive ? libdvdcss_loads()
+                        : probe_runs_for_scrambling(input.source_files, runs_of(read.plan)) == ProbedPacks::scrambled) {
+            if (!read_through_libdvdcss(first_read, argc, argv, css, through, read)) {
+                close_css_disc(css);
+                return EXIT_FAILED;
+            }
+            input.source_files = image_extents(read.vobs, image, &css);
+            input.through_libdvdcss = true;
+            read_disc = &through;
+        }
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
         return EXIT_FAILED;
+    } else if (mounted_drive_to_read(first_read, read, input, drive)) {
+        // A mounted disc's folder whose title the drive refuses or hands out
+        // scrambled: read as that drive, through libdvdcss, named as the folder.
+        const DiscRun drive_disc = drive_of(first_read, drive);
+        if (!read_through_libdvdcss(drive_disc, argc, argv, css, through, read)) {
+            close_css_disc(css);
+            close_file(drive);
+            for (NamedFile* file : input.files) {
+                close_file(*file);
+            }
+            return EXIT_FAILED;
+        }
+        input.files.push_back(&drive);
+        input.drive = true;
+        input.through_libdvdcss = true;
+        input.source_files = image_extents(read.vobs, drive, &css);
+        read_disc = &through;
     }
+    const DiscRun& disc = *read_disc;
+    input.runs = runs_of(read.plan);
     for (const PlannedCell& cell : read.plan.cells) {
-        input.runs.push_back({cell.first_sector, cell.last_sector, cell.interleaved});
         input.may_join.push_back(cell.may_join);
     }
     input.title = read.number;
@@ -167,7 +262,9 @@ int run_disc_title(const DiscRun& disc, int argc, char** argv) {
     input.subpictures.width = read.set.video.width;
     input.subpictures.height = read.set.video.height;
     input.subpictures.palette = chain.palette;
-    return split(argc, argv, input);
+    const int status = split(argc, argv, input);
+    close_css_disc(css);
+    return status;
 }
 
 }  // namespace packrift

@@ -95,10 +95,12 @@ bool tell_unread_sectors(const SplitInput& input) {
                          unread.name.c_str(), unread.count, unread.first);
         }
     }
-    if (input.drive && !unread_sectors().empty()) {
+    // Read through libdvdcss, the drive was authenticated: what it refuses is damage.
+    if (input.drive && !input.through_libdvdcss && !unread_sectors().empty()) {
         std::fprintf(stderr,
                      "%s: the drive refused these sectors; where it refuses whole cells the disc is most often "
-                     "encrypted (CSS) and the drive not authenticated for it, rather than damaged\n",
+                     "encrypted (CSS) and the drive not authenticated for it, rather than damaged; see \"Encrypted "
+                     "discs\" in the README for how to install libdvdcss\n",
                      input.name.c_str());
     }
     for (const UnreadSectors& units : units_read_in_order()) {

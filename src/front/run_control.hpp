@@ -26,6 +26,7 @@ struct SplitInput {
     std::vector<StreamLanguage> languages;  // for the stream report
     SubpictureDisc subpictures;             // for a subpicture output's .idx
     bool drive = false;  // the runs lie on a drive read as a block device
+    bool through_libdvdcss = false;  // which authenticates the drive
     // A title: its number, per run whether its timestamps may restart
     // there, and per chapter its first run and its start by the IFO's
     // cell times, in milliseconds.

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,13 +24,141 @@
 #include <intrin.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 namespace packrift {
 
 std::atomic<int> stop_request{0};
+
+namespace {
+
+// Any function's address, to be copied into the pointer of its own type.
+using CssAddress = void (*)();
+
+#ifdef _WIN32
+std::string css_library_name;  // for the reasons of the library being looked into
+#endif
+
+// The library, or null with reason set; each system's own below.
+void* open_css_library(std::string& reason);
+CssAddress find_css_function(void* library, const char* function, std::string& reason);
+void close_css_library(void* library);
+
+template <typename Function>
+bool take_css_function(void* library, const char* name, Function& function, std::string& reason) {
+    const CssAddress address = find_css_function(library, name, reason);
+    static_assert(sizeof function == sizeof address, "function pointers of one size");
+    std::memcpy(&function, &address, sizeof address);
+    return address != nullptr;
+}
+
+struct LoadedCss {
+    bool loaded = false;
+    CssFunctions functions{};
+    std::string reason;
+};
+
+// All five functions, or none used: a library without one is as if absent.
+LoadedCss load_css_once() {
+    LoadedCss css;
+    void* library = open_css_library(css.reason);
+    if (library == nullptr) {
+        return css;
+    }
+    CssFunctions& f = css.functions;
+    css.loaded = take_css_function(library, "dvdcss_open", f.open, css.reason) &&
+                 take_css_function(library, "dvdcss_close", f.close, css.reason) &&
+                 take_css_function(library, "dvdcss_seek", f.seek, css.reason) &&
+                 take_css_function(library, "dvdcss_read", f.read, css.reason) &&
+                 take_css_function(library, "dvdcss_error", f.error, css.reason);
+    if (!css.loaded) {
+        close_css_library(library);
+    }
+    return css;
+}
+
+}  // namespace
+
+namespace {
+
+// A mount point as mountinfo writes it: space, tab, newline and backslash
+// as \ and three octal digits.
+std::string unescaped(const std::string& field) {
+    constexpr std::size_t ESCAPE_LENGTH = 4;
+    constexpr int OCTAL = 8;
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + ESCAPE_LENGTH <= field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+            text += static_cast<char>(((field[i + 1] - '0') * OCTAL + (field[i + 2] - '0')) * OCTAL + (field[i + 3] - '0'));
+            i += ESCAPE_LENGTH - 1;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+bool lies_in(const std::string& path, const std::string& mount_point) {
+    if (mount_point == "/") {
+        return !path.empty() && path.front() == '/';
+    }
+    return path.rfind(mount_point, 0) == 0 && (path.size() == mount_point.size() || path[mount_point.size()] == '/');
+}
+
+}  // namespace
+
+std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path) {
+    // Fields: id, parent, major:minor, root, mount point, options, optional
+    // fields up to "-", then the file system type and the source.
+    constexpr std::size_t MOUNT_POINT_FIELD = 4;
+    constexpr const char* DEVICE_FOLDER = "/dev/";
+    std::size_t deepest = 0;
+    std::optional<std::string> source;
+    std::size_t start = 0;
+    while (start < mountinfo.size()) {
+        std::size_t end = mountinfo.find('\n', start);
+        if (end == std::string::npos) {
+            end = mountinfo.size();
+        }
+        std::vector<std::string> fields;
+        std::size_t at = start;
+        while (at < end) {
+            const std::size_t space = std::min(mountinfo.find(' ', at), end);
+            if (space > at) {
+                fields.push_back(mountinfo.substr(at, space - at));
+            }
+            at = space + 1;
+        }
+        start = end + 1;
+        std::size_t separator = MOUNT_POINT_FIELD + 1;
+        while (separator < fields.size() && fields[separator] != "-") {
+            ++separator;
+        }
+        if (separator + 2 >= fields.size()) {
+            continue;  // not a whole line
+        }
+        const std::string mount_point = unescaped(fields[MOUNT_POINT_FIELD]);
+        if (!lies_in(path, mount_point) || mount_point.size() < deepest) {
+            continue;
+        }
+        // A later mount over the same point hides the earlier one.
+        deepest = mount_point.size();
+        const std::string from = unescaped(fields[separator + 2]);
+        source = from.rfind(DEVICE_FOLDER, 0) == 0 ? std::optional<std::string>(from) : std::nullopt;
+    }
+    return source;
+}
+
+const CssFunctions* load_libdvdcss(std::string& reason) {
+    static const LoadedCss css = load_css_once();
+    reason = css.reason;
+    return css.loaded ? &css.functions : nullptr;
+}
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 
@@ -293,6 +422,68 @@ std::optional<std::string> link_target(const std::string&) {
     return std::nullopt;
 }
 
+namespace {
+
+constexpr const wchar_t* LIBDVDCSS_DLL = L"libdvdcss-2.dll";
+constexpr const wchar_t* LIBDVDCSS_WIDE_VARIABLE = L"PACKRIFT_LIBDVDCSS";
+
+// The system's message for error, as UTF-8, without its line end.
+std::string system_message(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length == 0 ? "error " + std::to_string(error) : utf8_from_wide(text);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+void* open_css_library(std::string& reason) {
+    const wchar_t* named = _wgetenv(LIBDVDCSS_WIDE_VARIABLE);
+    HMODULE library = nullptr;
+    std::string name;
+    if (named != nullptr && *named != L'\0') {
+        // A file named whole: its own folder is searched for what it needs,
+        // which takes a full path.
+        name = utf8_from_wide(named);
+        const std::wstring full = openable_path(wide_from_utf8(full_path_of(name).c_str()));
+        library = LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    } else {
+        // packrift.exe's folder and the system's, never the current folder,
+        // where anyone who can write a file could plant a DLL.
+        name = utf8_from_wide(LIBDVDCSS_DLL);
+        library = LoadLibraryExW(LIBDVDCSS_DLL, nullptr,
+                                 LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    }
+    if (library == nullptr) {
+        reason = name + ": " + system_message(GetLastError());
+    }
+    css_library_name = name;
+    return library;
+}
+
+CssAddress find_css_function(void* library, const char* function, std::string& reason) {
+    const FARPROC address = GetProcAddress(static_cast<HMODULE>(library), function);
+    if (address == nullptr) {
+        reason = css_library_name + ": " + function + ": " + system_message(GetLastError());
+        return nullptr;
+    }
+    return reinterpret_cast<CssAddress>(address);
+}
+
+void close_css_library(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
+
+}  // namespace
+
+std::optional<std::string> drive_of_folder(const std::string&) {
+    return std::nullopt;
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -442,7 +633,69 @@ std::optional<std::string> link_target(const std::string& path) {
     return target;
 }
 
+std::optional<std::string> drive_of_folder(const std::string& path) {
+    constexpr const char* MOUNTINFO = "/proc/self/mountinfo";
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return std::nullopt;
+    }
+    const std::string full = resolved;
+    std::free(resolved);
+    // A /proc file's size is 0: read to its end.
+    std::FILE* file = std::fopen(MOUNTINFO, "r");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    std::string text;
+    char piece[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
+        text.append(piece, got);
+    }
+    std::fclose(file);
+    const std::optional<std::string> source = mount_source_in(text, full);
+    struct stat status {};
+    if (!source || ::stat(source->c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) {
+        return std::nullopt;
+    }
+    return source;
+}
+
 namespace {
+
+constexpr const char* LIBDVDCSS_SO = "libdvdcss.so.2";
+
+void* open_css_library(std::string& reason) {
+    const char* named = std::getenv(LIBDVDCSS_VARIABLE);
+    // The system's search path, as the libraries that load it search it.
+    const char* name = named != nullptr && *named != '\0' ? named : LIBDVDCSS_SO;
+    void* library = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* error = ::dlerror();
+        reason = error != nullptr ? error : std::string(name) + ": cannot be loaded";
+    }
+    return library;
+}
+
+CssAddress find_css_function(void* library, const char* function, std::string& reason) {
+    ::dlerror();
+    void* address = ::dlsym(library, function);
+    if (address == nullptr) {
+        // dlerror names the library and the function missing from it.
+        const char* error = ::dlerror();
+        reason = error != nullptr ? error : std::string(function) + ": undefined symbol";
+        return nullptr;
+    }
+    // POSIX makes an object pointer from dlsym convertible to a function pointer.
+    CssAddress function_address = nullptr;
+    static_assert(sizeof function_address == sizeof address, "a function's address as dlsym gives it");
+    std::memcpy(&function_address, &address, sizeof address);
+    return function_address;
+}
+
+void close_css_library(void* library) {
+    ::dlclose(library);
+}
 
 extern "C" void on_stop_signal(int signal_number) {
     stop_request.store(signal_number);

@@ -1,7 +1,8 @@
 #pragma once
 // What differs between systems: opening a file by its name, telling whether
-// two open files are one, what the processor can run, and, on Windows, the
-// wide arguments and the console's code page. Names are UTF-8 throughout.
+// two open files are one, what the processor can run, loading the user's
+// libdvdcss, and, on Windows, the wide arguments and the console's code
+// page. Names are UTF-8 throughout.
 
 #include <atomic>
 #include <cstdint>
@@ -91,6 +92,39 @@ inline bool stop_requested() {
 // POSIX systems (the shell sees status 128 + the signal), the status of a
 // console program ended by Ctrl-C on Windows, which is returned.
 int end_stopped_run();
+
+// The source of the mount that holds path, in the text of a Linux
+// /proc/self/mountinfo: the deepest mount point that path (absolute, links
+// resolved) lies in, when its source is a device ("/dev/sr0"). Nothing
+// otherwise.
+std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path);
+
+// The block device whose file system holds the folder path (a mounted
+// disc's drive), from /proc/self/mountinfo; nothing where there is none,
+// and always on Windows.
+std::optional<std::string> drive_of_folder(const std::string& path);
+
+// libdvdcss's five functions, as its documented interface declares them
+// (a dvdcss_t is a pointer to the library's own record): packrift links
+// nothing of it and takes no header from it.
+struct CssFunctions {
+    void* (*open)(const char* target);
+    int (*close)(void* disc);
+    int (*seek)(void* disc, int blocks, int flags);
+    int (*read)(void* disc, void* buffer, int blocks, int flags);
+    const char* (*error)(void* disc);
+};
+
+// Names the library file instead of the system's search: a fact of the
+// machine, as LD_LIBRARY_PATH is.
+inline constexpr const char* LIBDVDCSS_VARIABLE = "PACKRIFT_LIBDVDCSS";
+
+// Loads the user's libdvdcss the first time it is asked for: the file that
+// PACKRIFT_LIBDVDCSS names, else libdvdcss.so.2 through the system's search
+// (on Windows libdvdcss-2.dll from packrift.exe's folder or the system's,
+// never from the current folder). Null when it cannot be loaded or lacks
+// one of the five functions, reason then saying why in the loader's words.
+const CssFunctions* load_libdvdcss(std::string& reason);
 
 #ifdef _WIN32
 // A UTF-16 argument of wmain as UTF-8.

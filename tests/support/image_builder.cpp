@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <stdexcept>
+
+#include "support/toy_css.hpp"
 
 namespace packtest::image {
 
@@ -229,6 +232,71 @@ void iso_directories(Builder& b, const std::vector<File>& files, const std::vect
     }
 }
 
+// "VTS_01_2.VOB" gives title set 1 and part 2; a menu VOB (part 0) or another file none.
+bool title_vob(const std::string& name, int& title_set, int& part) {
+    if (name.size() != 12 || name.compare(0, 4, "VTS_") != 0 || name.compare(8, 4, ".VOB") != 0 ||
+        !std::isdigit(static_cast<unsigned char>(name[4])) || !std::isdigit(static_cast<unsigned char>(name[5])) ||
+        !std::isdigit(static_cast<unsigned char>(name[7])) || name[7] == '0') {
+        return false;
+    }
+    title_set = (name[4] - '0') * 10 + (name[5] - '0');
+    part = name[7] - '0';
+    return true;
+}
+
+// A pack whose first packet is content (video, audio, private stream 1),
+// which CSS scrambles; navigation packs and padding it leaves alone.
+bool content_pack(const unsigned char* sector) {
+    const auto be32 = [sector](std::size_t at) {
+        return static_cast<std::uint32_t>(sector[at]) << 24 | static_cast<std::uint32_t>(sector[at + 1]) << 16 |
+               static_cast<std::uint32_t>(sector[at + 2]) << 8 | sector[at + 3];
+    };
+    const std::uint32_t packet = be32(14);
+    return be32(0) == 0x1BA && (packet == 0x1BD || (packet >= 0x1C0 && packet <= 0x1EF));
+}
+
+bool navigation_pack(const unsigned char* sector) {
+    return sector[0] == 0 && sector[1] == 0 && sector[2] == 1 && sector[3] == 0xBA && sector[17] == 0xBB;
+}
+
+// Scrambles the title sets' content packs, each set with its key.
+void scramble_title_sets(Builder& b, const std::vector<File>& files, const std::vector<std::vector<Piece>>& pieces) {
+    constexpr std::size_t DSI_VOB_ID = 0x407 + 24;
+    constexpr std::size_t DSI_CELL_ID = 0x407 + 27;
+    std::map<int, std::uint32_t> keys;
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        int title_set = 0;
+        int part = 0;
+        if (title_vob(files[f].name, title_set, part) && part == 1 && !pieces[f].empty()) {
+            keys[title_set] = toy_css::key_of_title_set(static_cast<std::uint32_t>(b.sector(pieces[f][0].block)));
+        }
+    }
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        int title_set = 0;
+        int part = 0;
+        if (!title_vob(files[f].name, title_set, part) || keys.count(title_set) == 0) {
+            continue;
+        }
+        int left_in_cell = 0;
+        unsigned cell = 0xFFFFFFFF;
+        for (const Piece& piece : pieces[f]) {
+            for (std::size_t s = 0; s < piece.bytes / SECTOR; ++s) {
+                unsigned char* sector = b.image.data() + b.at(piece.block) + s * SECTOR;
+                if (navigation_pack(sector)) {
+                    const unsigned this_cell = static_cast<unsigned>(sector[DSI_VOB_ID] << 16 | sector[DSI_VOB_ID + 1] << 8 | sector[DSI_CELL_ID]);
+                    if (this_cell != cell) {
+                        left_in_cell = b.options.scrambled_at_cell_start;
+                    }
+                    cell = this_cell;
+                }
+                if (content_pack(sector) && (b.options.scrambled_at_cell_start == 0 || left_in_cell-- > 0)) {
+                    toy_css::scramble(sector, keys[title_set]);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void put_le16(Bytes& bytes, std::size_t at, unsigned value) {
@@ -319,6 +387,9 @@ Bytes build_image(const std::vector<File>& files, const Options& options, Layout
             const auto from = files[f].data.begin() + static_cast<std::ptrdiff_t>(i * (pieces[f].empty() ? 0 : pieces[f][0].bytes));
             std::copy(from, from + pieces[f][i].bytes, b.image.begin() + static_cast<std::ptrdiff_t>(b.at(pieces[f][i].block)));
         }
+    }
+    if (options.scrambled) {
+        scramble_title_sets(b, files, pieces);
     }
     recognition(b);
     if (options.udf) {

@@ -31,6 +31,12 @@ struct Options {
     std::size_t spare_sectors = 0;  // unused blocks of the partition after the data, for a test's damage
     std::string volume = "PACKRIFT TEST";     // UDF's
     std::string iso_volume = "PACKRIFT_ISO";  // ISO 9660's
+    // The content packs of every title set's VOB files scrambled by the toy
+    // CSS of support/toy_css.hpp, keyed by the set's first VTS_nn_1.VOB
+    // sector; with scrambled_at_cell_start, only that many content packs
+    // at each cell's start (where a navigation pack names another cell).
+    bool scrambled = false;
+    int scrambled_at_cell_start = 0;
 };
 
 // Sectors of the image where its structures lie.

@@ -119,9 +119,28 @@ std::string packrift_path() {
 }
 
 RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+    return run_packrift(dir, args, {});
+}
+
+RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                       const Environment& environment) {
+    return run_packrift_at(packrift_path(), dir, args, environment);
+}
+
+RunResult run_packrift_at(const std::string& program, const std::filesystem::path& dir,
+                          const std::vector<std::string>& args, const Environment& environment) {
     const auto out_path = dir / ".stdout";
     const auto err_path = dir / ".stderr";
-    std::string command = CHANGE_DIRECTORY + quoted(utf8_of(dir)) + " && " + quoted(packrift_path());
+    std::string command = CHANGE_DIRECTORY + quoted(utf8_of(dir)) + " && ";
+    for (const auto& [name, value] : environment) {
+#ifdef _WIN32
+        // cmd.exe: set "NAME=" unsets it.
+        command += "set \"" + name + "=" + value + "\" && ";
+#else
+        command += value.empty() ? "unset " + name + " && " : "export " + name + "=" + quoted(value) + " && ";
+#endif
+    }
+    command += quoted(program);
     for (const auto& arg : args) {
         command += " " + quoted(arg);
     }

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace packtest {
@@ -27,6 +28,16 @@ std::string packrift_path();
 
 // Runs packrift with args (the input first) with dir as the working folder.
 RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+// The same with environment variables set for the run (NAME, value), an
+// empty value unsetting NAME.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+RunResult run_packrift(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                       const Environment& environment);
+
+// The same with another copy of packrift: program, a full path.
+RunResult run_packrift_at(const std::string& program, const std::filesystem::path& dir,
+                          const std::vector<std::string>& args, const Environment& environment);
 
 std::string read_text(const std::filesystem::path& path);
 

@@ -2,6 +2,7 @@
 // target's seeds and the scripted checks against lsdvd, mplayer and 7z.
 //
 // Usage: write_test_image VIDEO_TS IMAGE [udf|iso|both] [long] [16bit] [continued] [extents N]
+//        [scrambled [N]]   (the title sets' content packs, or N of them at each cell's start)
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: write_test_image VIDEO_TS IMAGE [udf|iso|both] [long] [16bit] [continued] [extents N]\n");
+        std::fprintf(stderr, "usage: write_test_image VIDEO_TS IMAGE [udf|iso|both] [long] [16bit] [continued] [extents N] "
+                     "[scrambled [N]]\n");
         return 2;
     }
     packtest::image::Options options;
@@ -29,6 +31,11 @@ int main(int argc, char** argv) {
             options.continued = true;
         } else if (word == "extents" && i + 1 < argc) {
             options.extents = std::atoi(argv[++i]);
+        } else if (word == "scrambled") {
+            options.scrambled = true;
+            if (i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+                options.scrambled_at_cell_start = std::atoi(argv[++i]);
+            }
         } else {
             std::fprintf(stderr, "write_test_image: unknown word %s\n", word.c_str());
             return 2;
