@@ -255,7 +255,8 @@ TEST(DiscImage, AReadErrorIsTheSystemsErrorNotDamage) {
 }
 
 // A disc's folder is read as its drive where it is a mounted drive's: the
-// deepest mount that holds the folder names the device, when it is one.
+// deepest mount that holds the folder names the device, when it is one and
+// the folder is the whole device's root or its VIDEO_TS.
 TEST(MountedDisc, TheDeepestMountHoldingAFolderNamesItsDevice) {
     const std::string mountinfo =
         "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
@@ -263,19 +264,24 @@ TEST(MountedDisc, TheDeepestMountHoldingAFolderNamesItsDevice) {
         "41 22 11:0 / /media/my\\040film ro,relatime shared:9 - udf /dev/sr0 ro\n"
         "42 22 11:1 / /media/usb ro - iso9660 /dev/sr1 ro\n"
         "43 22 11:1 / /media/usb ro master:3 - tmpfs none rw\n"
-        "44 22 0:40 / /mnt/cut ro -\n";
+        "44 22 0:40 / /mnt/cut ro -\n"
+        "45 22 11:0 /extras /media/bound ro - udf /dev/sr0 ro\n";
     struct Row {
         const char* path;
         const char* device;  // empty: none
     };
     const std::vector<Row> rows = {
         {"/media/my film/VIDEO_TS", "/dev/sr0"},   // the mount point's space escaped as \040
+        {"/media/my film/video_ts", "/dev/sr0"},
         {"/media/my film", "/dev/sr0"},
-        {"/media/my filmography", "/dev/sda1"},   // not inside "/media/my film"
+        {"/media/my film/copy/VIDEO_TS", ""},      // a copy kept on the disc is not the disc
+        {"/media/my filmography", ""},             // not inside "/media/my film", nor the root's disc
         {"/tmp/disc/VIDEO_TS", ""},                // a mount whose source is no device
         {"/media/usb/VIDEO_TS", ""},               // the later mount over the same point hides the drive
-        {"/mnt/cut/VIDEO_TS", "/dev/sda1"},        // a line cut short is passed over
-        {"/home/me/dvd", "/dev/sda1"},
+        {"/mnt/cut", ""},                          // a line cut short is passed over
+        {"/media/bound", ""},                      // a folder of the device bound there
+        {"/VIDEO_TS", "/dev/sda1"},
+        {"/home/me/dvd", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);

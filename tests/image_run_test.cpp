@@ -473,6 +473,8 @@ TEST(ImageRun, AnEncryptedDiscThatCannotBeReadIsToldInOneLine) {
         {"no libdvdcss", {{"PACKRIFT_LIBDVDCSS", ""}}, not_loaded + not_there(DEFAULT_LIBRARY) + install},
         {"PACKRIFT_LIBDVDCSS naming a missing file", {{"PACKRIFT_LIBDVDCSS", missing}},
          not_loaded + not_there(missing) + install},
+        {"PACKRIFT_LIBDVDCSS naming no full path", {{"PACKRIFT_LIBDVDCSS", "libdvdcss.so.2"}},
+         not_loaded + "PACKRIFT_LIBDVDCSS names libdvdcss.so.2, which is not a full path" + install},
         {"a library without dvdcss_read", standin(log, PACKRIFT_STANDIN_WITHOUT_READ),
          not_loaded + lacking(library_path(PACKRIFT_STANDIN_WITHOUT_READ), "dvdcss_read") + install},
         {"dvdcss_open failing", [&] {

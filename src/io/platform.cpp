@@ -25,6 +25,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -54,6 +55,24 @@ bool take_css_function(void* library, const char* name, Function& function, std:
     static_assert(sizeof function == sizeof address, "function pointers of one size");
     std::memcpy(&function, &address, sizeof address);
     return address != nullptr;
+}
+
+// PACKRIFT_LIBDVDCSS names a library by its full path: a relative one
+// would be looked for from the current folder, where anyone who can write
+// a file could plant it.
+bool is_full_path(const std::string& path) {
+#ifdef _WIN32
+    constexpr std::size_t DRIVE_PREFIX = 3;  // "D:\\"
+    const bool drive = path.size() >= DRIVE_PREFIX && std::isalpha(static_cast<unsigned char>(path[0])) != 0 &&
+                       path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    return drive || path.rfind("\\\\", 0) == 0;
+#else
+    return !path.empty() && path.front() == '/';
+#endif
+}
+
+std::string not_a_full_path(const std::string& name) {
+    return std::string(LIBDVDCSS_VARIABLE) + " names " + name + ", which is not a full path";
 }
 
 struct LoadedCss {
@@ -103,6 +122,26 @@ std::string unescaped(const std::string& field) {
     return text;
 }
 
+// Whether path is the mount point itself or its VIDEO_TS folder (in any
+// case): a disc's own folder, not a copy kept in a folder of the mount.
+bool is_disc_root(const std::string& path, const std::string& mount_point) {
+    constexpr const char* VIDEO_TS = "/VIDEO_TS";
+    if (path == mount_point) {
+        return true;
+    }
+    const std::string base = mount_point == "/" ? std::string() : mount_point;
+    const std::string folder = base + VIDEO_TS;
+    if (path.size() != folder.size() || path.compare(0, base.size(), base) != 0) {
+        return false;
+    }
+    for (std::size_t i = base.size(); i < path.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(path[i])) != folder[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool lies_in(const std::string& path, const std::string& mount_point) {
     if (mount_point == "/") {
         return !path.empty() && path.front() == '/';
@@ -115,6 +154,7 @@ bool lies_in(const std::string& path, const std::string& mount_point) {
 std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path) {
     // Fields: id, parent, major:minor, root, mount point, options, optional
     // fields up to "-", then the file system type and the source.
+    constexpr std::size_t ROOT_FIELD = 3;
     constexpr std::size_t MOUNT_POINT_FIELD = 4;
     constexpr const char* DEVICE_FOLDER = "/dev/";
     std::size_t deepest = 0;
@@ -149,7 +189,10 @@ std::optional<std::string> mount_source_in(const std::string& mountinfo, const s
         // A later mount over the same point hides the earlier one.
         deepest = mount_point.size();
         const std::string from = unescaped(fields[separator + 2]);
-        source = from.rfind(DEVICE_FOLDER, 0) == 0 ? std::optional<std::string>(from) : std::nullopt;
+        // A bind mount of a folder of the device (its root not "/") or a
+        // folder inside the mount is not the disc the device holds.
+        const bool whole_disc = fields[ROOT_FIELD] == "/" && is_disc_root(path, mount_point);
+        source = whole_disc && from.rfind(DEVICE_FOLDER, 0) == 0 ? std::optional<std::string>(from) : std::nullopt;
     }
     return source;
 }
@@ -449,6 +492,10 @@ void* open_css_library(std::string& reason) {
         // A file named whole: its own folder is searched for what it needs,
         // which takes a full path.
         name = utf8_from_wide(named);
+        if (!is_full_path(name)) {
+            reason = not_a_full_path(name);
+            return nullptr;
+        }
         const std::wstring full = openable_path(wide_from_utf8(full_path_of(name).c_str()));
         library = LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     } else {
@@ -669,6 +716,10 @@ void* open_css_library(std::string& reason) {
     const char* named = std::getenv(LIBDVDCSS_VARIABLE);
     // The system's search path, as the libraries that load it search it.
     const char* name = named != nullptr && *named != '\0' ? named : LIBDVDCSS_SO;
+    if (name != LIBDVDCSS_SO && !is_full_path(name)) {
+        reason = not_a_full_path(name);
+        return nullptr;
+    }
     void* library = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* error = ::dlerror();

@@ -95,8 +95,10 @@ int end_stopped_run();
 
 // The source of the mount that holds path, in the text of a Linux
 // /proc/self/mountinfo: the deepest mount point that path (absolute, links
-// resolved) lies in, when its source is a device ("/dev/sr0"). Nothing
-// otherwise.
+// resolved) lies in, when its source is a device ("/dev/sr0"), the whole
+// device is mounted there (its root "/") and path is the mount point or its
+// VIDEO_TS folder: the disc the device holds. Nothing otherwise (a copy of
+// a disc in a folder of the mount is not that disc).
 std::optional<std::string> mount_source_in(const std::string& mountinfo, const std::string& path);
 
 // The block device whose file system holds the folder path (a mounted
