@@ -254,6 +254,76 @@ TEST(DiscImage, AReadErrorIsTheSystemsErrorNotDamage) {
     EXPECT_EQ(packrift::read_image_listing(one_failing).error, IO_ERROR);
 }
 
+// A Windows drive has no size as a file: its volume descriptor gives it,
+// where it is sound.
+TEST(DiscImage, TheVolumeSpaceIsTheVolumeDescriptorsOrTheDamage) {
+    struct Row {
+        const char* label;
+        image::Options options;
+        std::function<void(Bytes&)> damage;
+        const char* problem;  // empty: sound
+    };
+    constexpr std::size_t PRIMARY = 16 * SECTOR;
+    const std::vector<Row> rows = {
+        {"both file systems", {}, [](Bytes&) {}, ""},
+        {"after a boot record", iso_only(),
+         [](Bytes& b) {
+             std::copy_n(b.begin() + PRIMARY, SECTOR, b.begin() + PRIMARY + SECTOR);  // over the terminator
+             b[PRIMARY] = 0;
+         },
+         ""},
+        {"UDF alone", udf_only(), [](Bytes&) {}, "no ISO 9660 primary volume descriptor"},
+        {"byte orders that disagree", iso_only(), [](Bytes& b) { image::put_le32(b, PRIMARY + 84, 0x00100000); },
+         "volume space size"},
+        {"a volume that ends before its descriptor", iso_only(),
+         [](Bytes& b) {
+             image::put_le32(b, PRIMARY + 80, 16);
+             image::put_le32(b, PRIMARY + 84, 0x10000000);  // 16, big-endian
+         },
+         "volume space size"},
+        {"blocks of another size", iso_only(), [](Bytes& b) { image::put_le16(b, PRIMARY + 128, 512); }, "2048 bytes"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Bytes bytes = image::build_image(sample_files(), row.options);
+        row.damage(bytes);
+        packrift::ImageReader reader = reader_of(bytes);
+        reader.sectors = 0;  // not known: the descriptor says
+        const packrift::VolumeSpace space = packrift::read_volume_space(reader);
+        EXPECT_EQ(space.error, 0);
+        if (*row.problem != '\0') {
+            EXPECT_NE(space.problem.find(row.problem), std::string::npos) << space.problem;
+            EXPECT_EQ(space.sectors, 0U);
+            continue;
+        }
+        EXPECT_EQ(space.problem, "");
+        EXPECT_EQ(space.sectors, bytes.size() / SECTOR);
+    }
+    // A disc that ends before its descriptors (a read that fails there) is the system's error.
+    packrift::ImageReader failing{[](std::uint64_t, std::size_t, unsigned char*) { return 5; }, 0};
+    EXPECT_EQ(packrift::read_volume_space(failing).error, 5);
+}
+
+// A Windows drive's root is read as the drive: the path's own form says
+// whether it is one, before the system is asked what kind of drive it names.
+TEST(DriveRoot, ADrivesRootOrItsVideoTsNamesTheDeviceForLibdvdcss) {
+    struct Row {
+        const char* path;
+        const char* device;  // empty: none
+    };
+    const std::vector<Row> rows = {
+        {"D:", "D:"},           {"d:\\", "D:"},          {"E:/", "E:"},
+        {"D:\\VIDEO_TS", "D:"}, {"D:\\video_ts\\", "D:"}, {"D:/VIDEO_TS/", "D:"},
+        {"D:\\copy\\VIDEO_TS", ""},  // a copy kept on the disc is not the disc
+        {"D:\\VIDEO_TSX", ""},     {"D:\\\\", ""},   {"D:VIDEO_TS", ""},
+        {"1:\\", ""},              {"\\\\server\\share", ""}, {"/media/dvd", ""}, {"", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(packrift::drive_root_device_in(row.path).value_or(""), row.device);
+    }
+}
+
 // A disc's folder is read as its drive where it is a mounted drive's: the
 // deepest mount that holds the folder names the device, when it is one and
 // the folder is the whole device's root or its VIDEO_TS.

@@ -206,9 +206,12 @@ void pass_over_failed_sector() {
 
 // Whether the sectors after a failed one can be reached: a regular file,
 // whose size (a plain input's own, which /proc files give as 0) lies past it.
-bool can_pass_over(const NamedFile& file) {
-    if (!source.whole_file && image_size(file).has_value()) {
-        return true;  // an image's extents, checked to lie inside it
+bool can_pass_over(const SourceFile& source_file) {
+    const NamedFile& file = *source_file.file;
+    // An image's extents, checked to lie inside it; through libdvdcss (a
+    // Windows drive has no stream) each read is placed by its own seek.
+    if (source_file.css != nullptr || (!source.whole_file && image_size(file).has_value())) {
+        return true;
     }
     const std::optional<std::uint64_t> size = regular_file_size(file);
     return size.has_value() && (!source.whole_file || *size / SECTOR_SIZE > source.address);
@@ -245,7 +248,7 @@ void take_read(const Place& place, std::size_t asked, const ReadOutcome& outcome
         }
         return;
     }
-    if (!can_pass_over(file)) {
+    if (!can_pass_over(source.files[place.file])) {
         report_io_error(file, outcome.error);
         source.ended = true;
         return;

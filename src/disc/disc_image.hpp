@@ -58,6 +58,18 @@ struct ImageListing {
 // The image's VIDEO_TS folder: from UDF, else from ISO 9660.
 ImageListing read_image_listing(const ImageReader& reader);
 
+// The sectors the volume holds, as its ISO 9660 primary volume descriptor
+// records them (every DVD-Video carries one beside UDF): for a drive whose
+// size the system does not give. Only the descriptors from sector 16 on
+// are read, whatever reader's sectors say. Zero with the problem, or the
+// error of a read that failed, where it cannot be had.
+struct VolumeSpace {
+    std::uint64_t sectors = 0;
+    std::string problem;
+    int error = 0;
+};
+VolumeSpace read_volume_space(const ImageReader& reader);
+
 // Reads length bytes of a file's extents into bytes; 0, the system's error
 // number, or -1 when an extent lies past the image's end.
 inline constexpr int PAST_IMAGE_END = -1;

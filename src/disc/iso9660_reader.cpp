@@ -16,6 +16,9 @@ constexpr unsigned TERMINATOR_TYPE = 255;
 constexpr std::size_t DESCRIPTOR_TYPE_OFFSET = 0;
 constexpr std::size_t VOLUME_ID_OFFSET = 40;
 constexpr std::size_t VOLUME_ID_LENGTH = 32;
+// The volume space size, in logical blocks: both-byte order, little-endian first.
+constexpr std::size_t VOLUME_SPACE_OFFSET = 80;
+constexpr std::size_t VOLUME_SPACE_BIG_ENDIAN_OFFSET = 84;
 constexpr std::size_t BLOCK_SIZE_OFFSET = 128;
 constexpr std::size_t ROOT_RECORD_OFFSET = 156;
 constexpr const char* ISO9660_ID = "CD001";
@@ -152,33 +155,62 @@ std::string volume_id(ByteView descriptor) {
     return id;
 }
 
-}  // namespace
-
-void read_iso9660_listing(ImageScan& scan, ImageListing& listing) {
-    std::vector<unsigned char> bytes;
-    Record root;
-    bool found = false;
-    for (std::uint64_t i = 0; i < MOST_RECOGNITION_DESCRIPTORS && !found; ++i) {
+// The primary descriptor among the sequence's first descriptors, into
+// bytes; false with the scan failed when there is none.
+bool read_primary_descriptor(ImageScan& scan, std::vector<unsigned char>& bytes) {
+    for (std::uint64_t i = 0; i < MOST_RECOGNITION_DESCRIPTORS; ++i) {
         if (!read_image_sectors(scan, RECOGNITION_START + i, 1, bytes, "a volume descriptor")) {
-            break;
+            return false;
         }
         ByteView descriptor = view_of(bytes.data(), bytes.size());
         const unsigned type = read_u8(descriptor, DESCRIPTOR_TYPE_OFFSET);
         if (recognition_id(descriptor) != ISO9660_ID || type == TERMINATOR_TYPE) {
             break;
         }
-        if (type != PRIMARY_DESCRIPTOR_TYPE) {
-            continue;
+        if (type == PRIMARY_DESCRIPTOR_TYPE) {
+            return true;
         }
+    }
+    return damaged(scan, ISO9660_ABSENT);
+}
+
+}  // namespace
+
+VolumeSpace read_volume_space(const ImageReader& reader) {
+    const ImageReader sequence{reader.read, RECOGNITION_START + MOST_RECOGNITION_DESCRIPTORS};
+    ImageScan scan{sequence, {}, 0, 0};
+    std::vector<unsigned char> bytes;
+    VolumeSpace space;
+    if (read_primary_descriptor(scan, bytes)) {
+        ByteView descriptor = view_of(bytes.data(), bytes.size());
+        const std::uint32_t sectors = read_le32(descriptor, VOLUME_SPACE_OFFSET);
         if (read_le16(descriptor, BLOCK_SIZE_OFFSET) != IMAGE_SECTOR_SIZE) {
             damaged(scan, "its logical blocks are not 2048 bytes");
-            break;
+        } else if (sectors != read_be32(descriptor, VOLUME_SPACE_BIG_ENDIAN_OFFSET) ||
+                   sectors <= RECOGNITION_START) {
+            // Its two byte orders disagree, or the volume ends before its own descriptor.
+            damaged(scan, "the primary volume descriptor's volume space size is not sound");
+        } else {
+            space.sectors = sectors;
         }
-        listing.volume = volume_id(descriptor);
-        found = read_record(scan, descriptor, ROOT_RECORD_OFFSET, NAME_OFFSET + 1, root);
     }
-    if (!found && !scan_failed(scan)) {
-        damaged(scan, ISO9660_ABSENT);
+    space.problem = scan.problem;
+    space.error = scan.error;
+    return space;
+}
+
+void read_iso9660_listing(ImageScan& scan, ImageListing& listing) {
+    std::vector<unsigned char> bytes;
+    Record root;
+    bool found = false;
+    if (read_primary_descriptor(scan, bytes)) {
+        ByteView descriptor = view_of(bytes.data(), bytes.size());
+        if (read_le16(descriptor, BLOCK_SIZE_OFFSET) != IMAGE_SECTOR_SIZE) {
+            damaged(scan, "its logical blocks are not 2048 bytes");
+        } else {
+            listing.volume = volume_id(descriptor);
+            found = read_record(scan, descriptor, ROOT_RECORD_OFFSET, NAME_OFFSET + 1, root);
+        }
     }
     if (found) {
         const std::vector<ImageFile> root_files = files_of(scan, read_directory(scan, root.extent));

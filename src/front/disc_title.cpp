@@ -187,6 +187,20 @@ bool mounted_drive_to_read(const DiscRun& disc, const TitleRead& read, const Spl
     return true;
 }
 
+// Whether the folder of disc is a Windows drive's root or its VIDEO_TS, to
+// be read as the drive through libdvdcss whenever it loads: a drive hands
+// out scrambled sectors only after the authentication that libdvdcss makes.
+// libdvdcss opens it by its name ("D:"): drive has no stream. Otherwise
+// the folder is read as it always was.
+bool drive_root_to_read(const DiscRun& disc, NamedFile& drive) {
+    const std::optional<std::string> device = drive_of_root(disc.folder.path);
+    if (!device || !libdvdcss_loads()) {
+        return false;
+    }
+    drive = NamedFile{nullptr, *device, false};
+    return true;
+}
+
 // The drive as a disc whose listing is read through libdvdcss, its outputs
 // named after the folder.
 DiscRun drive_of(const DiscRun& folder_disc, NamedFile& drive) {
@@ -232,9 +246,10 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         }
     } else if (!open_vob_files(read.vobs, vob_files, input)) {
         return EXIT_FAILED;
-    } else if (mounted_drive_to_read(first_read, read, input, drive)) {
-        // A mounted disc's folder whose title the drive refuses or hands out
-        // scrambled: read as that drive, through libdvdcss, named as the folder.
+    } else if (drive_root_to_read(first_read, drive) || mounted_drive_to_read(first_read, read, input, drive)) {
+        // A Windows drive's root, or a mounted disc's folder whose title the
+        // drive refuses or hands out scrambled: read as that drive, through
+        // libdvdcss, named as the folder.
         const DiscRun drive_disc = drive_of(first_read, drive);
         if (!read_through_libdvdcss(drive_disc, argc, argv, css, through, read)) {
             close_css_disc(css);

@@ -1,6 +1,7 @@
 #include "front/encrypted_disc.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 namespace packrift {
 
@@ -17,6 +18,22 @@ std::string in_parentheses(const std::string& reason) {
     return reason.empty() ? std::string() : " (" + reason + ")";
 }
 
+// A drive that libdvdcss opens by its name alone (a Windows drive, which
+// has no size as a file): as many sectors as its volume descriptor says.
+bool volume_sectors(const NamedFile& drive, CssDisc& css, std::uint64_t& sectors) {
+    const VolumeSpace space = read_volume_space(css_image_reader(css, 0));
+    if (space.error != 0) {
+        std::fprintf(stderr, "%s: %s\n", drive.name.c_str(), std::strerror(space.error));
+        return false;
+    }
+    if (!space.problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", drive.name.c_str(), image_damage(space.problem).c_str());
+        return false;
+    }
+    sectors = space.sectors;
+    return true;
+}
+
 }  // namespace
 
 bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through) {
@@ -31,7 +48,12 @@ bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through)
         tell(disc, "libdvdcss could not open the disc" + in_parentheses(opened.reason));
         return false;
     }
-    const OpenedImage relisted = open_disc_image(image, disc.folder.image_sectors, is_block_device(image), &css);
+    std::uint64_t sectors = disc.folder.image_sectors;
+    const bool named_drive = image.stream == nullptr;
+    if (named_drive && !volume_sectors(image, css, sectors)) {
+        return false;
+    }
+    const OpenedImage relisted = open_disc_image(image, sectors, named_drive || is_block_device(image), &css);
     if (!relisted.failure.empty()) {
         std::fprintf(stderr, "%s\n", relisted.failure.c_str());
         return false;

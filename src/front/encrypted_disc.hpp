@@ -15,7 +15,9 @@ namespace packrift {
 
 // Opens the image or drive of disc through libdvdcss into css, and reads
 // its file system and its title table anew through it into through; false,
-// having said why in one line (libdvdcss cannot be loaded, or cannot open it).
+// having said why in one line (libdvdcss cannot be loaded, or cannot open
+// it). A drive with no stream open is opened by its name alone (a Windows
+// drive, "D:"), its size read from its volume descriptor.
 bool open_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through);
 
 // Asks for the title key of title_set, whose VOB files are vobs; false,

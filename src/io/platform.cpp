@@ -197,6 +197,32 @@ std::optional<std::string> mount_source_in(const std::string& mountinfo, const s
     return source;
 }
 
+std::optional<std::string> drive_root_device_in(const std::string& full_path) {
+    constexpr std::size_t DEVICE_SIZE = 2;  // "D:"
+    constexpr const char* VIDEO_TS = "VIDEO_TS";
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (full_path.size() < DEVICE_SIZE || std::isalpha(static_cast<unsigned char>(full_path[0])) == 0 ||
+        full_path[1] != ':') {
+        return std::nullopt;
+    }
+    std::string rest = full_path.substr(DEVICE_SIZE);
+    if (!rest.empty() && separator(rest.back())) {
+        rest.pop_back();
+    }
+    const std::size_t folder_size = 1 + std::strlen(VIDEO_TS);
+    bool root = rest.empty();
+    if (rest.size() == folder_size && separator(rest[0])) {
+        root = true;
+        for (std::size_t i = 1; i < folder_size; ++i) {
+            root = root && std::toupper(static_cast<unsigned char>(rest[i])) == VIDEO_TS[i - 1];
+        }
+    }
+    if (!root) {
+        return std::nullopt;
+    }
+    return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(full_path[0])))) + ":";
+}
+
 const CssFunctions* load_libdvdcss(std::string& reason) {
     static const LoadedCss css = load_css_once();
     reason = css.reason;
@@ -531,6 +557,16 @@ std::optional<std::string> drive_of_folder(const std::string&) {
     return std::nullopt;
 }
 
+std::optional<std::string> drive_of_root(const std::string& path) {
+    const std::optional<std::string> device = drive_root_device_in(full_path_of(path));
+    if (!device) {
+        return std::nullopt;
+    }
+    // The type of the drive, not of what it holds: a DVD is in a CD-ROM drive.
+    const std::wstring root = wide_from_utf8((*device + "\\").c_str());
+    return GetDriveTypeW(root.c_str()) == DRIVE_CDROM ? device : std::nullopt;
+}
+
 std::string utf8_from_wide(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
@@ -706,6 +742,10 @@ std::optional<std::string> drive_of_folder(const std::string& path) {
         return std::nullopt;
     }
     return source;
+}
+
+std::optional<std::string> drive_of_root(const std::string&) {
+    return std::nullopt;
 }
 
 namespace {

@@ -35,7 +35,8 @@ struct FileIdentity {
 bool file_identity(std::FILE* stream, FileIdentity& identity);
 
 // The size of an open block device (a drive read as a disc image); false
-// for anything else, and always on Windows, where a drive is a folder.
+// for anything else, and always on Windows, where a drive is not opened as
+// a file (see drive_of_root).
 bool block_device_size(std::FILE* stream, std::uint64_t& size);
 
 // Empties an open regular file; false (errno set) when that fails.
@@ -105,6 +106,17 @@ std::optional<std::string> mount_source_in(const std::string& mountinfo, const s
 // disc's drive), from /proc/self/mountinfo; nothing where there is none,
 // and always on Windows.
 std::optional<std::string> drive_of_folder(const std::string& path);
+
+// The device name by which libdvdcss opens a drive ("D:"), where full_path,
+// a full Windows path, is a drive's root or its VIDEO_TS folder: "D:", "D:\",
+// "D:/", "D:\VIDEO_TS" (in any case, with a separator at its end too).
+// Nothing for any other path (a copy kept in a folder of the disc is not the disc).
+std::optional<std::string> drive_root_device_in(const std::string& full_path);
+
+// On Windows, where path is the root (or its VIDEO_TS) of a CD-ROM drive,
+// the drive's device name for libdvdcss ("D:"); nothing otherwise, and
+// always on other systems, where a drive is a block device.
+std::optional<std::string> drive_of_root(const std::string& path);
 
 // libdvdcss's five functions, as its documented interface declares them
 // (a dvdcss_t is a pointer to the library's own record): packrift links

@@ -210,6 +210,7 @@ void iso_directories(Builder& b, const std::vector<File>& files, const std::vect
     put_u8(b.image, at + 6, 1);
     put_text(b.image, at + 40, (b.options.iso_volume + std::string(32, ' ')).substr(0, 32));
     put_le32(b.image, at + 80, static_cast<std::uint32_t>(b.image.size() / SECTOR));
+    put_be32(b.image, at + 84, static_cast<std::uint32_t>(b.image.size() / SECTOR));
     put_le16(b.image, at + 128, SECTOR);
     std::size_t root = at + 156;
     iso_record(b, root, ISO_ROOT, SECTOR, 2, std::string(1, '\0'));
