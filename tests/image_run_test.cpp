@@ -722,6 +722,61 @@ TEST(ImageRun, AMountedDiscsFolderIsReadAsItsDrive) {
 #endif
 }
 
+// On Windows a drive's root is read through libdvdcss when it is a CD-ROM
+// drive's; any other drive's root, and a folder that is not a root, reads
+// as a folder as before, libdvdcss present or not.
+TEST(ImageRun, AWindowsDriveRootThatIsNoCdRomDriveIsReadAsAFolder) {
+#ifndef _WIN32
+    GTEST_SKIP() << "a drive on Linux is a block device";
+#else
+    const fs::path dir = packtest::scratch_dir("image-css-letter");
+    packtest::disc::write_disc(packtest::disc::title_across_files(), dir / "disc" / "VIDEO_TS");
+    const std::vector<std::string> options_of_run = {"-title", "1", "-video", "0", "-audio", "0", "-chapters"};
+    std::vector<std::string> args = {packtest::utf8_of(dir / "disc")};
+    args.insert(args.end(), options_of_run.begin(), options_of_run.end());
+    fs::create_directories(dir / "path");
+    const auto expected = run_packrift(dir / "path", args);
+    EXPECT_EQ(expected.status, 0) << expected.err;
+    // The folder by its full path, which is no root, libdvdcss there.
+    const fs::path log = dir / "calls.log";
+    fs::create_directories(dir / "by path");
+    const auto by_path = run_packrift(dir / "by path", args, standin(log));
+    EXPECT_EQ(by_path.status, 0) << by_path.err;
+    EXPECT_EQ(by_path.err, expected.err);
+    EXPECT_EQ(outputs_of(dir / "by path", "disc-"), outputs_of(dir / "path", "disc-"));
+    EXPECT_FALSE(fs::exists(log)) << "libdvdcss was called";
+    // A drive letter of its own for the folder, as subst gives one: a fixed drive's.
+    const DWORD used = GetLogicalDrives();
+    char letter = 'P';
+    while (letter < 'Z' && (used & 1UL << (letter - 'A')) != 0) {
+        ++letter;
+    }
+    const std::string drive(1, letter);
+    const std::wstring device = {static_cast<wchar_t>(letter), L':'};
+    std::error_code error;
+    if (DefineDosDeviceW(0, device.c_str(), fs::absolute(dir / "disc").wstring().c_str()) == 0 ||
+        !fs::exists(fs::path(drive + ":\\VIDEO_TS"), error)) {
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, device.c_str(), nullptr);
+        packtest::remove_scratch_dir(dir);
+        GTEST_SKIP() << "a drive letter defined for a folder is not seen here (Wine finds drives in its dosdevices "
+                        "folder alone); the folder by its path was read as a folder";
+    }
+    for (const std::string& root : {drive + ":\\", drive + ":", drive + ":/VIDEO_TS"}) {
+        SCOPED_TRACE(root);
+        fs::remove_all(dir / "letter");
+        fs::create_directories(dir / "letter");
+        args[0] = root;
+        const auto run = run_packrift(dir / "letter", args, standin(log));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(outputs_of(dir / "letter", "dvd-"), outputs_of(dir / "path", "disc-"));
+    }
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, device.c_str(), nullptr);
+    EXPECT_FALSE(fs::exists(log)) << "libdvdcss was called";
+    packtest::remove_scratch_dir(dir);
+#endif
+}
+
 // On Windows libdvdcss-2.dll is loaded from packrift.exe's own folder, and
 // never from the current folder, where anyone could plant one.
 TEST(ImageRun, TheLibdvdcssBesidePackriftIsLoadedAndOneInTheCurrentFolderIsNot) {

@@ -25,7 +25,11 @@ constexpr const char* CHANGE_DIRECTORY = "cd /d ";
 constexpr const char* NO_INPUT = "NUL";
 
 std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    // Backslashes before the closing quote would make the program take it
+    // as a quote of its argument ("D:\\"): doubled, they stand for themselves.
+    const std::size_t last = text.find_last_not_of('\\');
+    const std::size_t trailing = last == std::string::npos ? text.size() : text.size() - last - 1;
+    return "\"" + text + std::string(trailing, '\\') + "\"";
 }
 
 int exit_status(int system_result) {

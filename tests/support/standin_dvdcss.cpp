@@ -130,7 +130,16 @@ using dvdcss_t = dvdcss_s*;
 
 STANDIN_EXPORT dvdcss_t dvdcss_open(const char* target) {
     const char* refusal = std::getenv("STANDIN_DVDCSS_OPEN_ERRNO");
-    std::FILE* file = refusal != nullptr ? nullptr : std::fopen(target, "rb");
+    const char* name = target;
+#ifdef _WIN32
+    // A drive letter ("D:") is the drive itself, which libdvdcss opens as \\.\D:.
+    char device[sizeof "\\\\.\\D:"];
+    if (std::strlen(target) == 2 && target[1] == ':') {
+        std::snprintf(device, sizeof device, "\\\\.\\%c:", target[0]);
+        name = device;
+    }
+#endif
+    std::FILE* file = refusal != nullptr ? nullptr : std::fopen(name, "rb");
     if (file == nullptr) {
         if (refusal != nullptr) {
             errno = std::atoi(refusal);
