@@ -126,6 +126,9 @@ int run_every_title(const DiscRun& disc, int argc, char** argv, const Minimum& m
     for (std::size_t i = 0; i < disc.manager.titles.size(); ++i) {
         const int number = static_cast<int>(i + 1);
         const DiscTitle& title = disc.manager.titles[i];
+        if (!image_open(disc)) {
+            return EXIT_FAILED;
+        }
         const std::optional<TitleSetInfo> set = title_set_of(disc, title);
         if (set && minimum.shorter(listed_milliseconds(title, *set))) {
             say(title_name(number, FIRST_ANGLE) + ": " + listing_clock(listed_milliseconds(title, *set)) +
