@@ -589,19 +589,9 @@ TEST(DiscTitle, EveryTitleGivesWhatItsOwnRunGives) {
     packtest::remove_scratch_dir(dir);
 }
 
-// Two title sets' titles, and two that play title 1's cells: title 3 a
-// chapter list of its own over title 1's program chain, title 5 title 1
-// listed again. Playing times 2, 3, 2 and 1.5 seconds; title 5 is title 1.
-packtest::disc::Disc disc_with_repeats() {
-    packtest::disc::Disc disc = packtest::disc::two_titles_one_set();
-    disc.title_sets[0].titles.push_back({{{1, 1}}, 1});
-    disc.title_order = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {1, 1}};
-    return disc;
-}
-
 struct WholeDiscCase {
     const char* label;
-    std::vector<std::pair<int, int>> title_order;  // empty: disc_with_repeats()'s
+    std::vector<std::pair<int, int>> title_order;  // empty: repeated_titles()'s
     std::vector<std::string> args;                 // after the disc's
     int status;
     std::vector<std::string> lines;  // on standard output, in order, progress lines left out
@@ -630,7 +620,7 @@ TEST(DiscTitle, AWholeDiscLeavesOutRepeatsAndShortTitlesAndGoesOnPastAFailure) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         fs::remove_all(dir);
-        packtest::disc::Disc disc = disc_with_repeats();
+        packtest::disc::Disc disc = packtest::disc::repeated_titles();
         if (!c.title_order.empty()) {
             disc.title_order = c.title_order;
         }
@@ -663,7 +653,7 @@ TEST(DiscTitle, AWholeDiscLeavesOutRepeatsAndShortTitlesAndGoesOnPastAFailure) {
 // -title main: the longest by the listed time, the lowest number of equals.
 TEST(DiscTitle, TheMainTitleIsTheLongestAndTheFirstOfEquals) {
     const fs::path dir = packtest::scratch_dir("title-main");
-    packtest::disc::Disc disc = disc_with_repeats();
+    packtest::disc::Disc disc = packtest::disc::repeated_titles();
     packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
     auto result = run_packrift(dir, {"dvd", "-title", "main", "-video", "0"});
     EXPECT_EQ(result.status, 0);
