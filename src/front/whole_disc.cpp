@@ -121,6 +121,7 @@ int run_every_title(const DiscRun& disc, int argc, char** argv, const Minimum& m
     if (option_given(argc, argv, ANGLE_OPTION)) {
         return refuse(disc, "-angle cannot be given with -title all, which reads every angle of each title");
     }
+    keep_blocks_mapped();
     std::vector<TitleRun> runs;
     bool ok = true;
     for (std::size_t i = 0; i < disc.manager.titles.size(); ++i) {
