@@ -135,7 +135,7 @@ TEST(DiscListing, EveryTitleWithItsStreamsWhateverTheNamesAndTheDamage) {
         {"a folder named outside every ANSI code page", wide + "/VIDEO_TS", {wide}, false, nothing, 0, LISTING, ""},
         {"-streams alone lists the titles", "disc/VIDEO_TS", {"disc", "-streams"}, false, nothing, 0, LISTING, ""},
         {"an output option without -title", "disc/VIDEO_TS", {"disc", "-audio", "0"}, false, nothing, 1, LISTING,
-         "disc: choose a title with -title N\n"},
+         "disc: choose a title with -title N, -title all or -title main\n"},
         {"damaged IFO files whose backups are sound", "disc/VIDEO_TS", {"disc"}, false,
          [](DiscFiles& f) {
              f["VIDEO_TS.IFO"].resize(100);

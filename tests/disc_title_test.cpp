@@ -524,6 +524,155 @@ TEST(DiscTitle, TheAudioOfATitleInsideAVobBeginsAndEndsOnWholeFrames) {
     packtest::remove_scratch_dir(dir);
 }
 
+// The lines of a run without its progress lines, whose rates and times vary.
+std::string without_progress(const std::string& out) {
+    std::string lines;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        std::size_t end = out.find_first_of("\r\n", at);
+        end = end == std::string::npos ? out.size() : end + 1;
+        const std::string line = out.substr(at, end - at);
+        if (line.rfind("LBA = ", 0) != 0 && line != "\n") {
+            lines += line;
+        }
+        at = end;
+    }
+    return lines;
+}
+
+std::vector<std::string> joined(std::vector<std::string> first, const std::vector<std::string>& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+// -title all gives, file for file, what a -title N -angle A run per title
+// and angle gives, each run's lines after its "title N:".
+TEST(DiscTitle, EveryTitleGivesWhatItsOwnRunGives) {
+    struct EveryCase {
+        const char* label;
+        packtest::disc::Disc disc;
+        std::vector<std::pair<int, int>> reads;  // title, angle
+    };
+    const packtest::disc::TimedContent parts{{{2, 30}, {2, 30}, {2, 30}}, packtest::disc::AudioCoding::ac3};
+    const std::vector<EveryCase> cases = {
+        {"two title sets", packtest::disc::two_titles_one_set(), {{1, 1}, {2, 1}, {3, 1}}},
+        {"a title across two VOB files", packtest::disc::title_across_files(), {{1, 1}}},
+        {"both angles of a title", packtest::disc::multi_angle(2), {{1, 1}, {1, 2}}},
+        {"a title with joins", packtest::disc::vob_per_chapter(parts), {{1, 1}}},
+    };
+    const std::vector<std::string> options = {"-all", "-chapters", "-mkvmerge", "-streams"};
+    const fs::path dir = packtest::scratch_dir("title-all");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(dir);
+        packtest::disc::write_disc(c.disc, dir / "dvd" / "VIDEO_TS");
+        fs::create_directories(dir / "all");
+        fs::create_directories(dir / "one");
+        const auto all = run_packrift(dir / "all", joined({"../dvd", "-title", "all"}, options));
+        std::string out;
+        std::string err;
+        int status = 0;
+        for (const auto& [title, angle] : c.reads) {
+            const auto one = run_packrift(
+                dir / "one", joined({"../dvd", "-title", std::to_string(title), "-angle", std::to_string(angle)}, options));
+            status = std::max(status, one.status);
+            err += one.err;
+            out += "title " + std::to_string(title) + (angle > 1 ? ", angle " + std::to_string(angle) : "") + ":\n" +
+                   one.out;
+        }
+        EXPECT_EQ(without_progress(all.out), without_progress(out));
+        EXPECT_EQ(all.status, status);
+        EXPECT_EQ(all.err, err);
+        EXPECT_GT(packtest::files_named(dir / "all", "dvd-").size(), c.reads.size());
+        EXPECT_EQ(packtest::files_named(dir / "all", "dvd-"), packtest::files_named(dir / "one", "dvd-"));
+    }
+    packtest::remove_scratch_dir(dir);
+}
+
+struct WholeDiscCase {
+    const char* label;
+    std::vector<std::pair<int, int>> title_order;  // empty: repeated_titles()'s
+    std::vector<std::string> args;                 // after the disc's
+    int status;
+    std::vector<std::string> lines;  // on standard output, in order, progress lines left out
+    std::string err;
+    std::vector<int> titles_written;
+};
+
+TEST(DiscTitle, AWholeDiscLeavesOutRepeatsAndShortTitlesAndGoesOnPastAFailure) {
+    const std::vector<WholeDiscCase> cases = {
+        {"the listing marks the repeats", {}, {}, 0,
+         {"title 3: 0:00:02.000, 1 chapter, 1 angle, title set 1", "  same cells as title 1",
+          "title 5: 0:00:02.000, 2 chapters, 1 angle, title set 1", "  same cells as title 1"}, "", {}},
+        {"-title all leaves the repeats out", {}, {"-video", "0"}, 0,
+         {"title 1:", "title 2:", "title 3: plays the same cells as title 1; left out", "title 4:",
+          "title 5: plays the same cells as title 1; left out"}, "", {1, 2, 4}},
+        {"-minlength", {}, {"-video", "0", "-minlength", "2"}, 0,
+         {"title 2:", "title 4: 0:00:01.500 is shorter than -minlength 2; left out",
+          "title 5: plays the same cells as title 1; left out"}, "", {1, 2}},
+        {"every title left out", {}, {"-video", "0", "-minlength", "4"}, 1,
+         {"title 2: 0:00:03.000 is shorter than -minlength 4; left out"}, "dvd: every title is left out\n", {}},
+        {"a title that fails between two that do not", {{1, 1}, {2, 1}, {1, 2}}, {"-video", "0"}, 1,
+         {"title 1:", "title 2:", "title 3:"},
+         "dvd: title 2, cell 1 lies past the end of the VOB files of title set 2\n", {1, 3}},
+    };
+    const fs::path dir = packtest::scratch_dir("title-whole");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(dir);
+        packtest::disc::Disc disc = packtest::disc::repeated_titles();
+        if (!c.title_order.empty()) {
+            disc.title_order = c.title_order;
+        }
+        packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+        if (!c.title_order.empty()) {
+            fs::remove(dir / "dvd" / "VIDEO_TS" / "VTS_02_1.VOB");
+        }
+        const auto run = run_packrift(dir, joined({"dvd", "-title", "all"}, c.args));
+        const auto listing = run_packrift(dir, {"dvd"});
+        const auto& result = c.args.empty() ? listing : run;
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        const std::string out = without_progress(result.out);
+        std::size_t at = 0;
+        for (const std::string& line : c.lines) {
+            at = out.find(line + "\n", at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << out;
+        }
+        std::vector<int> written;
+        for (int title = 1; title <= 5; ++title) {
+            if (fs::exists(dir / ("dvd-title" + std::to_string(title) + ".m2v"))) {
+                written.push_back(title);
+            }
+        }
+        EXPECT_EQ(written, c.titles_written);
+    }
+    packtest::remove_scratch_dir(dir);
+}
+
+// -title main: the longest by the listed time, the lowest number of equals.
+TEST(DiscTitle, TheMainTitleIsTheLongestAndTheFirstOfEquals) {
+    const fs::path dir = packtest::scratch_dir("title-main");
+    packtest::disc::Disc disc = packtest::disc::repeated_titles();
+    packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+    auto result = run_packrift(dir, {"dvd", "-title", "main", "-video", "0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("title main: title 2, 0:00:03.000\nopened dvd-title2.m2v for writing\n", 0), 0u)
+        << result.out;
+    fs::create_directories(dir / "two");
+    ASSERT_EQ(run_packrift(dir / "two", {"../dvd", "-title", "2", "-video", "0"}).status, 0);
+    EXPECT_EQ(read_file(dir / "dvd-title2.m2v"), read_file(dir / "two" / "dvd-title2.m2v"));
+    disc.title_order = {{2, 1}, {1, 3}, {1, 1}};
+    fs::remove_all(dir / "dvd");
+    packtest::disc::write_disc(disc, dir / "dvd" / "VIDEO_TS");
+    result = run_packrift(dir, {"dvd", "-title", "main", "-minlength", "2", "-video", "0"});
+    EXPECT_EQ(result.out.rfind("title main: title 2, 0:00:02.000\n", 0), 0u) << result.out;
+    result = run_packrift(dir, {"dvd", "-title", "main", "-minlength", "3"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "dvd: no title is as long as -minlength 3 (the longest, title 2, is 0:00:02.000)\n");
+    packtest::remove_scratch_dir(dir);
+}
+
 struct RefusalCase {
     const char* label;
     packtest::disc::Disc disc;
@@ -542,6 +691,10 @@ TEST(DiscTitle, WhatCannotBeReadIsNamedAndNothingIsOpened) {
          "dvd: title 1 has no angle 3 (angles 1 to 2)\n"},
         {"a cell past the VOB files", packtest::disc::cell_past_end(), {"dvd", "-title", "1", "-video", "0"},
          "dvd: title 1, cell 2 lies past the end of the VOB files of title set 1\n"},
+        {"-angle with -title all", packtest::disc::multi_angle(2), {"dvd", "-title", "all", "-angle", "2", "-all"},
+         "dvd: -angle cannot be given with -title all, which reads every angle of each title\n"},
+        {"-minlength without all or main", packtest::disc::multi_angle(2),
+         {"dvd", "-title", "1", "-minlength", "1", "-all"}, "dvd: -minlength is for -title all and -title main\n"},
     };
     const fs::path dir = packtest::scratch_dir("title-refused");
     for (const auto& c : cases) {

@@ -7,6 +7,7 @@
 #include "disc/playback_time.hpp"
 #include "front/command_line.hpp"
 #include "front/disc_title.hpp"
+#include "front/whole_disc.hpp"
 #include "front/outputs.hpp"
 #include "front/run_control.hpp"
 
@@ -112,7 +113,26 @@ std::map<int, std::optional<TitleSetInfo>> read_title_sets(const DiscFolder& fol
     return sets;
 }
 
+// The first title listed before that plays the cells the title's first
+// angle plays, or 0; the title's cells are kept for the titles after it.
+int note_played_cells(std::vector<std::pair<PlayedCells, int>>& listed, int number, const DiscTitle& title,
+                      const TitleSetInfo& set) {
+    const CellPlan plan = title_cells(set, title.title_in_set, FIRST_ANGLE);
+    if (!plan.problem.empty()) {
+        return 0;
+    }
+    PlayedCells cells = played_cells(title.title_set, plan);
+    for (const auto& [earlier, earlier_number] : listed) {
+        if (earlier == cells) {
+            return earlier_number;
+        }
+    }
+    listed.emplace_back(std::move(cells), number);
+    return 0;
+}
+
 bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
+    std::vector<std::pair<PlayedCells, int>> listed;
     bool ok = true;
     const std::map<int, std::optional<TitleSetInfo>> sets = read_title_sets(folder, manager, ok);
     for (std::size_t i = 0; i < manager.titles.size(); ++i) {
@@ -128,7 +148,13 @@ bool print_listing(const DiscFolder& folder, const VideoManager& manager) {
             ok = false;
             continue;
         }
-        std::fputs(title_listing(static_cast<int>(i + 1), title, *set).c_str(), stdout);
+        std::string listing = title_listing(static_cast<int>(i + 1), title, *set);
+        const int earlier = note_played_cells(listed, static_cast<int>(i + 1), title, *set);
+        if (earlier != 0) {
+            // Under the title's own line, where a user choosing reads.
+            listing.insert(listing.find('\n') + 1, "  same cells as title " + std::to_string(earlier) + "\n");
+        }
+        std::fputs(listing.c_str(), stdout);
     }
     return ok;
 }
@@ -196,13 +222,17 @@ int run_found_disc(int argc, char** argv, const std::string& disc, const DiscFol
         std::fprintf(stderr, "%s\n", manager.failure.c_str());
         return EXIT_FAILED;
     }
+    if (option_given(argc, argv, MINLENGTH_OPTION) && !whole_disc_asked(argc, argv)) {
+        std::fprintf(stderr, "%s: %s is for -title all and -title main\n", disc.c_str(), MINLENGTH_OPTION);
+        return EXIT_FAILED;
+    }
     if (option_given(argc, argv, TITLE_OPTION)) {
-        return run_disc_title(DiscRun{disc, folder, std::move(manager.record)}, argc, argv);
+        return run_disc_titles(DiscRun{disc, folder, std::move(manager.record)}, argc, argv);
     }
     bool ok = print_listing(folder, manager.record);
     if (any_output_requested(argc, argv)) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: choose a title with -title N\n", disc.c_str());
+        std::fprintf(stderr, "%s: choose a title with -title N, -title all or -title main\n", disc.c_str());
         ok = false;
     }
     return standard_output_written() && ok ? EXIT_OK : EXIT_FAILED;

@@ -15,20 +15,6 @@ namespace packrift {
 
 namespace {
 
-inline constexpr const char* ANGLE_OPTION = "-angle";
-constexpr int FIRST_ANGLE = 1;
-
-// The number after the last argument that holds option, or fallback.
-int last_number_of(int argc, char** argv, const char* option, int fallback) {
-    int number = fallback;
-    for (int i = 2; i < argc; ++i) {
-        if (contains_option(argv[i], option)) {
-            number = number_after(argc, argv, i);
-        }
-    }
-    return number;
-}
-
 // "(titles 1 to 5)", "(only title 1)".
 std::string range_of(const char* noun, std::size_t count) {
     if (count == 1) {
@@ -52,9 +38,10 @@ struct TitleRead {
     VobSet vobs;
 };
 
-bool choose_title(const DiscRun& disc, int argc, char** argv, TitleRead& read) {
-    read.number = last_number_of(argc, argv, TITLE_OPTION, 0);
-    read.angle = last_number_of(argc, argv, ANGLE_OPTION, FIRST_ANGLE);
+// Whether the title and angle chosen are on the disc.
+bool choose_title(const DiscRun& disc, const TitleChoice& choice, TitleRead& read) {
+    read.number = choice.number;
+    read.angle = choice.angle;
     const std::size_t titles = disc.manager.titles.size();
     if (read.number < 1 || static_cast<std::size_t>(read.number) > titles) {
         return fail(disc, "no title " + std::to_string(read.number) + " " +
@@ -145,10 +132,10 @@ std::vector<SectorRun> runs_of(const CellPlan& plan) {
 // An image whose title holds scrambled packs is read anew through
 // libdvdcss, from its file system on; the title then found is read, its
 // title set's key sought first. False, having said why.
-bool read_through_libdvdcss(const DiscRun& disc, int argc, char** argv, CssDisc& css, DiscRun& through,
-                            TitleRead& read) {
+bool read_through_libdvdcss(const DiscRun& disc, CssDisc& css, DiscRun& through, TitleRead& read) {
+    const TitleChoice choice{read.number, read.angle};
     read = TitleRead{};
-    return open_through_libdvdcss(disc, css, through) && choose_title(through, argc, argv, read) &&
+    return open_through_libdvdcss(disc, css, through) && choose_title(through, choice, read) &&
            plan_title(through, read) && seek_key_of_title_set(through, css, read.vobs, read.title.title_set);
 }
 
@@ -214,9 +201,23 @@ DiscRun drive_of(const DiscRun& folder_disc, NamedFile& drive) {
 
 }  // namespace
 
-int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
+int last_number_of(int argc, char** argv, const char* option, int fallback) {
+    int number = fallback;
+    for (int i = 2; i < argc; ++i) {
+        if (contains_option(argv[i], option)) {
+            number = number_after(argc, argv, i);
+        }
+    }
+    return number;
+}
+
+TitleChoice chosen_by_options(int argc, char** argv) {
+    return {last_number_of(argc, argv, TITLE_OPTION, 0), last_number_of(argc, argv, ANGLE_OPTION, FIRST_ANGLE)};
+}
+
+int run_disc_title(const DiscRun& first_read, int argc, char** argv, const TitleChoice& choice) {
     TitleRead read;
-    if (!choose_title(first_read, argc, argv, read) || !plan_title(first_read, read)) {
+    if (!choose_title(first_read, choice, read) || !plan_title(first_read, read)) {
         return EXIT_FAILED;
     }
     // The VOB files stay open for the run, so that no output can be one of them.
@@ -236,7 +237,7 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         // that libdvdcss makes: where it loads, a drive is read through it.
         if (input.drive ? libdvdcss_loads()
                         : probe_runs_for_scrambling(input.source_files, runs_of(read.plan)) == ProbedPacks::scrambled) {
-            if (!read_through_libdvdcss(first_read, argc, argv, css, through, read)) {
+            if (!read_through_libdvdcss(first_read, css, through, read)) {
                 close_css_disc(css);
                 return EXIT_FAILED;
             }
@@ -251,7 +252,7 @@ int run_disc_title(const DiscRun& first_read, int argc, char** argv) {
         // drive refuses or hands out scrambled: read as that drive, through
         // libdvdcss, named as the folder.
         const DiscRun drive_disc = drive_of(first_read, drive);
-        if (!read_through_libdvdcss(drive_disc, argc, argv, css, through, read)) {
+        if (!read_through_libdvdcss(drive_disc, css, through, read)) {
             close_css_disc(css);
             close_file(drive);
             for (NamedFile* file : input.files) {

@@ -16,7 +16,22 @@ struct DiscRun {
     VideoManager manager;
 };
 
-// Reads the title that -title names; returns the exit status.
-int run_disc_title(const DiscRun& disc, int argc, char** argv);
+inline constexpr const char* ANGLE_OPTION = "-angle";
+inline constexpr int FIRST_ANGLE = 1;
+
+// A title of the disc and the angle of it to read, both 1-based.
+struct TitleChoice {
+    int number = 0;
+    int angle = FIRST_ANGLE;
+};
+
+// The number after the last argument that holds option, or fallback.
+int last_number_of(int argc, char** argv, const char* option, int fallback);
+
+// The title and angle that -title N and -angle A name.
+TitleChoice chosen_by_options(int argc, char** argv);
+
+// Reads the chosen title with the other options; returns the exit status.
+int run_disc_title(const DiscRun& disc, int argc, char** argv, const TitleChoice& choice);
 
 }  // namespace packrift

@@ -36,7 +36,7 @@ void print_usage(const char* program) {
 void print_help(const char* program) {
     std::printf("Packrift " PACKRIFT_VERSION ": splits DVD-Video into raw elementary streams in one pass\n"
                 "usage: %s VOBFile [options]\n"
-                "       %s DISC [-title N [-angle A] [-chapters]] [options]\n"
+                "       %s DISC [-title N|all|main [-angle A] [-chapters]] [options]\n"
                 "DISC is a VIDEO_TS folder, a folder that holds one, a disc image (.iso) or a drive (/dev/sr0);\n"
                 "without -title its titles are listed.\n"
                 "options:\n"
@@ -50,7 +50,10 @@ void print_help(const char* program) {
                 "  -streams    list the streams read, and each audio stream's delay against the video\n"
                 "  -mkvmerge   mkvmerge's options file for the outputs, to NAME.mkvmerge.json (mkvmerge @FILE)\n"
                 "  -title N    read title N of a disc, as the disc plays it; outputs go to the current folder\n"
-                "  -angle A    the angle of a multi-angle title to read (1 unless given)\n"
+                "  -title all  read every title, each as -title N, leaving out one that plays the cells of one read\n"
+                "  -title main read the disc's longest title\n"
+                "  -minlength S  with -title all or main, leave out titles shorter than S seconds\n"
+                "  -angle A    the angle of a multi-angle title to read (1 unless given; every angle with all)\n"
                 "  -chapters   the title's chapter starts, to NAME-titleN.chapters.txt (mkvmerge --chapters)\n"
                 "  -h, --help  this text\n"
                 "  --version   the version\n"
@@ -149,12 +152,17 @@ int end_stopped(const char* input) {
     return end_stopped_run();
 }
 
-// Nothing of an earlier run in the same process (its failures) carries over.
-void forget_earlier_runs() {
-    input_file = NamedFile{};
+// Nothing of an earlier split in the same process (its outputs, a title's
+// before the next one's with -title all) carries over.
+void forget_earlier_outputs() {
     clear_outputs();
     reset_wav_output();
     reset_subpicture_output();
+}
+
+void forget_earlier_runs() {
+    input_file = NamedFile{};
+    forget_earlier_outputs();
 }
 
 }  // namespace
@@ -169,6 +177,7 @@ bool standard_output_written() {
 }
 
 int split(int argc, char** argv, const SplitInput& input) {
+    forget_earlier_outputs();
     std::vector<const NamedFile*> inputs(input.files.begin(), input.files.end());
     const TitleStreams title{input.title > 0, input.languages};
     bool ok = open_requested_outputs(argc, argv, input.naming, inputs, title);

@@ -17,6 +17,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #endif
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
@@ -820,5 +823,17 @@ int end_stopped_run() {
 }
 
 #endif
+
+void keep_blocks_mapped() {
+#if defined(__GLIBC__)
+    // glibc raises its mapping threshold to the size of a mapped block once
+    // it is freed: a later run's blocks would then come from the heap and
+    // stay resident after their release, its aligned blocks not always
+    // fitting the space a freed one left. Fixed at its first value, every
+    // block is a mapping of its own, given back when it is released.
+    constexpr int FIRST_MAPPING_THRESHOLD = 128 * 1024;
+    mallopt(M_MMAP_THRESHOLD, FIRST_MAPPING_THRESHOLD);
+#endif
+}
 
 }  // namespace packrift

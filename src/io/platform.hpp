@@ -60,6 +60,12 @@ struct FolderEntry {
 // Whether path names a folder (a link to one counts).
 bool is_folder_path(const std::string& path);
 
+// For several runs in one process (every title of a disc): each block the
+// runs allocate and release goes back to the system at its release, so
+// that no run keeps the memory of an earlier one resident. Nothing where
+// the system's allocator does so already (Windows maps large blocks apart).
+void keep_blocks_mapped();
+
 // What the folder holds, in no particular order; nothing when it cannot be listed.
 std::optional<std::vector<FolderEntry>> list_folder_entries(const std::string& path);
 

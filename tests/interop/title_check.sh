@@ -1113,6 +1113,7 @@ check_disc() {
   fi
   end_check
   cd "$work_dir" || return
+  check_main_title "$disc" "$listing"
 
   local title angles angle play_order control
   for title in $(seq 1 "$titles"); do
@@ -1135,6 +1136,57 @@ check_disc() {
   done
 }
 
+# packrift DISC -title main against lsdvd's longest track: the longest
+# title by its listed length, the first of equals.
+check_main_title() {
+  local disc=$1 listing=$2 name
+  name=$(disc_name "$disc")
+  local longest
+  longest=$(awk '/^Longest track: / { print $3 + 0 }' "$listing")
+  cd "$work_dir/runs" || return
+  begin_check
+  if run_packrift "$name -title main" "$disc" -title main; then
+    local chosen
+    chosen=$(tr '\r' '\n' <packrift.log | sed -n 's/^title main: title \([0-9]*\), .*/\1/p')
+    [ "$chosen" = "$longest" ] || fail "$name -title main: title ${chosen:-none}, lsdvd's longest $longest"
+  fi
+  end_check
+  cd "$work_dir" || return
+}
+
+# The README's first command's packrift runs, as the README gives them, on
+# the sample disc in a folder of their own: the listing, every title with
+# its report and options file, each then muxed with mkvmerge @FILE.
+check_readme_first_command() {
+  local root=$here/../.. demo runs command
+  demo=$(awk '/^## Set-up on a fresh machine/ { found = 1 }
+    found && /^    cmake --workflow --preset release/ { sub(/^    /, ""); print; exit }' "$root/README.md")
+  runs=${demo#*cd build/demo && }
+  rm -rf "$work_dir/demo/build/demo"
+  mkdir -p "$work_dir/demo/build/demo" "$work_dir/demo/samples"
+  ln -sfn "$root/samples/disc" "$work_dir/demo/samples/disc"
+  cd "$work_dir/demo/build/demo" || return
+  begin_check
+  while read -r command; do
+    [ -n "$command" ] || continue
+    read -r -a words <<<"${command#../release/src/packrift }"
+    run_packrift "README: $command" "${words[@]}" || break
+    cat packrift.log >>demo.log
+  done < <(sed 's/ && /\n/g' <<<"$runs")
+  local listed taken=0 options
+  listed=$(grep -cE '^title [0-9]+: [0-9]' demo.log)
+  for options in disc-title*.mkvmerge.json; do
+    [ -f "$options" ] || continue
+    taken=$((taken + 1))
+    mkvmerge_options_file "README: mkvmerge" "$options"
+  done
+  [ "$listed" -gt 0 ] && [ "$taken" -eq "$listed" ] ||
+    fail "README's first command: $listed titles listed, $taken options files written"
+  echo "  README's first command: $listed titles listed, $taken muxed"
+  end_check
+  cd "$work_dir" || return
+}
+
 absolute_paths
 cd "$work_dir" || exit 1
 mkvmerge_languages=$(mkvmerge --list-languages)
@@ -1154,6 +1206,7 @@ for disc in "${discs[@]}"; do
   esac
 done
 check_odd_names "$(disc_file "${discs[0]}" VTS_02_1.VOB)"
+check_readme_first_command
 
 if [ -n "${WRITE_TEST_DISC:-}" ]; then
   for shape in "${CRAFTED_SHAPES[@]}"; do

@@ -222,5 +222,9 @@ Disc vob_per_chapter(const TimedContent& timed = {});
 // 1 plays the three, title 2 begins at the second (inside a frame), title
 // 3 plays the first alone (ending inside one) and title 4 plays 3, 1, 2.
 Disc titles_inside_a_vob(AudioCoding coding);
+// two_titles_one_set() and two titles that play title 1's cells: title 3 a
+// chapter list of its own over title 1's program chain, title 5 title 1
+// listed again. Playing times 2, 3, 2, 1.5 and 2 seconds.
+Disc repeated_titles();
 
 }  // namespace packtest::disc

@@ -125,6 +125,13 @@ Disc two_titles_one_set() {
     return disc_of({first, second});
 }
 
+Disc repeated_titles() {
+    Disc disc = two_titles_one_set();
+    disc.title_sets[0].titles.push_back({{{1, 1}}, 1});
+    disc.title_order = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {1, 1}};
+    return disc;
+}
+
 Disc title_across_files() {
     Packer packer;
     TitleSet set = plain_set();

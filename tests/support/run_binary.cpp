@@ -1,5 +1,6 @@
 #include "support/run_binary.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -177,6 +178,20 @@ std::string read_text(const std::filesystem::path& path) {
         throw std::runtime_error("cannot read " + utf8_of(path));
     }
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::pair<std::string, std::vector<unsigned char>>> files_named(const std::filesystem::path& dir,
+                                                                            const std::string& stem) {
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = utf8_of(entry.path().filename());
+        if (name.rfind(stem, 0) == 0) {
+            const std::string text = read_text(entry.path());
+            files.emplace_back(name.substr(stem.size()), std::vector<unsigned char>(text.begin(), text.end()));
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace packtest

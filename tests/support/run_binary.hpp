@@ -41,6 +41,10 @@ RunResult run_packrift_at(const std::string& program, const std::filesystem::pat
 
 std::string read_text(const std::filesystem::path& path);
 
+// The files of dir whose names begin with stem, by the rest of their names, with their bytes.
+std::vector<std::pair<std::string, std::vector<unsigned char>>> files_named(const std::filesystem::path& dir,
+                                                                            const std::string& stem);
+
 // Names travel as UTF-8 strings, as packrift takes and prints them; these
 // convert without the system's narrow code page in between.
 std::filesystem::path path_from_utf8(const std::string& text);

@@ -17,11 +17,13 @@
 //   STANDIN_DVDCSS_UNREADABLE  image sectors whose reads fail: "FIRST-LAST,..."
 //   STANDIN_DVDCSS_NO_KEY      sectors at which no title key can be had: "S,...", or "all"
 //   STANDIN_DVDCSS_OPEN_ERRNO  an errno with which dvdcss_open fails
+//   STANDIN_DVDCSS_STOP_AT     sectors whose read is followed by a SIGINT, as a Ctrl-C in the middle of a run
 // Built without dvdcss_read (STANDIN_WITHOUT_READ) for a library lacking it.
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +223,9 @@ STANDIN_EXPORT int dvdcss_read(dvdcss_t disc, void* buffer, int blocks, int flag
     }
     disc->position = at + got;
     log_call("read %lld %d %s -> %d", at, blocks, kind, got);
+    if (any_listed("STANDIN_DVDCSS_STOP_AT", at, got)) {
+        std::raise(SIGINT);
+    }
     return got;
 }
 #endif
