@@ -254,6 +254,11 @@ int run_packrift(int argc, char** argv) {
         close_file(input_file);
         return EXIT_FAILED;
     }
+    if (option_given(argc, argv, "-minlength")) {
+        std::fprintf(stderr, "%s: -minlength is for -title all and -title main of a disc\n", argv[1]);
+        close_file(input_file);
+        return EXIT_FAILED;
+    }
     SplitInput input;
     input.name = argv[1];
     input.naming = naming_of_file(argv[1]);

@@ -154,7 +154,9 @@ int run_every_title(const DiscRun& disc, int argc, char** argv, const Minimum& m
             say(title_name(number, angle) + ":");
             const int status = run_disc_title(disc, argc, argv, {number, angle});
             if (stop_requested()) {
-                return status;
+                // Stopped in its pass (the status says so), or while it was
+                // being planned: the run ends as the signal ends it.
+                return status == EXIT_FAILED || status == EXIT_OK ? end_stopped_run() : status;
             }
             ok = status == EXIT_OK && ok;
             runs.push_back({cells.value_or(PlayedCells{}), number, angle});
