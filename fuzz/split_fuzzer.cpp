@@ -600,7 +600,7 @@ void check_joint_scan(const unsigned char* file, std::size_t file_size) {
         for (std::size_t shift = 0; shift < std::size(LENGTHS); shift += 5) {
             packrift::PictureCounter apart;
             packrift::PictureCounter joint;
-            packrift::PrefixMarks marks;
+            packrift::PrefixMarks marks;  // what each payload leaves must not count for the next
             std::size_t at = 0;
             for (std::size_t piece = shift; at < file_size; ++piece) {
                 const std::size_t length = std::min(LENGTHS[piece % std::size(LENGTHS)], file_size - at);
@@ -609,7 +609,6 @@ void check_joint_scan(const unsigned char* file, std::size_t file_size) {
                 packrift::count_pictures(apart, packrift::view_of(payload, static_cast<std::size_t>(kept)));
                 // Alternately as the video output (copying) and as the timeline alone.
                 std::fill(copy.begin(), copy.end(), UNWRITTEN);
-                marks.words.fill(~std::uint64_t{0});  // what an earlier payload left must not count
                 const int joint_kept =
                     piece % 2 == 0 ? packrift::copy_before_padding(payload, static_cast<int>(length), copy.data(), marks)
                                    : packrift::trim_before_padding(payload, static_cast<int>(length), marks);

@@ -42,7 +42,7 @@ void count_pictures(PictureCounter& counter, ByteView piece);
 // ends is marked; a mark where none ends is passed over. A bit a byte, the
 // payload's first byte the first word's lowest; after the words, one whose
 // bit w says that word w holds a mark, so that the count finds the next
-// mark in a step however far it lies.
+// mark in a step however far it lies. A word not said to is all zeros.
 inline constexpr std::size_t MARKED_BYTES = 2048;  // a sector: more than any payload
 inline constexpr std::size_t MARK_WORD_BITS = 64;
 inline constexpr std::size_t MARK_WORDS = MARKED_BYTES / MARK_WORD_BITS;

@@ -317,7 +317,10 @@ int trim_marking(const unsigned char* data, int length, unsigned char* to, Prefi
         return COPY ? copy_before_padding(data, length, to) : trim_before_padding(data, length);
     }
     const auto size = static_cast<std::size_t>(length);
-    std::fill_n(marks.words.begin(), (size + MARK_WORD_BITS - 1) / MARK_WORD_BITS, std::uint64_t{0});
+    // Only the words the last payload marked hold bits: they alone are emptied.
+    for (std::uint64_t marked = marks.words[MARK_WORDS]; marked != 0; marked &= marked - 1) {
+        marks.words[static_cast<std::size_t>(std::countr_zero(marked))] = 0;
+    }
     marks.words[MARK_WORDS] = 0;
     int kept = 0;
 #if PACKRIFT_WIDE_TRIM
