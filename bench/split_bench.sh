@@ -24,7 +24,10 @@
 #     stand-in libdvdcss (next to nothing to undo: the path is what is
 #     timed), against the same image unmarked, read without it;
 #   - title 1 with every stream it lists (-all) against its video alone, in
-#     time and in peak memory;
+#     time and in peak memory, and against a plain copy of the same work
+#     (bench/reference_copy.c, built here: its VOB file read once in 2 MiB
+#     blocks, as many bytes as -all wrote written in 2 MiB blocks into as
+#     many files);
 #   - -all on a VOB of the largest stream count a disc can hold (the video,
 #     8 AC-3 and 32 subpicture streams), in peak memory: every output's stage
 #     is allocated.
@@ -79,6 +82,7 @@ max_ratio_of_css=1.1
 max_ratio_of_joined_title=1.05
 max_joined_title_rss_growth_kib=1024
 max_ratio_of_all=1.1
+max_ratio_of_all_to_copy=1.1
 max_rss_all_streams_kib=32768
 
 # The input: 780 s of MPEG-2 video at 7 Mbit/s, two AC-3 tracks, 16-bit
@@ -182,7 +186,7 @@ make_widest() {
     mv "$widest.part" "$widest"
 }
 
-for tool in ffmpeg dd dvdauthor spumux /usr/bin/time awk cmp sync; do
+for tool in ffmpeg dd dvdauthor spumux /usr/bin/time awk cmp sync cc; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 if [ -z "${PACKRIFT:-}" ]; then
@@ -193,6 +197,9 @@ if [ -z "${HARDENED:-}" ]; then
     (cd "$root" && cmake --preset package >/dev/null && cmake --build --preset package >/dev/null)
     HARDENED=$root/build/package/src/packrift
 fi
+mkdir -p "$cache"
+copier=$cache/reference_copy
+cc -O2 -std=c11 -Wall -Wextra -Werror -o "$copier" "$root/bench/reference_copy.c"
 [ -f "$input" ] || make_input
 [ -f "$disc/VIDEO_TS/VTS_01_1.VOB" ] || make_disc
 [ -f "$joined/VIDEO_TS/VTS_01_1.VOB" ] || make_joined_disc
@@ -209,11 +216,11 @@ mkdir -p "$outdir"
 
 # packrift writes beside its input, or for a title in the current folder:
 # each packrift run gets a folder of its own with a hard link of its input.
-tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit titleall titlevid
-       outputs41 cssplain css)
+tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit titleall titlecopy
+       titlevid outputs41 cssplain css)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
-for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlevid outputs41 \
-    cssplain css; do
+for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlecopy titlevid \
+    outputs41 cssplain css; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
@@ -237,6 +244,23 @@ widest_outputs() {
     done
 }
 
+# The plain copy of -all's work: each output of -all (found by the untimed
+# pass, which runs titleall first) as a file of the same size in titlecopy.
+copy_targets=()
+copy_outputs() {
+    local file
+    for file in $(outputs_of titleall); do
+        echo "$cache/titlecopy/${file##*/}"
+    done
+}
+set_copy_targets() {
+    local file
+    [ ${#copy_targets[@]} -eq 0 ] || return 0
+    for file in $(outputs_of titleall); do
+        copy_targets+=("$cache/titlecopy/${file##*/}" "$(stat -c %s "$file")")
+    done
+}
+
 # The command line and the outputs of each tool. ffmpeg runs with -v fatal
 # because its AC-3 muxer complains about repeated timestamps, harmlessly.
 # log is where a run's messages go when they are expected: the largest
@@ -256,6 +280,7 @@ command_of() {
         joined) cmd=(env -C "$cache/joined" "$PACKRIFT" "$joined" -title 1 -video 0 -audio 0) ;;
         joinsplit) cmd=("$PACKRIFT" "$cache/joinsplit/vts_01_1.vob" -video 0 -audio 0) ;;
         titleall) cmd=(env -C "$cache/titleall" "$PACKRIFT" "$disc" -title 1 -all) ;;
+        titlecopy) set_copy_targets; cmd=("$copier" "$disc/VIDEO_TS/VTS_01_1.VOB" "${copy_targets[@]}") ;;
         titlevid) cmd=(env -C "$cache/titlevid" "$PACKRIFT" "$disc" -title 1 -video 0) ;;
         outputs41) cmd=("$PACKRIFT" "$cache/outputs41/widest.vob" -all) log=$cache/outputs41/messages.log ;;
         cssplain) cmd=(env -C "$cache/cssplain" -u PACKRIFT_LIBDVDCSS "$PACKRIFT" "$cache/plain.iso" -title 1 -video 0 -audio 0) ;;
@@ -287,6 +312,7 @@ outputs_of() {
                        "$cache/titleall/disc-title1-mpa0.mp2 $cache/titleall/disc-title1-sub0.sub" \
                        "$cache/titleall/disc-title1-sub0.idx $cache/titleall/disc-title1-sub1.sub" \
                        "$cache/titleall/disc-title1-sub1.idx" ;;
+        titlecopy) copy_outputs ;;
         titlevid) echo "$cache/titlevid/disc-title1.m2v" ;;
         outputs41) widest_outputs ;;
         cssplain) echo "$cache/cssplain/plain-title1.m2v $cache/cssplain/plain-title1-stream0.ac3" ;;
@@ -377,6 +403,13 @@ check_outputs() {
     same "$video" "$cache/vobsplit/vts_01_1.m2v" || status=1
     same "$audio" "$cache/vobsplit/vts_01_1-stream0.ac3" || status=1
     same "$(outputs_of titlevid)" "$cache/vobsplit/vts_01_1.m2v" || status=1
+    # Its plain copy writes as many bytes into as many files.
+    local copied=($(copy_outputs)) k=0
+    for file in $(outputs_of titleall); do
+        [ "$(stat -c %s "$file")" = "$(stat -c %s "${copied[k]}")" ] ||
+            { echo "FAIL: ${copied[k]} is not the size of $file" >&2; status=1; }
+        k=$((k + 1))
+    done
     # Every one of the 41 outputs holds data (so every stage was allocated),
     # and each copy of an AC-3 track is that track.
     for file in $(outputs_of outputs41); do
@@ -441,7 +474,7 @@ check_outputs || exit 1
 echo "outputs: identical to ffmpeg's (the WAV's samples to its decode), the title's and the images' (the marked one's"
 echo "  through the stand-in libdvdcss too) to its VOB file's split,"
 echo "  the joined title's video to its VOB file's split, its report naming 1 join; -all's video and first AC-3"
-echo "  to the VOB file's split; all 41 outputs of the largest stream count written"
+echo "  to the VOB file's split, its plain copy the same sizes; all 41 outputs of the largest stream count written"
 [ "$runs" -ge 1 ] || exit 0
 
 count=${#tools[@]}
@@ -476,6 +509,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v image="${med[image]}" -v joined="${med[joined]}" -v joined_vob="${med[joinsplit]}" \
     -v joined_peak="${peak[joined]}" -v joined_vob_peak="${peak[joinsplit]}" \
     -v all="${med[titleall]}" -v vid="${med[titlevid]}" -v all_peak="${peak[titleall]}" -v vid_peak="${peak[titlevid]}" \
+    -v all_copy="${med[titlecopy]}" -v max_all_copy="$max_ratio_of_all_to_copy" \
     -v widest_peak="${peak[outputs41]}" -v widest="${med[outputs41]}" \
     -v css="${med[css]}" -v css_plain="${med[cssplain]}" -v max_css="$max_ratio_of_css" \
     -v max_all="$max_ratio_of_all" -v max_widest_rss="$max_rss_all_streams_kib" \
@@ -519,6 +553,8 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
             joined_peak - title_peak
         printf "title -all / -video 0 alone:    %.3f  (target <= %s: %s); %.3f s against %.3f s\n", all / vid, max_all,
             verdict(all / vid <= max_all), all, vid
+        printf "title -all / its copy:          %.3f  (target <= %s: %s); %.3f s against %.3f s\n", all / all_copy,
+            max_all_copy, verdict(all / all_copy <= max_all_copy), all, all_copy
         printf "title -all peak resident:       %d KiB; -video 0 alone: %d KiB\n", all_peak, vid_peak
         printf "-all on 41 streams peak:        %d KiB (target <= %d KiB: %s); median %.3f s\n", widest_peak,
             max_widest_rss, verdict(widest_peak <= max_widest_rss), widest

@@ -29,6 +29,7 @@
 #include "demux/title_timeline.hpp"
 #include "io/file_io.hpp"
 #include "output/audio_edges.hpp"
+#include "output/picture_count.hpp"
 #include "output/staging_writer.hpp"
 #include "output/subpicture_units.hpp"
 #include "output/vobsub_output.hpp"
@@ -576,6 +577,54 @@ void check_trim(const unsigned char* file, std::size_t file_size) {
     }
 }
 
+bool same_count(const packrift::PictureCounter& a, const packrift::PictureCounter& b) {
+    return a.recent == b.recent && a.gathering == b.gathering && a.gathering_code == b.gathering_code &&
+           a.gathered == b.gathered && a.gathered_count == b.gathered_count && a.frame_rate_code == b.frame_rate_code &&
+           a.progressive_sequence == b.progressive_sequence && a.pictures == b.pictures &&
+           a.closed_fields == b.closed_fields && a.last_picture_fields == b.last_picture_fields;
+}
+
+// The joint scan against the two it stands for: the input's bytes cut into
+// payloads of lengths around every form's edges (the word form, the 16-byte
+// steps, the wide form's least, a sector's worth), each trimmed and its
+// pictures counted as the title's video is, once by the trim and the count
+// each reading it, once by the trim that marks the count's prefixes and the
+// count that reads only there. The lengths, the bytes copied and the whole
+// counter after every payload must be the same; both trim forms.
+void check_joint_scan(const unsigned char* file, std::size_t file_size) {
+    constexpr std::size_t LENGTHS[] = {2025, 3, 66, 67, 130, 131, 1, 200, 2048, 0, 2, 64, 1000, 4, 132, 259};
+    constexpr unsigned char UNWRITTEN = 0x5A;
+    Bytes copy(SECTOR + 1);
+    for (const bool wide : {false, true}) {
+        packrift::use_wide_trim(wide);
+        for (std::size_t shift = 0; shift < std::size(LENGTHS); shift += 5) {
+            packrift::PictureCounter apart;
+            packrift::PictureCounter joint;
+            packrift::PrefixMarks marks;  // what each payload leaves must not count for the next
+            std::size_t at = 0;
+            for (std::size_t piece = shift; at < file_size; ++piece) {
+                const std::size_t length = std::min(LENGTHS[piece % std::size(LENGTHS)], file_size - at);
+                const unsigned char* payload = file + at;
+                const int kept = packrift::trim_before_padding(payload, static_cast<int>(length));
+                packrift::count_pictures(apart, packrift::view_of(payload, static_cast<std::size_t>(kept)));
+                // Alternately as the video output (copying) and as the timeline alone.
+                std::fill(copy.begin(), copy.end(), UNWRITTEN);
+                const int joint_kept =
+                    piece % 2 == 0 ? packrift::copy_before_padding(payload, static_cast<int>(length), copy.data(), marks)
+                                   : packrift::trim_before_padding(payload, static_cast<int>(length), marks);
+                check(joint_kept == kept, "the marking trim's length differs from the trim's");
+                check(piece % 2 != 0 || std::equal(copy.begin(), copy.begin() + kept, payload),
+                      "the marking trim's bytes differ from the payload's");
+                check(piece % 2 != 0 || copy[length] == UNWRITTEN, "the marking trim wrote past the payload");
+                packrift::count_pictures_marked(joint, packrift::view_of(payload, static_cast<std::size_t>(kept)), marks);
+                check(same_count(apart, joint), "the count from the trim's marks differs from the count's own");
+                at += length;
+            }
+        }
+    }
+    packrift::use_wide_trim(true);
+}
+
 // How an input is read: as a file, or as a title of one cell (no join may
 // come, so its audio's edges are cut) or of cells of CELL_SECTORS sectors,
 // each of which may start anew.
@@ -692,6 +741,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_units(sub != nullptr ? packrift::finished_subpicture_units(*sub).units : std::vector<packrift::SubpictureUnit>{},
                 expected.unit_positions);
     check_trim(file, file_size);
+    check_joint_scan(file, file_size);
     if (reading == Reading::small_cells) {
         return 0;  // the audio was cut and filled at the joins
     }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "output/staging_writer.hpp"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -107,6 +109,53 @@ TEST(PictureCount, GivesTheSameCountWhereverThePiecesAreCut) {
             EXPECT_EQ(counter.pictures, static_cast<std::int64_t>(row.pictures.size())) << row.what;
         }
     }
+}
+
+// The video trim marks the count's start codes as it reads a payload: the
+// count from its marks must be the count's own, in payloads long and short
+// enough for every form of the trim (words, 16-byte steps, the wide form's
+// 128), with the pictures' start codes at every place of the steps and of
+// the marks' words and cut across payloads, among slice data full of near
+// misses (00 01, 00 00 02, 01 B5 without its 00s).
+TEST(PictureCount, CountsTheSameFromTheTrimsMarks) {
+    Bytes misses;
+    for (int i = 0; i < 20; ++i) {
+        append(misses, {0x00, 0x01, 0xB3, 0x00, 0x00, 0x02, 0x01, 0xB5, 0x00, 0x00, 0x00, 0x01, 0x05, 0x47});
+    }
+    for (const StreamRow& row : STREAM_ROWS) {
+        Bytes stream = sequence(row.rate, row.mpeg1, row.progressive);
+        for (std::size_t repeat = 0; repeat < 130; ++repeat) {
+            for (Shape shape : row.pictures) {
+                const Bytes bytes = picture(shape);
+                stream.insert(stream.end(), bytes.begin(), bytes.end());
+                stream.insert(stream.end(), misses.begin(), misses.begin() + static_cast<std::ptrdiff_t>(repeat % 97));
+            }
+        }
+        for (const std::size_t piece : {std::size_t{2025}, std::size_t{131}, std::size_t{130}, std::size_t{67},
+                                         std::size_t{61}, std::size_t{5}}) {
+            for (const bool wide : {false, true}) {
+                packrift::use_wide_trim(wide);
+                packrift::PictureCounter own;
+                packrift::PictureCounter marked;
+                packrift::PrefixMarks marks;
+                Bytes copy(piece);
+                for (std::size_t at = 0; at < stream.size(); at += piece) {
+                    const auto length = static_cast<int>(std::min(piece, stream.size() - at));
+                    ASSERT_EQ(packrift::copy_before_padding(stream.data() + at, length, copy.data(), marks), length);
+                    const packrift::ByteView view = packrift::view_of(stream.data() + at, static_cast<std::size_t>(length));
+                    packrift::count_pictures(own, view);
+                    packrift::count_pictures_marked(marked, view, marks);
+                    ASSERT_EQ(marked.pictures, own.pictures) << row.what << ", pieces of " << piece << " at " << at;
+                    ASSERT_EQ(packrift::counted_fields(marked), packrift::counted_fields(own)) << row.what << " at " << at;
+                    ASSERT_EQ(marked.recent, own.recent) << row.what << ", pieces of " << piece << " at " << at;
+                }
+                EXPECT_GE(marked.pictures, static_cast<std::int64_t>(130 * row.pictures.size())) << row.what;
+                EXPECT_EQ(marked.frame_rate_code, own.frame_rate_code) << row.what;
+                EXPECT_EQ(marked.progressive_sequence, own.progressive_sequence) << row.what;
+            }
+        }
+    }
+    packrift::use_wide_trim(true);
 }
 
 TEST(PictureCount, TheLastPictureIsAFrameUntilItsExtensionIsRead) {

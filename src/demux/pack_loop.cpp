@@ -45,6 +45,11 @@ struct Routes {
     std::array<bool, IDS> offered_substream{};
 };
 
+// The start codes' prefixes in the payload of the last video pack, marked by
+// its trim for the timeline's count of pictures, which then needs not read
+// every byte again.
+PrefixMarks video_marks;
+
 // Routes the outputs added to the list since the last call.
 void add_routes(Routes& routes) {
     for (; routes.routed < output_count; ++routes.routed) {
@@ -74,6 +79,8 @@ int stage_span(Output& output, const unsigned char* sector, std::size_t start, P
                const Routes& routes, const PackLoopHooks& hooks) {
     const int accepted = routes.held[output.slot]    ? timeline_audio(output, sector, start, span)
                          : routes.edged[output.slot] ? edge_audio_packet(output, sector, start, span.offset, span.length)
+                         : routes.timeline && output.kind == StreamKind::video
+                             ? stage_video_payload(output, sector + span.offset, span.length, video_marks)
                          : row_of(output.kind).form == PayloadForm::whole_pack
                              ? stage_subpicture_pack(output, sector, span.offset, span.length, packet_pts(sector))
                              : stage_payload(output, sector + span.offset, span.length);
@@ -100,14 +107,17 @@ unsigned offer_stream(Routes& routes, const PackLoopHooks& hooks, bool substream
 
 // What the timeline reads of a title: its navigation packs, and its video
 // whether or not it is written: the payload as the video output took it
-// (trimmed is its length then), or cut before padding here.
+// (trimmed is its length then, and video_marks its trim's), or cut before
+// padding here.
 void follow_timeline(const unsigned char* sector, std::size_t id, std::size_t start, int trimmed) {
     if (id == SYSTEM_HEADER_ID) {
         timeline_nav_pack(sector);
     } else if (id == VIDEO_STREAM_0_ID) {
         const PayloadSpan span = payload_span(sector, start);
         timeline_video(sector, sector + span.offset,
-                       trimmed != NOTHING_STAGED ? trimmed : trim_before_padding(sector + span.offset, span.length));
+                       trimmed != NOTHING_STAGED ? trimmed
+                                                 : trim_before_padding(sector + span.offset, span.length, video_marks),
+                       video_marks);
     }
 }
 

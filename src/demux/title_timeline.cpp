@@ -150,12 +150,12 @@ void timeline_nav_pack(const unsigned char* sector) {
     timeline.passed_at_last = passed;
 }
 
-void timeline_video(const unsigned char* sector, const unsigned char* payload, int length) {
+void timeline_video(const unsigned char* sector, const unsigned char* payload, int length, const PrefixMarks& marks) {
     if (is_scrambled(sector)) {
         timeline.scrambled = true;
         return;
     }
-    count_pictures(timeline.pictures, view_of(payload, static_cast<std::size_t>(length)));
+    count_pictures_marked(timeline.pictures, view_of(payload, static_cast<std::size_t>(length)), marks);
     const std::optional<std::uint64_t> pts = packet_pts(sector);
     if (!pts) {
         return;

@@ -15,6 +15,7 @@
 #include "demux/demux_common.hpp"
 #include "demux/pack_loop.hpp"
 #include "output/media_ticks.hpp"
+#include "output/picture_count.hpp"
 
 namespace packrift {
 
@@ -29,10 +30,10 @@ void stop_timeline();
 bool timeline_running();
 
 // The pack loop's points: a navigation pack, a packet of video stream 0
-// (its payload cut before padding), an audio packet of a held kind (its
-// substream header at start); the input's end.
+// (its payload cut before padding, with the marks its trim made), an audio
+// packet of a held kind (its substream header at start); the input's end.
 void timeline_nav_pack(const unsigned char* sector);
-void timeline_video(const unsigned char* sector, const unsigned char* payload, int length);
+void timeline_video(const unsigned char* sector, const unsigned char* payload, int length, const PrefixMarks& marks);
 int timeline_audio(Output& output, const unsigned char* sector, std::size_t start, PayloadSpan span);
 void end_timeline();
 

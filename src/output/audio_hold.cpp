@@ -9,6 +9,7 @@
 #include "output/lpcm_wav.hpp"
 #include "output/silence_frames.hpp"
 #include "output/staging_writer.hpp"
+#include "output/wav_output.hpp"
 
 namespace packrift {
 
@@ -57,6 +58,7 @@ struct Hold {
     bool in_sync = false;
     HeldFrame next;  // the time of the frame that starts at parsed_to
     Ticks duration;
+    Ticks half_duration;  // found once: release looks at it for every frame, at every video PTS
     bool known_duration = false;
     // After a join, until the next part's first frame is written.
     bool entering = false;
@@ -110,12 +112,17 @@ FrameCheck confirmed_frame_at(const Hold& hold, std::uint64_t position, AudioFra
 void put(Hold& hold, const unsigned char* data, std::size_t size) {
     while (size > 0 && !hold.output->file.failed) {
         if (hold.coding == AudioCoding::lpcm) {
-            std::array<unsigned char, SECTOR_SIZE> packet;
             const std::size_t piece = std::min(size, SECTOR_SIZE - LPCM_HEADER_SIZE);
-            std::copy(hold.lpcm_header.begin(), hold.lpcm_header.end(), packet.begin());
-            std::copy_n(data, piece, packet.begin() + LPCM_HEADER_SIZE);
-            hold.report.bytes += static_cast<std::uint64_t>(
-                stage_payload(*hold.output, packet.data(), static_cast<int>(piece + LPCM_HEADER_SIZE)));
+            // The WAV knows the held header's format from the stream's first
+            // packet: the samples go as they lie, the header not read again.
+            std::optional<int> made = stage_wav_samples(*hold.output, hold.format.format, data, piece);
+            if (!made) {
+                std::array<unsigned char, SECTOR_SIZE> packet;
+                std::copy(hold.lpcm_header.begin(), hold.lpcm_header.end(), packet.begin());
+                std::copy_n(data, piece, packet.begin() + LPCM_HEADER_SIZE);
+                made = stage_payload(*hold.output, packet.data(), static_cast<int>(piece + LPCM_HEADER_SIZE));
+            }
+            hold.report.bytes += static_cast<std::uint64_t>(*made);
             data += piece;
             size -= piece;
         } else {
@@ -231,6 +238,7 @@ void parse(Hold& hold) {
         }
         if (!hold.known_duration) {
             hold.duration = frame_duration(frame);
+            hold.half_duration = ticks_half(hold.duration);
             hold.known_duration = true;
         }
         hold.next.size = frame.size;
@@ -294,7 +302,7 @@ const Ticks MOST_SILENCE_AT_A_JOIN = whole(10 * TICKS_PER_SECOND);
 // already reaches half a frame past it, else written after the silence
 // that puts it within a frame of its time.
 void enter_part(Hold& hold, const Ticks& time, const TitleClock& clock) {
-    const Ticks half = ticks_half(hold.duration);
+    const Ticks half = hold.half_duration;
     const Ticks end = file_end(hold, clock);
     if (!ticks_before(end, ticks_plus(time, half))) {
         pass_over_front(hold);
@@ -359,7 +367,7 @@ void release(Hold& hold, const TitleClock& clock) {
             continue;
         }
         const PartClock& part = clock.parts[frame.part];
-        if (!part.has_highest || !ticks_before(ticks_plus(time, ticks_half(hold.duration)), part.highest)) {
+        if (!part.has_highest || !ticks_before(ticks_plus(time, hold.half_duration), part.highest)) {
             return;
         }
         write_front(hold);
@@ -495,7 +503,7 @@ void end_part_of_audio_holds(std::size_t part, const Ticks& video_end, bool cut,
             const HeldFrame& frame = hold.frames.front();
             const bool past_end = cut && frame.timed && frame.part <= part && part_started(clock, frame.part) &&
                                   !ticks_before(time_of(frame, clock),
-                                                ticks_minus(video_end, ticks_half(hold.duration)));
+                                                ticks_minus(video_end, hold.half_duration));
             past_end ? pass_over_front(hold) : write_front(hold);
         }
         hold.in_sync = false;

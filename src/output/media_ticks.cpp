@@ -30,6 +30,14 @@ bool whole_ticks(const Ticks& duration, std::int64_t& ticks) {
 }
 
 Ticks ticks_plus(const Ticks& a, const Ticks& b) {
+    // A whole number of ticks (a PTS; an audio frame at 48 kHz) keeps the
+    // other's denominator, and its lowest terms: no divisor to look for.
+    if (b.denominator == 1) {
+        return Ticks{a.numerator + b.numerator * a.denominator, a.denominator};
+    }
+    if (a.denominator == 1) {
+        return Ticks{a.numerator * b.denominator + b.numerator, b.denominator};
+    }
     // Over the least common denominator: the clocks' periods are few and small.
     const std::int64_t common = std::lcm(a.denominator, b.denominator);
     return ticks_fraction(a.numerator * (common / a.denominator) + b.numerator * (common / b.denominator), common);

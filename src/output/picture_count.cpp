@@ -148,6 +148,36 @@ std::size_t next_prefix_end(const unsigned char* bytes, std::size_t from, std::s
     return size;
 }
 
+// The first place at or after from (at least 2) where a start code's prefix
+// ends, or size, among the places marked: the same as next_prefix_end's
+// where every prefix end is marked.
+std::size_t next_marked_prefix_end(const unsigned char* bytes, std::size_t from, std::size_t size,
+                                   const PrefixMarks& marks) {
+    const std::uint64_t marked_words = marks.words[MARK_WORDS];
+    std::size_t at = from;
+    while (at < size) {
+        std::size_t word = at / MARK_WORD_BITS;
+        std::uint64_t bits = marks.words[word] & ~std::uint64_t{0} << (at % MARK_WORD_BITS);
+        while (bits == 0) {  // a word said to hold a mark may hold none
+            const std::uint64_t later = word + 1 < MARK_WORDS ? marked_words & ~std::uint64_t{0} << (word + 1) : 0;
+            if (later == 0) {
+                return size;
+            }
+            word = static_cast<std::size_t>(std::countr_zero(later));
+            bits = marks.words[word];
+        }
+        const std::size_t end = word * MARK_WORD_BITS + static_cast<std::size_t>(std::countr_zero(bits));
+        if (end >= size) {
+            return size;
+        }
+        if (bytes[end] == 1 && bytes[end - 1] == 0 && bytes[end - 2] == 0) {
+            return end;
+        }
+        at = end + 1;
+    }
+    return size;
+}
+
 bool read_by_count(std::uint8_t code) {
     return code == PICTURE_START || code == SEQUENCE_HEADER || code == EXTENSION_START;
 }
@@ -157,19 +187,21 @@ bool read_by_count(std::uint8_t code) {
 // give; the bytes passed over start nothing. at itself while bytes are
 // gathered, and where a prefix may have begun before at (its last byte
 // read was 00, or a whole prefix).
-std::size_t skip_to_next_prefix(PictureCounter& counter, ByteView piece, std::size_t at) {
+template <typename NextPrefixEnd>
+std::size_t skip_to_next_prefix(PictureCounter& counter, ByteView piece, std::size_t at,
+                                const NextPrefixEnd& next_prefix_end) {
     constexpr std::size_t PREFIX_ZEROS = 2;
     constexpr std::size_t STATE_BYTES = 4;
     if (counter.gathering || (counter.recent & LAST_BYTE_MASK) == 0 ||
         (counter.recent & PREFIX_MASK) == START_CODE_PREFIX) {
         return at;
     }
-    std::size_t next = next_prefix_end(piece.bytes, at + PREFIX_ZEROS, piece.size);
+    std::size_t next = next_prefix_end(at + PREFIX_ZEROS);
     // The start codes the count does not read (slices, a few dozen a picture;
     // GOP headers, user data) are passed over as well. After one the next
     // prefix cannot end before its code byte's second byte on.
     while (next + 1 < piece.size && !read_by_count(piece.bytes[next + 1])) {
-        next = next_prefix_end(piece.bytes, next + PREFIX_ZEROS, piece.size);
+        next = next_prefix_end(next + PREFIX_ZEROS);
     }
     if (next < at + PREFIX_ZEROS + STATE_BYTES) {
         return at;
@@ -179,12 +211,11 @@ std::size_t skip_to_next_prefix(PictureCounter& counter, ByteView piece, std::si
     return resume;
 }
 
-}  // namespace
-
-void count_pictures(PictureCounter& counter, ByteView piece) {
+template <typename NextPrefixEnd>
+void count_in(PictureCounter& counter, ByteView piece, const NextPrefixEnd& next_prefix_end) {
     // Most bytes are passed over many at a time instead of one by one.
-    for (std::size_t at = skip_to_next_prefix(counter, piece, 0); at < piece.size;
-         at = skip_to_next_prefix(counter, piece, at + 1)) {
+    for (std::size_t at = skip_to_next_prefix(counter, piece, 0, next_prefix_end); at < piece.size;
+         at = skip_to_next_prefix(counter, piece, at + 1, next_prefix_end)) {
         const std::uint8_t byte = read_u8(piece, at);
         const bool after_prefix = (counter.recent & PREFIX_MASK) == START_CODE_PREFIX;
         counter.recent = counter.recent << BYTE_BITS | byte;
@@ -205,6 +236,21 @@ void count_pictures(PictureCounter& counter, ByteView piece) {
             start_code(counter, byte);
         }
     }
+}
+
+}  // namespace
+
+void count_pictures(PictureCounter& counter, ByteView piece) {
+    count_in(counter, piece, [piece](std::size_t from) { return next_prefix_end(piece.bytes, from, piece.size); });
+}
+
+void count_pictures_marked(PictureCounter& counter, ByteView piece, const PrefixMarks& marks) {
+    if (piece.size > MARKED_BYTES) {
+        count_pictures(counter, piece);  // no payload is as long: the marks cannot cover it
+        return;
+    }
+    count_in(counter, piece,
+             [piece, &marks](std::size_t from) { return next_marked_prefix_end(piece.bytes, from, piece.size, marks); });
 }
 
 std::int64_t counted_fields(const PictureCounter& counter) {

@@ -36,6 +36,26 @@ struct PictureCounter {
 // what the pieces before it left open.
 void count_pictures(PictureCounter& counter, ByteView piece);
 
+// The places in a video payload where a start code's prefix may end, marked
+// by the video trim as it reads the payload (a 01 after a 00), so that the
+// count need not read every byte again: every place from 2 on where one
+// ends is marked; a mark where none ends is passed over. A bit a byte, the
+// payload's first byte the first word's lowest; after the words, one whose
+// bit w says that word w holds a mark, so that the count finds the next
+// mark in a step however far it lies. A word not said to is all zeros.
+inline constexpr std::size_t MARKED_BYTES = 2048;  // a sector: more than any payload
+inline constexpr std::size_t MARK_WORD_BITS = 64;
+inline constexpr std::size_t MARK_WORDS = MARKED_BYTES / MARK_WORD_BITS;
+static_assert(MARK_WORDS <= MARK_WORD_BITS);
+
+struct PrefixMarks {
+    std::array<std::uint64_t, MARK_WORDS + 1> words{};  // the last: which words hold a mark
+};
+
+// As count_pictures, the prefixes looked for only where marks says; the
+// same count for every piece whose marks were made by the trim of it.
+void count_pictures_marked(PictureCounter& counter, ByteView piece, const PrefixMarks& marks);
+
 // The fields of every picture seen so far; the last picture's as its
 // coding extension gives them when it has been read, two (one frame, as
 // an MPEG-1 picture) otherwise.

@@ -7,6 +7,7 @@
 
 #include "demux/demux_common.hpp"
 #include "io/file_io.hpp"
+#include "output/picture_count.hpp"
 
 namespace packrift {
 
@@ -29,6 +30,11 @@ int trim_before_padding(const unsigned char* data, int length);
 // read; to has room for length bytes, which may all be written.
 int copy_before_padding(const unsigned char* data, int length, unsigned char* to);
 
+// The same two, the picture count's prefixes marked in marks as the payload
+// is read (count_pictures_marked), so that it is read once for both.
+int trim_before_padding(const unsigned char* data, int length, PrefixMarks& marks);
+int copy_before_padding(const unsigned char* data, int length, unsigned char* to, PrefixMarks& marks);
+
 // Whether the trim can go 128 bytes a step in AVX2's registers: the build
 // made that form and the processor runs it. It does then, unless turned off;
 // both forms give the same for every payload, and the tests run each.
@@ -39,6 +45,10 @@ void use_wide_trim(bool wide);
 // for video the length after the padding trim, for a WAV output the sample
 // bytes it made of the payload.
 int stage_payload(Output& output, const unsigned char* data, int length);
+
+// The same for the video output, the picture count's prefixes marked in
+// marks by its trim.
+int stage_video_payload(Output& output, const unsigned char* data, int length, PrefixMarks& marks);
 
 // Room for up to room bytes (at most a sector's worth more than a payload)
 // at the end of output's stage, the stage written out first when they would

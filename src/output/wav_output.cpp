@@ -61,6 +61,21 @@ void write_patches(NamedFile& file, const WavEnd& end) {
 
 }  // namespace
 
+namespace {
+
+// A packet's samples, in the stream's format, converted into the stage.
+int stage_samples(Output& output, WavStream& wav, const unsigned char* samples, std::size_t size) {
+    std::array<unsigned char, LPCM_MAX_CONVERTED> straight;  // when no stage can be had
+    unsigned char* room = stage_room(output, LPCM_MAX_CONVERTED);
+    unsigned char* out = room != nullptr ? room : straight.data();
+    const std::size_t made = convert_lpcm(wav.carry, wav.stream.format, samples, size, out);
+    stage_made(output, room, out, made);
+    wav.sample_bytes += made;
+    return static_cast<int>(made);
+}
+
+}  // namespace
+
 int stage_wav_payload(Output& output, const unsigned char* data, int length) {
     WavStream& wav = wav_of(output);
     const auto size = static_cast<std::size_t>(length);
@@ -73,14 +88,16 @@ int stage_wav_payload(Output& output, const unsigned char* data, int length) {
         wav.header = wav_header(wav.stream.format);
         stage_header(output, wav);
     }
-    std::array<unsigned char, LPCM_MAX_CONVERTED> straight;  // when no stage can be had
-    unsigned char* room = stage_room(output, LPCM_MAX_CONVERTED);
-    unsigned char* out = room != nullptr ? room : straight.data();
-    const std::size_t made =
-        convert_lpcm(wav.carry, wav.stream.format, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE, out);
-    stage_made(output, room, out, made);
-    wav.sample_bytes += made;
-    return static_cast<int>(made);
+    return stage_samples(output, wav, data + LPCM_HEADER_SIZE, size - LPCM_HEADER_SIZE);
+}
+
+std::optional<int> stage_wav_samples(Output& output, const LpcmFormat& format, const unsigned char* samples,
+                                     std::size_t size) {
+    WavStream& wav = wav_of(output);
+    if (!wav.stream.known || !(wav.stream.format == format)) {
+        return std::nullopt;
+    }
+    return stage_samples(output, wav, samples, size);
 }
 
 void finish_wav(Output& output) {

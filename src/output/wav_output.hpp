@@ -17,6 +17,12 @@ namespace packrift {
 // header, then samples) for output; returns the sample bytes it made for the WAV.
 int stage_wav_payload(Output& output, const unsigned char* data, int length);
 
+// The samples of such a payload without its header, size bytes, at most a
+// packet's: what stage_wav_payload makes of them behind a header in format,
+// when a packet has set that format; nothing (and nothing done) otherwise.
+std::optional<int> stage_wav_samples(Output& output, const LpcmFormat& format, const unsigned char* samples,
+                                     std::size_t size);
+
 // Puts the sizes into the header of a finished WAV (RF64 when it outgrew
 // RIFF); an output that cannot seek keeps the streaming sizes.
 void finish_wav(Output& output);
