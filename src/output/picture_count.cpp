@@ -1,5 +1,6 @@
 #include "output/picture_count.hpp"
 
+#include <algorithm>
 #include <bit>
 
 // SSE2 is part of every x86-64 processor; elsewhere the search goes a byte a step.
@@ -148,32 +149,13 @@ std::size_t next_prefix_end(const unsigned char* bytes, std::size_t from, std::s
     return size;
 }
 
-// The first place at or after from (at least 2) where a start code's prefix
-// ends, or size, among the places marked: the same as next_prefix_end's
-// where every prefix end is marked.
-std::size_t next_marked_prefix_end(const unsigned char* bytes, std::size_t from, std::size_t size,
-                                   const PrefixMarks& marks) {
-    const std::uint64_t marked_words = marks.words[MARK_WORDS];
-    std::size_t at = from;
-    while (at < size) {
-        std::size_t word = at / MARK_WORD_BITS;
-        std::uint64_t bits = marks.words[word] & ~std::uint64_t{0} << (at % MARK_WORD_BITS);
-        while (bits == 0) {  // a word said to hold a mark may hold none
-            const std::uint64_t later = word + 1 < MARK_WORDS ? marked_words & ~std::uint64_t{0} << (word + 1) : 0;
-            if (later == 0) {
-                return size;
-            }
-            word = static_cast<std::size_t>(std::countr_zero(later));
-            bits = marks.words[word];
+// The first place listed at or after from, or size: the same as
+// next_prefix_end's after the prefixes the count passes over.
+std::size_t next_marked_prefix_end(std::size_t from, std::size_t size, const PrefixMarks& marks) {
+    for (std::size_t k = 0; k < marks.count && k < MOST_MARKS; ++k) {
+        if (marks.ends[k] >= from) {
+            return std::min<std::size_t>(marks.ends[k], size);
         }
-        const std::size_t end = word * MARK_WORD_BITS + static_cast<std::size_t>(std::countr_zero(bits));
-        if (end >= size) {
-            return size;
-        }
-        if (bytes[end] == 1 && bytes[end - 1] == 0 && bytes[end - 2] == 0) {
-            return end;
-        }
-        at = end + 1;
     }
     return size;
 }
@@ -205,6 +187,12 @@ std::size_t skip_to_next_prefix(PictureCounter& counter, ByteView piece, std::si
     }
     if (next < at + PREFIX_ZEROS + STATE_BYTES) {
         return at;
+    }
+    if (next == piece.size) {
+        // No code the count reads is left: the piece's last four bytes are
+        // the state (any code among them is one passed over).
+        counter.recent = read_be32(piece, piece.size - STATE_BYTES);
+        return piece.size;
     }
     const std::size_t resume = next - PREFIX_ZEROS;
     counter.recent = read_be32(piece, resume - STATE_BYTES);
@@ -245,12 +233,21 @@ void count_pictures(PictureCounter& counter, ByteView piece) {
 }
 
 void count_pictures_marked(PictureCounter& counter, ByteView piece, const PrefixMarks& marks) {
-    if (piece.size > MARKED_BYTES) {
-        count_pictures(counter, piece);  // no payload is as long: the marks cannot cover it
+    if (!marks.complete) {
+        count_pictures(counter, piece);
         return;
     }
-    count_in(counter, piece,
-             [piece, &marks](std::size_t from) { return next_marked_prefix_end(piece.bytes, from, piece.size, marks); });
+    // Most payloads hold no code the count reads, and none begun before
+    // them goes on in them: their last four bytes are the state then, as
+    // the reading below would find.
+    constexpr std::size_t STATE_BYTES = 4;
+    constexpr std::size_t LEAST_SKIPPED = 6;  // the reading below reads shorter pieces byte by byte
+    if (marks.count == 0 && piece.size >= LEAST_SKIPPED && !counter.gathering &&
+        (counter.recent & LAST_BYTE_MASK) != 0 && (counter.recent & PREFIX_MASK) != START_CODE_PREFIX) {
+        counter.recent = read_be32(piece, piece.size - STATE_BYTES);
+        return;
+    }
+    count_in(counter, piece, [piece, &marks](std::size_t from) { return next_marked_prefix_end(from, piece.size, marks); });
 }
 
 std::int64_t counted_fields(const PictureCounter& counter) {

@@ -36,24 +36,24 @@ struct PictureCounter {
 // what the pieces before it left open.
 void count_pictures(PictureCounter& counter, ByteView piece);
 
-// The places in a video payload where a start code's prefix may end, marked
-// by the video trim as it reads the payload (a 01 after a 00), so that the
-// count need not read every byte again: every place from 2 on where one
-// ends is marked; a mark where none ends is passed over. A bit a byte, the
-// payload's first byte the first word's lowest; after the words, one whose
-// bit w says that word w holds a mark, so that the count finds the next
-// mark in a step however far it lies. A word not said to is all zeros.
-inline constexpr std::size_t MARKED_BYTES = 2048;  // a sector: more than any payload
-inline constexpr std::size_t MARK_WORD_BITS = 64;
-inline constexpr std::size_t MARK_WORDS = MARKED_BYTES / MARK_WORD_BITS;
-static_assert(MARK_WORDS <= MARK_WORD_BITS);
+// The places in a video payload where the prefix of a start code that the
+// count reads ends (its 01, before 00, B3 or B5; or the payload's last byte,
+// its code in the next payload), listed by the video trim as it reads the
+// payload, so that the count need not read every byte again: each such
+// place from the payload's third byte on, in order, maybe some past the
+// length the trim kept. Not complete where the trim could not list them
+// all (a form of it that does not look, or more than MOST_MARKS): the
+// count reads the payload itself then.
+inline constexpr std::size_t MOST_MARKS = 64;
 
 struct PrefixMarks {
-    std::array<std::uint64_t, MARK_WORDS + 1> words{};  // the last: which words hold a mark
+    std::array<std::uint16_t, MOST_MARKS> ends{};
+    std::size_t count = 0;
+    bool complete = false;
 };
 
-// As count_pictures, the prefixes looked for only where marks says; the
-// same count for every piece whose marks were made by the trim of it.
+// As count_pictures, the prefixes looked for only where marks lists them;
+// the same count for every piece whose marks were made by the trim of it.
 void count_pictures_marked(PictureCounter& counter, ByteView piece, const PrefixMarks& marks);
 
 // The fields of every picture seen so far; the last picture's as its

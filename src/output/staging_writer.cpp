@@ -1,6 +1,5 @@
 #include "output/staging_writer.hpp"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -102,51 +101,12 @@ __m128i id_bytes(const unsigned char* bytes, unsigned char* to) {
                          _mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(START_CODE_LAST_BYTE))));
 }
 
-// All ones in the bytes of the 16 at bytes whose two bytes before are 00
-// 01: the byte after a start code's prefix, or a place the count passes over.
-__m128i after_prefix_bytes(const unsigned char* bytes) {
-    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes - 1));
-    const __m128i zero = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes - 2));
-    return _mm_and_si128(_mm_cmpeq_epi8(last, _mm_set1_epi8(static_cast<char>(START_CODE_LAST_BYTE))),
-                         _mm_cmpeq_epi8(zero, _mm_setzero_si128()));
-}
-
-// Marks the 01 before each byte of the VECTOR_STEP at at (whose first byte's
-// 01 is the payload's byte from) that follows 00 01. A prefix comes about
-// every kilobyte of video: most steps have none, which one test says.
-void mark_step(std::uint64_t* marks, std::ptrdiff_t from, const unsigned char* at) {
-    constexpr auto VECTOR = static_cast<std::ptrdiff_t>(VECTOR_BYTES);
-    const __m128i first = after_prefix_bytes(at);
-    const __m128i second = after_prefix_bytes(at + VECTOR);
-    const __m128i third = after_prefix_bytes(at + 2 * VECTOR);
-    const __m128i fourth = after_prefix_bytes(at + 3 * VECTOR);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(first, second), _mm_or_si128(third, fourth))) == 0) {
-        return;
-    }
-    const std::uint64_t bits = bits_of(first) | bits_of(second) << VECTOR_BYTES |
-                               bits_of(third) << (2 * VECTOR_BYTES) | bits_of(fourth) << (3 * VECTOR_BYTES);
-    const auto place = static_cast<std::size_t>(from);
-    const std::size_t word = place / MARK_WORD_BITS;
-    const std::size_t shift = place % MARK_WORD_BITS;
-    marks[word] |= bits << shift;
-    marks[MARK_WORDS] |= std::uint64_t{1} << word;
-    if (shift != 0) {
-        marks[word + 1] |= bits >> (MARK_WORD_BITS - shift);
-        marks[MARK_WORDS] |= std::uint64_t{1} << (word + 1);
-    }
-}
-
 // The first padding code whose id byte lies in the VECTOR_STEP bytes at at
-// (whose byte before lies in the payload too), or null; with MARK, the
-// count's prefixes in the step marked in marks (for the payload at data).
-// Most steps hold no such byte: one test of them all says so.
-template <bool COPY, bool MARK>
-const unsigned char* padding_code_in_step(const unsigned char* at, unsigned char* to, const unsigned char* data,
-                                          std::uint64_t* marks) {
+// (whose byte before lies in the payload too), or null. Most steps hold no
+// such byte: one test of them all says so.
+template <bool COPY>
+const unsigned char* padding_code_in_step(const unsigned char* at, unsigned char* to) {
     constexpr auto VECTOR = static_cast<std::ptrdiff_t>(VECTOR_BYTES);
-    if constexpr (MARK) {
-        mark_step(marks, at - 1 - data, at);
-    }
     const __m128i first = id_bytes<COPY>(at, to);
     const __m128i second = id_bytes<COPY>(at + VECTOR, copy_place<COPY>(to, VECTOR));
     const __m128i third = id_bytes<COPY>(at + 2 * VECTOR, copy_place<COPY>(to, 2 * VECTOR));
@@ -182,26 +142,10 @@ bool has_id_byte(const unsigned char* bytes) {
     return ~(((zero_where_id & LOW_SEVEN_BITS) + LOW_SEVEN_BITS) | zero_where_id | LOW_SEVEN_BITS) != 0;
 }
 
-// Marks the one place, and its word among the words marked.
-void mark_place(std::uint64_t* marks, std::size_t place) {
-    marks[place / MARK_WORD_BITS] |= std::uint64_t{1} << (place % MARK_WORD_BITS);
-    marks[MARK_WORDS] |= std::uint64_t{1} << (place / MARK_WORD_BITS);
-}
-
-// Marks the 01 before each byte from at to end that follows 00 01, a byte
-// at a time: the last bytes of a payload shorter than a step.
-void mark_bytes(std::uint64_t* marks, const unsigned char* data, const unsigned char* at, const unsigned char* end) {
-    for (; at < end; ++at) {
-        if (at[-1] == START_CODE_LAST_BYTE && at[-2] == 0) {
-            mark_place(marks, static_cast<std::size_t>(at - 1 - data));
-        }
-    }
-}
-
 // The payload's length up to its first padding code; with COPY, its bytes
 // up to there copied to to (and maybe some after, but none past length).
-template <bool COPY, bool MARK>
-int trim(const unsigned char* data, int length, unsigned char* to, std::uint64_t* marks) {
+template <bool COPY>
+int trim(const unsigned char* data, int length, unsigned char* to) {
     if (length <= START_CODE_PREFIX_SIZE) {
         if constexpr (COPY) {
             if (length > 0) {  // an empty payload may have no bytes to point at
@@ -221,7 +165,7 @@ int trim(const unsigned char* data, int length, unsigned char* to, std::uint64_t
 #if PACKRIFT_SSE2
     constexpr auto STEP = static_cast<std::ptrdiff_t>(VECTOR_STEP);
     for (; end - at >= STEP; at += STEP) {
-        if (const unsigned char* id = padding_code_in_step<COPY, MARK>(at, copy_place<COPY>(to, at - data), data, marks)) {
+        if (const unsigned char* id = padding_code_in_step<COPY>(at, copy_place<COPY>(to, at - data))) {
             return code_found(id);
         }
     }
@@ -230,16 +174,12 @@ int trim(const unsigned char* data, int length, unsigned char* to, std::uint64_t
     // found it. Only a payload shorter than a step after the prefix goes on
     // a word at a time.
     if (at != end && end - data >= START_CODE_PREFIX_SIZE + STEP) {
-        const unsigned char* id = padding_code_in_step<COPY, MARK>(end - STEP, copy_place<COPY>(to, end - STEP - data), data,
-                                                                  marks);
+        const unsigned char* id = padding_code_in_step<COPY>(end - STEP, copy_place<COPY>(to, end - STEP - data));
         return id != nullptr ? code_found(id) : length;
     }
 #endif
     if constexpr (COPY) {
         std::memcpy(to + (at - data), at, static_cast<std::size_t>(end - at));  // then read by the words below
-    }
-    if constexpr (MARK) {
-        mark_bytes(marks, data, at, end);
     }
     for (; end - at >= static_cast<std::ptrdiff_t>(WORD_BYTES); at += WORD_BYTES) {
         if (has_id_byte(at)) {
@@ -295,7 +235,7 @@ int trim_before_padding(const unsigned char* data, int length) {
         return trim_before_padding_wide(data, length);
     }
 #endif
-    return trim<false, false>(data, length, nullptr, nullptr);
+    return trim<false>(data, length, nullptr);
 }
 
 int copy_before_padding(const unsigned char* data, int length, unsigned char* to) {
@@ -304,39 +244,39 @@ int copy_before_padding(const unsigned char* data, int length, unsigned char* to
         return copy_before_padding_wide(data, length, to);
     }
 #endif
-    return trim<true, false>(data, length, to, nullptr);
+    return trim<true>(data, length, to);
 }
 
 namespace {
 
-// The trim with the count's prefixes marked: the marks emptied first, and
-// the last byte's place, which no step looks at, marked by hand.
+// The trim with the places the count reads listed: in AVX2's registers, a
+// step finds the count's codes with the padding code, in the same compares;
+// the place of a prefix that ends the payload (its code in the next), which
+// no step looks at, added by hand. Elsewhere nothing is listed and the count
+// reads the payload itself.
 template <bool COPY>
 int trim_marking(const unsigned char* data, int length, unsigned char* to, PrefixMarks& marks) {
-    if (length < 0 || static_cast<std::size_t>(length) > MARKED_BYTES) {
-        return COPY ? copy_before_padding(data, length, to) : trim_before_padding(data, length);
-    }
-    const auto size = static_cast<std::size_t>(length);
-    // Only the words the last payload marked hold bits: they alone are emptied.
-    for (std::uint64_t marked = marks.words[MARK_WORDS]; marked != 0; marked &= marked - 1) {
-        marks.words[static_cast<std::size_t>(std::countr_zero(marked))] = 0;
-    }
-    marks.words[MARK_WORDS] = 0;
-    int kept = 0;
+    marks.count = 0;
+    marks.complete = false;
 #if PACKRIFT_WIDE_TRIM
+    static_assert(WIDE_TRIM_MOST_MARKS == MOST_MARKS);
     if (wide_trim && length >= WIDE_TRIM_LEAST_LENGTH) {
-        kept = COPY ? copy_before_padding_wide(data, length, to, marks.words.data())
-                    : trim_before_padding_wide(data, length, marks.words.data());
-    } else
+        int found = 0;
+        const int kept = COPY ? copy_before_padding_wide(data, length, to, marks.ends.data(), found)
+                              : trim_before_padding_wide(data, length, marks.ends.data(), found);
+        const auto size = static_cast<std::size_t>(length);
+        if (kept == length && data[size - 1] == START_CODE_LAST_BYTE && data[size - 2] == 0 && data[size - 3] == 0) {
+            if (found < WIDE_TRIM_MOST_MARKS) {
+                marks.ends[static_cast<std::size_t>(found)] = static_cast<std::uint16_t>(size - 1);
+            }
+            ++found;
+        }
+        marks.complete = found <= WIDE_TRIM_MOST_MARKS;
+        marks.count = marks.complete ? static_cast<std::size_t>(found) : 0;
+        return kept;
+    }
 #endif
-    {
-        kept = trim<COPY, true>(data, length, to, marks.words.data());
-    }
-    if (kept == length && size >= START_CODE_PREFIX_SIZE && data[size - 1] == START_CODE_LAST_BYTE &&
-        data[size - 2] == 0) {
-        mark_place(marks.words.data(), size - 1);
-    }
-    return kept;
+    return COPY ? copy_before_padding(data, length, to) : trim_before_padding(data, length);
 }
 
 }  // namespace
@@ -373,8 +313,8 @@ void stage_grow(const Output& output, std::size_t added) {
 namespace {
 
 // The video's payload trimmed into the read block, or its stage, or without
-// either to its file; the count's prefixes marked as it is read when marks
-// is given.
+// either to its file; the places the count reads listed as it is read when
+// marks is given.
 int stage_video(Output& output, const unsigned char* data, int length, PrefixMarks* marks) {
     const auto copy = [data, length, marks](unsigned char* to) {
         return marks != nullptr ? copy_before_padding(data, length, to, *marks) : copy_before_padding(data, length, to);

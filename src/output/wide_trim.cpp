@@ -6,6 +6,7 @@
 // of a header is called: a copy the compiler made of one would be AVX2 code
 // that the linker might keep for the whole program.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,12 @@ namespace {
 // 2-18), written out here rather than taken from the tool's shared header,
 // whose inline functions this file must not compile.
 constexpr unsigned char PADDING_ID = 0xBE;
+// The codes the picture count reads (ISO/IEC 13818-2, Table 6-1): picture,
+// sequence header, extension.
+constexpr unsigned char PICTURE_START_CODE = 0x00;
+constexpr unsigned char SEQUENCE_HEADER_CODE = 0xB3;
+constexpr unsigned char EXTENSION_START_CODE = 0xB5;
+constexpr char LOW_HALF = 0x0F;
 constexpr unsigned char PREFIX_LAST_BYTE = 0x01;
 constexpr std::ptrdiff_t PREFIX_SIZE = 3;  // 00 00 01 before the stream id
 constexpr std::ptrdiff_t VECTOR_BYTES = sizeof(__m256i);
@@ -37,31 +44,46 @@ __m256i id_bytes(__m256i read, const unsigned char* bytes) {
                             _mm256_cmpeq_epi8(load(bytes - 1), _mm256_set1_epi8(static_cast<char>(PREFIX_LAST_BYTE))));
 }
 
-// All ones in the bytes of the 32 at bytes whose two bytes before are 00 01:
-// the byte after a start code's prefix, or a place the count passes over.
-__m256i after_prefix_bytes(const unsigned char* bytes) {
-    return _mm256_and_si256(_mm256_cmpeq_epi8(load(bytes - 1), _mm256_set1_epi8(static_cast<char>(PREFIX_LAST_BYTE))),
-                            _mm256_cmpeq_epi8(load(bytes - 2), _mm256_setzero_si256()));
+// All ones in the bytes of read that are the padding id or a code the count
+// reads: no two of the four share a low half, so a byte is one of them when
+// it is the one of its low half, looked up in a 16-byte table (the other
+// halves hold a byte of another low half, which no byte matches).
+__m256i wanted_codes(__m256i read) {
+    constexpr char NONE = 0x00;  // of low half 0: matches no byte of another
+    constexpr auto PICTURE = static_cast<char>(PICTURE_START_CODE);
+    constexpr auto SEQUENCE = static_cast<char>(SEQUENCE_HEADER_CODE);
+    constexpr auto EXTENSION = static_cast<char>(EXTENSION_START_CODE);
+    constexpr auto PADDING = static_cast<char>(PADDING_ID);
+    const __m256i table = _mm256_setr_epi8(PICTURE, NONE, NONE, SEQUENCE, NONE, EXTENSION, NONE, NONE, NONE, NONE,
+                                           NONE, NONE, NONE, NONE, PADDING, NONE, PICTURE, NONE, NONE, SEQUENCE, NONE,
+                                           EXTENSION, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, PADDING, NONE);
+    const __m256i low = _mm256_and_si256(read, _mm256_set1_epi8(LOW_HALF));
+    return _mm256_cmpeq_epi8(read, _mm256_shuffle_epi8(table, low));
 }
 
-// Marks the 01 before each byte of the 32 at bytes that after_prefix_bytes
-// found; from is the offset of the first byte's 01 in the payload. The
-// marks' words end with one whose bit w says that word w holds a mark.
-void mark(std::uint64_t* marks, std::ptrdiff_t from, __m256i found) {
-    constexpr std::ptrdiff_t WORD_BITS = 64;
-    constexpr std::ptrdiff_t MARKED_WORDS = 2048 / WORD_BITS;  // then the word of words marked
-    const std::uint64_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(found));
-    if (bits == 0) {
+// The same as id_bytes, for those bytes.
+__m256i wanted_bytes(__m256i read, const unsigned char* bytes) {
+    return _mm256_and_si256(wanted_codes(read),
+                            _mm256_cmpeq_epi8(load(bytes - 1), _mm256_set1_epi8(static_cast<char>(PREFIX_LAST_BYTE))));
+}
+
+// Where the places the count reads are listed: room for
+// WIDE_TRIM_MOST_MARKS, found of them so far (more when they did not fit).
+struct Listed {
+    std::uint16_t* ends;
+    int found;
+};
+
+// Lists the place of a code's 01, unless a step before listed it (the last
+// step reads back over the one before).
+void list_place(Listed& listed, std::ptrdiff_t place) {
+    if (listed.found > WIDE_TRIM_MOST_MARKS || (listed.found > 0 && place <= listed.ends[listed.found - 1])) {
         return;
     }
-    const std::ptrdiff_t word = from / WORD_BITS;
-    const std::ptrdiff_t shift = from % WORD_BITS;
-    marks[word] |= bits << shift;
-    marks[MARKED_WORDS] |= std::uint64_t{1} << word;
-    if (shift > WORD_BITS - VECTOR_BYTES) {
-        marks[word + 1] |= bits >> (WORD_BITS - shift);
-        marks[MARKED_WORDS] |= std::uint64_t{1} << (word + 1);
+    if (listed.found < WIDE_TRIM_MOST_MARKS) {
+        listed.ends[listed.found] = static_cast<std::uint16_t>(place);
     }
+    ++listed.found;
 }
 
 // The first padding code whose id byte lies in the 32 bytes at bytes, or null.
@@ -76,17 +98,12 @@ const unsigned char* padding_code_in(const unsigned char* bytes) {
 }
 
 // The first padding code whose id byte lies in the STEP bytes at step, or
-// null; the step copied to to first when COPY, and the count's prefixes in
-// it marked when MARK (marks for the payload at data). About one step in
-// five hundred holds an id byte after a 01: only then are its vectors
-// looked at one by one, and the 00 00 before each such id byte. A prefix
-// comes about every kilobyte of video, so its marks are made only in the
-// steps that hold one.
-template <bool COPY, bool MARK>
-const unsigned char* padding_code_in_step(const unsigned char* step, unsigned char* to, const unsigned char* data,
-                                          std::uint64_t* marks) {
+// null; the step copied to to first when COPY. About one step in five
+// hundred holds an id byte after a 01: only then are its vectors looked at
+// one by one, and the 00 00 before each such id byte.
+template <bool COPY>
+const unsigned char* padding_code_in_step(const unsigned char* step, unsigned char* to) {
     __m256i any = _mm256_setzero_si256();
-    [[maybe_unused]] __m256i any_prefix = _mm256_setzero_si256();
     for (int v = 0; v < VECTORS; ++v) {
         const unsigned char* bytes = step + v * VECTOR_BYTES;
         const __m256i read = load(bytes);
@@ -94,17 +111,6 @@ const unsigned char* padding_code_in_step(const unsigned char* step, unsigned ch
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + v * VECTOR_BYTES), read);
         }
         any = _mm256_or_si256(any, id_bytes(read, bytes));
-        if constexpr (MARK) {
-            any_prefix = _mm256_or_si256(any_prefix, after_prefix_bytes(bytes));
-        }
-    }
-    if constexpr (MARK) {
-        if (_mm256_testz_si256(any_prefix, any_prefix) == 0) {
-            for (int v = 0; v < VECTORS; ++v) {
-                const unsigned char* bytes = step + v * VECTOR_BYTES;
-                mark(marks, bytes - 1 - data, after_prefix_bytes(bytes));
-            }
-        }
     }
     if (_mm256_testz_si256(any, any) != 0) {
         return nullptr;
@@ -117,12 +123,52 @@ const unsigned char* padding_code_in_step(const unsigned char* step, unsigned ch
     return nullptr;
 }
 
+// The same, the codes the count reads before the padding code listed (for
+// the payload at data), found in the same compares: a picture's few among
+// its slices' many, so most steps still hold none. A 01 00 comes about once
+// a packet in compressed video: in a step that holds one, the 00 00 before
+// each place found is matched too, so that only whole codes are looked at
+// one by one. The step's compares are made again there rather than kept,
+// which would store them every step; the constants stay in registers, no
+// call between.
+template <bool COPY>
+const unsigned char* padding_code_listing(const unsigned char* step, unsigned char* to, const unsigned char* data,
+                                          Listed& listed) {
+    __m256i any = _mm256_setzero_si256();
+    for (int v = 0; v < VECTORS; ++v) {
+        const unsigned char* bytes = step + v * VECTOR_BYTES;
+        const __m256i read = load(bytes);
+        if constexpr (COPY) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + v * VECTOR_BYTES), read);
+        }
+        any = _mm256_or_si256(any, wanted_bytes(read, bytes));
+    }
+    if (_mm256_testz_si256(any, any) != 0) {
+        return nullptr;
+    }
+    const __m256i zeros = _mm256_setzero_si256();
+    for (int v = 0; v < VECTORS; ++v) {
+        const unsigned char* bytes = step + v * VECTOR_BYTES;
+        const __m256i whole = _mm256_and_si256(wanted_bytes(load(bytes), bytes),
+                                               _mm256_and_si256(_mm256_cmpeq_epi8(load(bytes - 2), zeros),
+                                                                _mm256_cmpeq_epi8(load(bytes - PREFIX_SIZE), zeros)));
+        for (auto places = static_cast<std::uint32_t>(_mm256_movemask_epi8(whole)); places != 0; places &= places - 1) {
+            const unsigned char* id = bytes + std::countr_zero(places);
+            if (*id == PADDING_ID) {
+                return id;
+            }
+            list_place(listed, id - 1 - data);
+        }
+    }
+    return nullptr;
+}
+
 // Steps from the id byte's first place on; then, unless the steps ended
 // with the payload, its last STEP bytes, read back over the step before. No
 // code ends in the bytes read again, or the step before would have found
 // it, so the first found there is the payload's first.
-template <bool COPY, bool MARK>
-int trim_wide(const unsigned char* data, int length, unsigned char* to, std::uint64_t* marks) {
+template <bool COPY, bool LIST>
+int trim_wide(const unsigned char* data, int length, unsigned char* to, Listed* listed) {
     const unsigned char* at = data + PREFIX_SIZE;
     std::ptrdiff_t left = length - PREFIX_SIZE;
     if constexpr (COPY) {
@@ -131,7 +177,13 @@ int trim_wide(const unsigned char* data, int length, unsigned char* to, std::uin
     }
     for (;;) {
         for (; left >= STEP; left -= STEP, at += STEP) {
-            if (const unsigned char* id = padding_code_in_step<COPY, MARK>(at, to, data, marks)) {
+            const unsigned char* id = nullptr;
+            if constexpr (LIST) {
+                id = padding_code_listing<COPY>(at, to, data, *listed);
+            } else {
+                id = padding_code_in_step<COPY>(at, to);
+            }
+            if (id != nullptr) {
                 return static_cast<int>(id - PREFIX_SIZE - data);
             }
             if constexpr (COPY) {
@@ -159,12 +211,19 @@ int copy_before_padding_wide(const unsigned char* data, int length, unsigned cha
     return trim_wide<true, false>(data, length, to, nullptr);
 }
 
-int trim_before_padding_wide(const unsigned char* data, int length, std::uint64_t* marks) {
-    return trim_wide<false, true>(data, length, nullptr, marks);
+int trim_before_padding_wide(const unsigned char* data, int length, std::uint16_t* ends, int& found) {
+    Listed listed{ends, 0};
+    const int kept = trim_wide<false, true>(data, length, nullptr, &listed);
+    found = listed.found;
+    return kept;
 }
 
-int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to, std::uint64_t* marks) {
-    return trim_wide<true, true>(data, length, to, marks);
+int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to, std::uint16_t* ends,
+                             int& found) {
+    Listed listed{ends, 0};
+    const int kept = trim_wide<true, true>(data, length, to, &listed);
+    found = listed.found;
+    return kept;
 }
 
 }  // namespace packrift

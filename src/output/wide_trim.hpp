@@ -18,11 +18,14 @@ inline constexpr int WIDE_TRIM_LEAST_LENGTH = 131;
 int trim_before_padding_wide(const unsigned char* data, int length);
 int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to);
 
-// The same, marking in marks (a bit a byte, 64 a word, zero before) the place
-// of every 01 after a 00 whose 01 lies from the payload's third byte to its
-// last but one and ends before the length returned, and maybe some after:
-// the picture count's start codes, found in the same reading.
-int trim_before_padding_wide(const unsigned char* data, int length, std::uint64_t* marks);
-int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to, std::uint64_t* marks);
+// The same, listing in ends, in order, the place of the 01 of each start code
+// the picture count reads (00, B3, B5) whose 01 lies from the payload's
+// third byte to its last but one, up to the length returned and maybe some
+// after; found is how many there were (more than WIDE_TRIM_MOST_MARKS, the
+// room in ends, when they did not fit).
+inline constexpr int WIDE_TRIM_MOST_MARKS = 64;
+int trim_before_padding_wide(const unsigned char* data, int length, std::uint16_t* ends, int& found);
+int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to, std::uint16_t* ends,
+                             int& found);
 
 }  // namespace packrift
