@@ -1,8 +1,10 @@
 #include "output/audio_frames.hpp"
+#include "output/bit_fields.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,28 @@ TEST(AudioFrames, ReadsAtAnOffsetAndNeverPastTheBytesGiven) {
     EXPECT_FALSE(packrift::read_audio_frame(AudioCoding::ac3, view, stream.size() + 1, frame));
     // A view that ends inside the header, though the memory goes on.
     EXPECT_FALSE(packrift::read_audio_frame(AudioCoding::ac3, packrift::view_of(stream.data(), 9), 4, frame));
+}
+
+// Fields of every width from every bit of a byte, and across the view's
+// end: each the bits a bit at a time give, zeros past the end, which marks
+// the view overrun.
+TEST(AudioFrames, BitFieldsReadAsTheirBitsOneByOne) {
+    const Bytes bytes = from_hex("0b77a5c3f01e6d92");
+    const auto bit_at = [&bytes](std::size_t bit) {
+        return bit / 8 < bytes.size() ? (bytes[bit / 8] >> (7 - bit % 8)) & 1U : 0U;
+    };
+    for (std::size_t start = 0; start < 8 * bytes.size(); ++start) {
+        for (unsigned count = 0; count <= 32; ++count) {
+            packrift::BitReader reader{packrift::view_of(bytes.data(), bytes.size()), start};
+            std::uint32_t expected = 0;
+            for (unsigned i = 0; i < count; ++i) {
+                expected = expected << 1 | bit_at(start + i);
+            }
+            ASSERT_EQ(packrift::read_bits(reader, count), expected) << start << " " << count;
+            EXPECT_EQ(reader.bit, start + count);
+            EXPECT_EQ(reader.view.overrun, start + count > 8 * bytes.size()) << start << " " << count;
+        }
+    }
 }
 
 TEST(AudioFrames, Ac3FrameSizesFollowTheTableAtEveryRate) {

@@ -27,6 +27,10 @@ struct Edge {
     // between packets once in sync.
     std::vector<unsigned char> waiting;
     std::size_t searched = 0;  // MPEG audio: where the header search goes on
+    // In sync, the size of the frame at waiting's start when its header was
+    // read before the frame was whole (0: not read), so that the header of
+    // each frame is read once.
+    std::size_t known_size = 0;
     EdgeReport report;
 };
 
@@ -82,6 +86,7 @@ void let_go(Edge& edge, std::size_t position) {
     if (position == 0) {
         return;
     }
+    edge.known_size = 0;
     if (edge.begun) {
         put(edge, edge.waiting.data(), position);
     } else {
@@ -114,17 +119,24 @@ void find_sync(Edge& edge, std::optional<std::size_t> anchor) {
 // puts the stream out of sync, all it holds then written as it came.
 void write_whole_frames(Edge& edge) {
     std::size_t position = 0;
+    std::size_t size = std::exchange(edge.known_size, 0);
     AudioFrame frame;
     while (edge.waiting.size() - position >= FRAME_HEADER_BYTES) {
-        if (!frame_header_at(edge, position, frame)) {
-            edge.in_sync = false;
-            position = edge.waiting.size();
-            break;
+        if (size == 0) {
+            if (!frame_header_at(edge, position, frame)) {
+                edge.in_sync = false;
+                let_go(edge, edge.waiting.size());
+                return;
+            }
+            size = frame.size;
         }
-        if (frame.size > edge.waiting.size() - position) {
-            break;
+        if (size > edge.waiting.size() - position) {
+            let_go(edge, position);
+            edge.known_size = size;  // the frame now at waiting's start
+            return;
         }
-        position += frame.size;
+        position += size;
+        size = 0;
     }
     let_go(edge, position);
 }

@@ -20,13 +20,18 @@ struct BitReader {
     std::size_t bit = 0;  // the next bit, counted from the view's start
 };
 
+// The bits of a field are taken as many as a byte holds at a time: a title's
+// audio queues read two headers a frame.
 inline std::uint32_t read_bits(BitReader& reader, unsigned count) {
     std::uint32_t value = 0;
-    for (unsigned i = 0; i < count; ++i) {
+    for (unsigned left = count; left > 0;) {
         const std::uint8_t byte = read_u8(reader.view, reader.bit / BITS_PER_BYTE);
-        const unsigned shift = BITS_PER_BYTE - 1 - static_cast<unsigned>(reader.bit % BITS_PER_BYTE);
-        value = value << 1 | ((byte >> shift) & 1U);
-        ++reader.bit;
+        const auto used = static_cast<unsigned>(reader.bit % BITS_PER_BYTE);
+        const unsigned taken = left < BITS_PER_BYTE - used ? left : BITS_PER_BYTE - used;
+        const unsigned shift = BITS_PER_BYTE - used - taken;
+        value = value << taken | ((static_cast<unsigned>(byte) >> shift) & ((1U << taken) - 1U));
+        reader.bit += taken;
+        left -= taken;
     }
     return value;
 }
