@@ -139,6 +139,16 @@ TEST_F(Cli, AnInputThatCannotBeOpenedCreatesNoOutput) {
     EXPECT_EQ(outputs(), std::vector<std::string>{});
 }
 
+// A VOB file holds one stream of packs, no titles to leave out: the option
+// that leaves out titles is refused before anything is opened.
+TEST_F(Cli, MinlengthOnAVobFileIsRefusedAndCreatesNoOutput) {
+    const auto result = run_packrift(dir, {"movie.vob", "-video", "0", "-minlength", "5"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "movie.vob: -minlength is for -title all and -title main of a disc\n");
+    EXPECT_EQ(outputs(), std::vector<std::string>{});
+}
+
 TEST_F(Cli, SplitsVideoAndTheChosenSubstream) {
     const auto result = run_packrift(dir, {"movie.vob", "-video", "0", "-audio", "1"});
     EXPECT_EQ(result.status, 0);
