@@ -8,7 +8,10 @@
 #     copy of the same two streams, and with the stream report beside it;
 #   - the same split with the first subpicture track as VobSub beside it;
 #   - the same split by the Debian package's hardened build (dpkg-buildflags)
-#     and, with BASELINE, by another build (say, of an earlier commit);
+#     and, with BASELINE, by another build (say, of an earlier commit), which
+#     also reads the disc's title, the joined title and -all below (their
+#     outputs the same byte for byte; time, peak memory and user CPU beside
+#     this build's);
 #   - video, AC-3, LPCM and MPEG audio in one pass against ffmpeg making the
 #     same four outputs in one run;
 #   - the disc's title 1 read with -title against the split of its VOB file,
@@ -25,9 +28,9 @@
 #     timed), against the same image unmarked, read without it;
 #   - title 1 with every stream it lists (-all) against its video alone, in
 #     time and in peak memory, and against a plain copy of the same work
-#     (bench/reference_copy.c, built here: its VOB file read once in 2 MiB
-#     blocks, as many bytes as -all wrote written in 2 MiB blocks into as
-#     many files);
+#     (bench/reference_copy.c, built here: its VOB file read once in blocks
+#     of 2 MB, 2,048,000 bytes as dd's, and as many bytes as -all wrote
+#     written in such blocks into as many files);
 #   - -all on a VOB of the largest stream count a disc can hold (the video,
 #     8 AC-3 and 32 subpicture streams), in peak memory: every output's stage
 #     is allocated.
@@ -74,12 +77,17 @@ max_user_ms_per_gb=40
 max_ratio_of_report=1.05
 max_ratio_of_subpictures=1.05
 max_ratio_to_baseline=1.02
+# The titles' peak resident memory against the baseline build's.
+max_rss_growth_over_baseline_kib=256
 max_ratio_of_hardened=1.02
 max_ratio_of_title=1.05
 max_title_rss_growth_kib=1024
 max_ratio_of_image=1.05
 max_ratio_of_css=1.1
 max_ratio_of_joined_title=1.05
+# User CPU of the joined title against its VOB file's split, summed over the
+# runs (one run is a few clock ticks): the timeline's count and queues.
+max_user_of_joined_title=1.5
 max_joined_title_rss_growth_kib=1024
 max_ratio_of_all=1.1
 max_ratio_of_all_to_copy=1.1
@@ -218,9 +226,11 @@ mkdir -p "$outdir"
 # each packrift run gets a folder of its own with a hard link of its input.
 tools=(packrift dd ffmpeg streams sub hardened four ffmpeg4 title vobsplit image joined joinsplit titleall titlecopy
        titlevid outputs41 cssplain css)
-[ -n "${BASELINE:-}" ] && tools+=(baseline)
+# The baseline build also reads the titles whose cost and memory a change may
+# move: the title, the joined title and -all.
+[ -n "${BASELINE:-}" ] && tools+=(baseline basetitle basejoined baseall)
 for tool in streams sub hardened baseline four title vobsplit image joined joinsplit titleall titlecopy titlevid \
-    outputs41 cssplain css; do
+    outputs41 cssplain css basetitle basejoined baseall; do
     mkdir -p "$cache/$tool"
 done
 for tool in streams sub hardened baseline four; do
@@ -280,6 +290,9 @@ command_of() {
         joined) cmd=(env -C "$cache/joined" "$PACKRIFT" "$joined" -title 1 -video 0 -audio 0) ;;
         joinsplit) cmd=("$PACKRIFT" "$cache/joinsplit/vts_01_1.vob" -video 0 -audio 0) ;;
         titleall) cmd=(env -C "$cache/titleall" "$PACKRIFT" "$disc" -title 1 -all) ;;
+        basetitle) cmd=(env -C "$cache/basetitle" "$BASELINE" "$disc" -title 1 -video 0 -audio 0) ;;
+        basejoined) cmd=(env -C "$cache/basejoined" "$BASELINE" "$joined" -title 1 -video 0 -audio 0) ;;
+        baseall) cmd=(env -C "$cache/baseall" "$BASELINE" "$disc" -title 1 -all) ;;
         titlecopy) set_copy_targets; cmd=("$copier" "$disc/VIDEO_TS/VTS_01_1.VOB" "${copy_targets[@]}") ;;
         titlevid) cmd=(env -C "$cache/titlevid" "$PACKRIFT" "$disc" -title 1 -video 0) ;;
         outputs41) cmd=("$PACKRIFT" "$cache/outputs41/widest.vob" -all) log=$cache/outputs41/messages.log ;;
@@ -313,6 +326,10 @@ outputs_of() {
                        "$cache/titleall/disc-title1-sub0.idx $cache/titleall/disc-title1-sub1.sub" \
                        "$cache/titleall/disc-title1-sub1.idx" ;;
         titlecopy) copy_outputs ;;
+        basetitle | basejoined | baseall)
+            local of=${1#base}
+            [ "$of" = all ] && of=titleall
+            outputs_of "$of" | sed "s#/$of/#/$1/#g" ;;
         titlevid) echo "$cache/titlevid/disc-title1.m2v" ;;
         outputs41) widest_outputs ;;
         cssplain) echo "$cache/cssplain/plain-title1.m2v $cache/cssplain/plain-title1-stream0.ac3" ;;
@@ -409,6 +426,17 @@ check_outputs() {
         [ "$(stat -c %s "$file")" = "$(stat -c %s "${copied[k]}")" ] ||
             { echo "FAIL: ${copied[k]} is not the size of $file" >&2; status=1; }
         k=$((k + 1))
+    done
+    # The baseline build's titles are this build's, byte for byte.
+    local pair ours theirs
+    for pair in title:basetitle joined:basejoined titleall:baseall; do
+        [[ " ${tools[*]} " == *" ${pair#*:} "* ]] || continue
+        theirs=($(outputs_of "${pair#*:}"))
+        k=0
+        for ours in $(outputs_of "${pair%%:*}"); do
+            same "$ours" "${theirs[k]}" || status=1
+            k=$((k + 1))
+        done
     done
     # Every one of the 41 outputs holds data (so every stage was allocated),
     # and each copy of an AC-3 track is that track.
@@ -508,6 +536,7 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v title="${med[title]}" -v vob="${med[vobsplit]}" -v base="${med[baseline]:-}" -v subs="${med[sub]}" \
     -v image="${med[image]}" -v joined="${med[joined]}" -v joined_vob="${med[joinsplit]}" \
     -v joined_peak="${peak[joined]}" -v joined_vob_peak="${peak[joinsplit]}" \
+    -v joined_cpu="${cpu[joined]}" -v joined_vob_cpu="${cpu[joinsplit]}" -v max_joined_cpu="$max_user_of_joined_title" \
     -v all="${med[titleall]}" -v vid="${med[titlevid]}" -v all_peak="${peak[titleall]}" -v vid_peak="${peak[titlevid]}" \
     -v all_copy="${med[titlecopy]}" -v max_all_copy="$max_ratio_of_all_to_copy" \
     -v widest_peak="${peak[outputs41]}" -v widest="${med[outputs41]}" \
@@ -517,7 +546,11 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
     -v peak="${peak[packrift]}" -v title_peak="${peak[title]}" -v vob_peak="${peak[vobsplit]}" \
     -v base_peak="${peak[baseline]:-}" -v cpu="${cpu[packrift]}" -v base_cpu="${cpu[baseline]:-}" \
     -v max_cpu="$max_user_ms_per_gb" \
-    -v bytes="$input_bytes" \
+    -v bytes="$input_bytes" -v runs="$runs" \
+    -v base_title="${med[basetitle]:-}" -v base_title_peak="${peak[basetitle]:-}" \
+    -v base_joined="${med[basejoined]:-}" -v base_joined_peak="${peak[basejoined]:-}" \
+    -v base_joined_cpu="${cpu[basejoined]:-}" -v base_all="${med[baseall]:-}" -v base_all_peak="${peak[baseall]:-}" \
+    -v max_growth_over_base="$max_rss_growth_over_baseline_kib" \
     -v max_dd="$max_ratio_to_dd" -v min_ff="$min_speedup_over_ffmpeg" -v max_rss="$max_rss_kib" \
     -v max_st="$max_ratio_of_report" -v max_sub="$max_ratio_of_subpictures" \
     -v max_base="$max_ratio_to_baseline" -v max_hard="$max_ratio_of_hardened" \
@@ -551,11 +584,25 @@ awk -v pr="${med[packrift]}" -v dd="${med[dd]}" -v ff="${med[ffmpeg]}" -v st="${
         printf "joined title peak - VOB split:  %+d KiB (target <= %d KiB: %s); - one-VOB title peak: %+d KiB\n",
             joined_peak - joined_vob_peak, max_joined_growth, verdict(joined_peak - joined_vob_peak <= max_joined_growth),
             joined_peak - title_peak
+        printf "joined title user CPU / split:  %.3f  (target <= %s: %s); %.2f s against %.2f s over the runs\n",
+            (joined_vob_cpu > 0 ? joined_cpu / joined_vob_cpu : 0), max_joined_cpu,
+            verdict(joined_cpu <= max_joined_cpu * joined_vob_cpu),
+            joined_cpu * runs, joined_vob_cpu * runs
         printf "title -all / -video 0 alone:    %.3f  (target <= %s: %s); %.3f s against %.3f s\n", all / vid, max_all,
             verdict(all / vid <= max_all), all, vid
         printf "title -all / its copy:          %.3f  (target <= %s: %s); %.3f s against %.3f s\n", all / all_copy,
             max_all_copy, verdict(all / all_copy <= max_all_copy), all, all_copy
         printf "title -all peak resident:       %d KiB; -video 0 alone: %d KiB\n", all_peak, vid_peak
+        if (base != "") {
+            printf "against the baseline build: title %.3f, joined title %.3f (user CPU %.2f s against %.2f s over the runs),",
+                title / base_title, joined / base_joined, joined_cpu * runs, base_joined_cpu * runs
+            printf " -all %.3f\n", all / base_all
+            printf "peaks over the baseline build: title %+d, joined title %+d, -all %+d KiB (target <= %d KiB: %s)\n",
+                title_peak - base_title_peak, joined_peak - base_joined_peak, all_peak - base_all_peak,
+                max_growth_over_base, verdict(title_peak - base_title_peak <= max_growth_over_base &&
+                                              joined_peak - base_joined_peak <= max_growth_over_base &&
+                                              all_peak - base_all_peak <= max_growth_over_base)
+        }
         printf "-all on 41 streams peak:        %d KiB (target <= %d KiB: %s); median %.3f s\n", widest_peak,
             max_widest_rss, verdict(widest_peak <= max_widest_rss), widest
         exit missed ? 2 : 0
