@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "output/audio_frames.hpp"
@@ -53,6 +55,9 @@ struct Hold {
     std::uint64_t base = 0;
     std::uint64_t received = 0;
     std::uint64_t parsed_to = 0;  // frames covers [base, parsed_to)
+    // The frame whose header at parsed_to was read before the frame was
+    // whole, so that each header is read once; none once those bytes go.
+    std::optional<AudioFrame> read_ahead;
     std::deque<HeldFrame> frames;
     std::deque<Anchor> anchors;
     bool in_sync = false;
@@ -169,6 +174,7 @@ void add_loose(Hold& hold, std::uint64_t position) {
     if (position > hold.parsed_to) {
         hold.frames.push_back({static_cast<std::size_t>(position - hold.parsed_to), false, 0, 0, {}});
         hold.parsed_to = position;
+        hold.read_ahead.reset();
     }
 }
 
@@ -229,11 +235,14 @@ void parse(Hold& hold) {
         if (hold.received - hold.parsed_to < FRAME_HEADER_BYTES && hold.coding != AudioCoding::lpcm) {
             return;
         }
-        if (!frame_at(hold, hold.parsed_to, frame)) {
+        if (hold.read_ahead) {
+            frame = *std::exchange(hold.read_ahead, std::nullopt);
+        } else if (!frame_at(hold, hold.parsed_to, frame)) {
             hold.in_sync = false;
             continue;
         }
         if (frame.size > hold.received - hold.parsed_to) {
+            hold.read_ahead = frame;
             return;
         }
         if (!hold.known_duration) {
@@ -484,6 +493,7 @@ bool cut_last_frame(Hold& hold) {
     }
     hold.bytes.resize(hold.bytes.size() - static_cast<std::size_t>(hold.received - hold.parsed_to));
     hold.received = hold.parsed_to;
+    hold.read_ahead.reset();
     return true;
 }
 
