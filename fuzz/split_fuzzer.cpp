@@ -588,8 +588,8 @@ bool same_count(const packrift::PictureCounter& a, const packrift::PictureCounte
 // payloads of lengths around every form's edges (the word form, the 16-byte
 // steps, the wide form's least, a sector's worth), each trimmed and its
 // pictures counted as the title's video is, once by the trim and the count
-// each reading it, once by the trim that marks the count's prefixes and the
-// count that reads only there. The lengths, the bytes copied and the whole
+// each reading it, once by the trim that lists the codes the count reads
+// and the count that reads only there. The lengths, the bytes copied and the whole
 // counter after every payload must be the same; both trim forms.
 void check_joint_scan(const unsigned char* file, std::size_t file_size) {
     constexpr std::size_t LENGTHS[] = {2025, 3, 66, 67, 130, 131, 1, 200, 2048, 0, 2, 64, 1000, 4, 132, 259};

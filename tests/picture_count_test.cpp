@@ -111,16 +111,18 @@ TEST(PictureCount, GivesTheSameCountWhereverThePiecesAreCut) {
     }
 }
 
-// The video trim marks the count's start codes as it reads a payload: the
-// count from its marks must be the count's own, in payloads long and short
+// The video trim lists the count's start codes as it reads a payload: the
+// count from its list must be the count's own, in payloads long and short
 // enough for every form of the trim (words, 16-byte steps, the wide form's
-// 128), with the pictures' start codes at every place of the steps and of
-// the marks' words and cut across payloads, among slice data full of near
-// misses (00 01, 00 00 02, 01 B5 without its 00s).
+// 128), with the pictures' start codes at every place of the steps, cut
+// across payloads and packed more densely than the list holds, among slice
+// data full of near misses (00 01, 00 00 02, 01 00, 01 B5 and 01 BE without
+// their 00s).
 TEST(PictureCount, CountsTheSameFromTheTrimsMarks) {
     Bytes misses;
     for (int i = 0; i < 20; ++i) {
-        append(misses, {0x00, 0x01, 0xB3, 0x00, 0x00, 0x02, 0x01, 0xB5, 0x00, 0x00, 0x00, 0x01, 0x05, 0x47});
+        append(misses, {0x00, 0x01, 0xB3, 0x00, 0x00, 0x02, 0x01, 0xB5, 0x00, 0x00, 0x00, 0x01, 0x05, 0x47, 0x01, 0x00,
+                        0x01, 0xBE});
     }
     for (const StreamRow& row : STREAM_ROWS) {
         Bytes stream = sequence(row.rate, row.mpeg1, row.progressive);

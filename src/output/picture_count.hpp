@@ -37,11 +37,10 @@ struct PictureCounter {
 void count_pictures(PictureCounter& counter, ByteView piece);
 
 // The places in a video payload where the prefix of a start code that the
-// count reads ends (its 01, before 00, B3 or B5; or the payload's last byte,
-// its code in the next payload), listed by the video trim as it reads the
-// payload, so that the count need not read every byte again: each such
-// place from the payload's third byte on, in order, maybe some past the
-// length the trim kept. Not complete where the trim could not list them
+// count reads ends (its 01, before 00, B3 or B5 in the payload), listed by
+// the video trim as it reads the payload, so that the count need not read
+// every byte again: each such place from the payload's third byte on, in
+// order, maybe some past the length the trim kept. Not complete where the trim could not list them
 // all (a form of it that does not look, or more than MOST_MARKS): the
 // count reads the payload itself then.
 inline constexpr std::size_t MOST_MARKS = 64;

@@ -249,11 +249,11 @@ int copy_before_padding(const unsigned char* data, int length, unsigned char* to
 
 namespace {
 
-// The trim with the places the count reads listed: in AVX2's registers, a
-// step finds the count's codes with the padding code, in the same compares;
-// the place of a prefix that ends the payload (its code in the next), which
-// no step looks at, added by hand. Elsewhere nothing is listed and the count
-// reads the payload itself.
+// The trim with the places the count reads listed, in AVX2's registers: a
+// step finds the count's codes with the padding code, in the same compares.
+// A prefix that ends the payload needs no place: its code comes in the next
+// payload, and the count keeps the prefix in its state. Elsewhere nothing is
+// listed and the count reads the payload itself.
 template <bool COPY>
 int trim_marking(const unsigned char* data, int length, unsigned char* to, PrefixMarks& marks) {
     marks.count = 0;
@@ -264,13 +264,6 @@ int trim_marking(const unsigned char* data, int length, unsigned char* to, Prefi
         int found = 0;
         const int kept = COPY ? copy_before_padding_wide(data, length, to, marks.ends.data(), found)
                               : trim_before_padding_wide(data, length, marks.ends.data(), found);
-        const auto size = static_cast<std::size_t>(length);
-        if (kept == length && data[size - 1] == START_CODE_LAST_BYTE && data[size - 2] == 0 && data[size - 3] == 0) {
-            if (found < WIDE_TRIM_MOST_MARKS) {
-                marks.ends[static_cast<std::size_t>(found)] = static_cast<std::uint16_t>(size - 1);
-            }
-            ++found;
-        }
         marks.complete = found <= WIDE_TRIM_MOST_MARKS;
         marks.count = marks.complete ? static_cast<std::size_t>(found) : 0;
         return kept;
