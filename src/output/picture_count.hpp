@@ -40,9 +40,9 @@ void count_pictures(PictureCounter& counter, ByteView piece);
 // count reads ends (its 01, before 00, B3 or B5 in the payload), listed by
 // the video trim as it reads the payload, so that the count need not read
 // every byte again: each such place from the payload's third byte on, in
-// order, maybe some past the length the trim kept. Not complete where the trim could not list them
-// all (a form of it that does not look, or more than MOST_MARKS): the
-// count reads the payload itself then.
+// order, up to the padding code the trim stopped at. Not complete where the
+// trim could not list them all (a form of it that does not look, or more
+// than MOST_MARKS): the count reads the payload itself then.
 inline constexpr std::size_t MOST_MARKS = 64;
 
 struct PrefixMarks {

@@ -259,7 +259,7 @@ int trim_marking(const unsigned char* data, int length, unsigned char* to, Prefi
     marks.count = 0;
     marks.complete = false;
 #if PACKRIFT_WIDE_TRIM
-    static_assert(WIDE_TRIM_MOST_MARKS == MOST_MARKS);
+    static_assert(static_cast<std::size_t>(WIDE_TRIM_MOST_MARKS) == MOST_MARKS);
     if (wide_trim && length >= WIDE_TRIM_LEAST_LENGTH) {
         int found = 0;
         const int kept = COPY ? copy_before_padding_wide(data, length, to, marks.ends.data(), found)

@@ -6,7 +6,6 @@
 // of a header is called: a copy the compiler made of one would be AVX2 code
 // that the linker might keep for the whole program.
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -152,8 +151,12 @@ const unsigned char* padding_code_listing(const unsigned char* step, unsigned ch
         const __m256i whole = _mm256_and_si256(wanted_bytes(load(bytes), bytes),
                                                _mm256_and_si256(_mm256_cmpeq_epi8(load(bytes - 2), zeros),
                                                                 _mm256_cmpeq_epi8(load(bytes - PREFIX_SIZE), zeros)));
-        for (auto places = static_cast<std::uint32_t>(_mm256_movemask_epi8(whole)); places != 0; places &= places - 1) {
-            const unsigned char* id = bytes + std::countr_zero(places);
+        // A bit at a time, as padding_code_in: no library function here.
+        auto places = static_cast<std::uint32_t>(_mm256_movemask_epi8(whole));
+        for (const unsigned char* id = bytes; places != 0; ++id, places >>= 1) {
+            if ((places & 1) == 0) {
+                continue;
+            }
             if (*id == PADDING_ID) {
                 return id;
             }

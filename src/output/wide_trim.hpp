@@ -20,9 +20,9 @@ int copy_before_padding_wide(const unsigned char* data, int length, unsigned cha
 
 // The same, listing in ends, in order, the place of the 01 of each start code
 // the picture count reads (00, B3, B5) whose 01 lies from the payload's
-// third byte to its last but one, up to the length returned and maybe some
-// after; found is how many there were (more than WIDE_TRIM_MOST_MARKS, the
-// room in ends, when they did not fit).
+// third byte to its last but one, before the padding code found; found is
+// how many there were (more than WIDE_TRIM_MOST_MARKS, the room in ends,
+// when they did not fit).
 inline constexpr int WIDE_TRIM_MOST_MARKS = 64;
 int trim_before_padding_wide(const unsigned char* data, int length, std::uint16_t* ends, int& found);
 int copy_before_padding_wide(const unsigned char* data, int length, unsigned char* to, std::uint16_t* ends,
