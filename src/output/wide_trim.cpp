@@ -96,12 +96,10 @@ const unsigned char* padding_code_in(const unsigned char* bytes) {
     return nullptr;
 }
 
-// The first padding code whose id byte lies in the STEP bytes at step, or
-// null; the step copied to to first when COPY. About one step in five
-// hundred holds an id byte after a 01: only then are its vectors looked at
-// one by one, and the 00 00 before each such id byte.
-template <bool COPY>
-const unsigned char* padding_code_in_step(const unsigned char* step, unsigned char* to) {
+// The places that places_of finds in the STEP bytes at step, all four
+// vectors' in one; the step copied to to first when COPY.
+template <bool COPY, typename PlacesOf>
+__m256i step_places(const unsigned char* step, unsigned char* to, const PlacesOf& places_of) {
     __m256i any = _mm256_setzero_si256();
     for (int v = 0; v < VECTORS; ++v) {
         const unsigned char* bytes = step + v * VECTOR_BYTES;
@@ -109,8 +107,18 @@ const unsigned char* padding_code_in_step(const unsigned char* step, unsigned ch
         if constexpr (COPY) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + v * VECTOR_BYTES), read);
         }
-        any = _mm256_or_si256(any, id_bytes(read, bytes));
+        any = _mm256_or_si256(any, places_of(read, bytes));
     }
+    return any;
+}
+
+// The first padding code whose id byte lies in the STEP bytes at step, or
+// null; the step copied to to first when COPY. About one step in five
+// hundred holds an id byte after a 01: only then are its vectors looked at
+// one by one, and the 00 00 before each such id byte.
+template <bool COPY>
+const unsigned char* padding_code_in_step(const unsigned char* step, unsigned char* to) {
+    const __m256i any = step_places<COPY>(step, to, id_bytes);
     if (_mm256_testz_si256(any, any) != 0) {
         return nullptr;
     }
@@ -133,15 +141,7 @@ const unsigned char* padding_code_in_step(const unsigned char* step, unsigned ch
 template <bool COPY>
 const unsigned char* padding_code_listing(const unsigned char* step, unsigned char* to, const unsigned char* data,
                                           Listed& listed) {
-    __m256i any = _mm256_setzero_si256();
-    for (int v = 0; v < VECTORS; ++v) {
-        const unsigned char* bytes = step + v * VECTOR_BYTES;
-        const __m256i read = load(bytes);
-        if constexpr (COPY) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + v * VECTOR_BYTES), read);
-        }
-        any = _mm256_or_si256(any, wanted_bytes(read, bytes));
-    }
+    const __m256i any = step_places<COPY>(step, to, wanted_bytes);
     if (_mm256_testz_si256(any, any) != 0) {
         return nullptr;
     }
