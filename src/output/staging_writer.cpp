@@ -305,13 +305,16 @@ void stage_grow(const Output& output, std::size_t added) {
 
 namespace {
 
+// A payload (trimmed, for the video) written straight to its file; its length.
+int write_trimmed(Output& output, const unsigned char* data, int length) {
+    write_block(output.file, data, static_cast<std::size_t>(length));
+    return length;
+}
+
 // The video's payload trimmed into the read block, or its stage, or without
-// either to its file; the places the count reads listed as it is read when
-// marks is given.
-int stage_video(Output& output, const unsigned char* data, int length, PrefixMarks* marks) {
-    const auto copy = [data, length, marks](unsigned char* to) {
-        return marks != nullptr ? copy_before_padding(data, length, to, *marks) : copy_before_padding(data, length, to);
-    };
+// either to its file: copy trims it into a place, trim where it lies.
+template <typename Copy, typename Trim>
+int stage_video(Output& output, const Copy& copy, const Trim& trim) {
     if (in_block.output == &output && in_block.block != nullptr) {
         const int kept = copy(in_block.block + in_block.fill);
         in_block.fill += static_cast<std::size_t>(kept);
@@ -320,13 +323,11 @@ int stage_video(Output& output, const unsigned char* data, int length, PrefixMar
     unsigned char* room = stage_room(output, SECTOR_SIZE);
     if (room == nullptr) {
         // Without a stage the payload still reaches its file, only in a smaller write.
-        length = marks != nullptr ? trim_before_padding(data, length, *marks) : trim_before_padding(data, length);
-        write_block(output.file, data, static_cast<std::size_t>(length));
-        return length;
+        return trim();
     }
-    length = copy(room);
-    stage_grow(output, static_cast<std::size_t>(length));
-    return length;
+    const int kept = copy(room);
+    stage_grow(output, static_cast<std::size_t>(kept));
+    return kept;
 }
 
 }  // namespace
@@ -336,13 +337,14 @@ int stage_payload(Output& output, const unsigned char* data, int length) {
         return stage_wav_payload(output, data, length);
     }
     if (output.kind == StreamKind::video) {
-        return stage_video(output, data, length, nullptr);
+        return stage_video(
+            output, [data, length](unsigned char* to) { return copy_before_padding(data, length, to); },
+            [&output, data, length] { return write_trimmed(output, data, trim_before_padding(data, length)); });
     }
     unsigned char* room = stage_room(output, SECTOR_SIZE);
     if (room == nullptr) {
         // Without a stage the payload still reaches its file, only in a smaller write.
-        write_block(output.file, data, static_cast<std::size_t>(length));
-        return length;
+        return write_trimmed(output, data, length);
     }
     std::memcpy(room, data, static_cast<std::size_t>(length));
     stage_grow(output, static_cast<std::size_t>(length));
@@ -350,7 +352,9 @@ int stage_payload(Output& output, const unsigned char* data, int length) {
 }
 
 int stage_video_payload(Output& output, const unsigned char* data, int length, PrefixMarks& marks) {
-    return stage_video(output, data, length, &marks);
+    return stage_video(
+        output, [data, length, &marks](unsigned char* to) { return copy_before_padding(data, length, to, marks); },
+        [&output, data, length, &marks] { return write_trimmed(output, data, trim_before_padding(data, length, marks)); });
 }
 
 void stage_video_in_block(Output& output) {
